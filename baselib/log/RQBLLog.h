@@ -1,0 +1,70 @@
+// The process-wide log object: five dated files per run in one folder, of
+// which the .log file receives every line as an enciphered record.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "baselib/RQBLPlatform.h"
+
+class CRQBLLog {
+public:
+    static CRQBLLog& GetInstance();
+
+    CRQBLLog();
+    ~CRQBLLog();
+    CRQBLLog(const CRQBLLog&) = delete;
+    CRQBLLog& operator=(const CRQBLLog&) = delete;
+
+    // nKind 0 to 3 (error, notice, network, debug). Returns false when the
+    // .log file is not open, in which case no sink receives the line.
+    bool Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncrypt);
+
+    bool Start(const wchar_t* pszFolder, const wchar_t* pszPrefix, int nRotateHours);
+    bool OpenLogFile(const RQBL_DATETIME& dt, FILE** ppStream, const wchar_t* pszExt);
+    bool CheckRotation(const RQBL_DATETIME& now);
+    void CloseAll();
+
+    // Full path of a file of the current set, for tests and support tools.
+    std::wstring BuildLogFilePath(const RQBL_DATETIME& dt, const wchar_t* pszExt) const;
+    // Base name "prefixYYYYMMDD_HHMMSS"; empty when it does not fit its buffer.
+    static std::wstring BuildBaseName(const wchar_t* pszPrefix, const RQBL_DATETIME& dt);
+    const RQBL_DATETIME& GetFileTime() const { return m_FileTime; }
+    bool IsLogFileOpen() const { return m_pLogFile != nullptr; }
+
+    enum {
+        FOLDER_CHARS = 260,
+        PREFIX_CHARS = 256,
+        BASE_NAME_CHARS = 256,
+        PATH_CHARS = 260,
+        START_ATTEMPTS = 5,
+        START_RETRY_MS = 2000,
+    };
+
+    // Pause between start attempts; tests shorten it.
+    void SetStartRetryDelay(uint32_t dwMilliseconds) { m_dwStartRetryMs = dwMilliseconds; }
+
+private:
+    struct FileSlot {
+        FILE** ppStream;
+        const wchar_t* pszExt;
+    };
+    // The five files in the order in which they are opened.
+    std::array<FileSlot, 5> OpenOrder();
+    bool OpenAll(const RQBL_DATETIME& dt, bool bStopAtFailure);
+    FILE* KindFile(int nKind) const;
+
+    std::recursive_mutex m_cs;
+    std::wstring m_szFolder;
+    std::wstring m_szPrefix;
+    FILE* m_pErrFile = nullptr;
+    FILE* m_pNtsFile = nullptr;
+    FILE* m_pDbgFile = nullptr;
+    FILE* m_pLogFile = nullptr;
+    FILE* m_pHtmFile = nullptr;
+    int m_nRotateHours = 0;
+    RQBL_DATETIME m_FileTime;
+    uint32_t m_dwStartRetryMs = START_RETRY_MS;
+};

@@ -1,0 +1,3 @@
+#include "launcher/RQLauncherGlobals.h"
+
+std::wstring g_strCdnAddress;

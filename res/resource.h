@@ -1,0 +1,8 @@
+// Resource identifiers of the launcher (shared by the .rc file and the code).
+#pragma once
+
+#define IDD_RQLAUNCHER_DIALOG 102
+#define IDB_BACKGROUND 129
+#define IDI_LAUNCHER 130
+#define IDC_BACKGROUND 1000
+#define IDC_PROGRESS 1001
