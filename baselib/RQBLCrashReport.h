@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-void InitCrashReporter(std::wstring strVersion, std::wstring strAppName, std::wstring strServerUrl, uint16_t nPort);
+void InitCrashReporter(std::wstring strVersion, std::wstring strAppName, std::wstring strServerUrl,
+                       uint16_t nPort);
 void InitCrashLog(int32_t nValue1, std::wstring strText1, int32_t nValue2, std::wstring strText2);
 void InstallProcessCrashHandlers();
 void InstallThreadCrashHandlers();

@@ -1,6 +1,8 @@
 #include "baselib/RQBLMain.h"
 
-CRQBLMain::CRQBLMain() { m_nNation = 4; }
+CRQBLMain::CRQBLMain() {
+    m_nNation = 4;
+}
 
 CRQBLMain::~CRQBLMain() = default;
 

@@ -43,7 +43,9 @@ CRQBLLog& CRQBLLog::GetInstance() {
 
 CRQBLLog::CRQBLLog() = default;
 
-CRQBLLog::~CRQBLLog() { CloseAll(); }
+CRQBLLog::~CRQBLLog() {
+    CloseAll();
+}
 
 FILE* CRQBLLog::KindFile(int nKind) const {
     switch (nKind) {
@@ -142,7 +144,10 @@ bool CRQBLLog::Start(const wchar_t* pszFolder, const wchar_t* pszPrefix, int nRo
 }
 
 std::array<CRQBLLog::FileSlot, 5> CRQBLLog::OpenOrder() {
-    return {{{&m_pErrFile, L".err"}, {&m_pNtsFile, L".nts"}, {&m_pLogFile, L".log"}, {&m_pDbgFile, L".dbg"},
+    return {{{&m_pErrFile, L".err"},
+             {&m_pNtsFile, L".nts"},
+             {&m_pLogFile, L".log"},
+             {&m_pDbgFile, L".dbg"},
              {&m_pHtmFile, L".htm"}}};
 }
 
@@ -161,8 +166,8 @@ bool CRQBLLog::OpenAll(const RQBL_DATETIME& dt, bool bStopAtFailure) {
 
 std::wstring CRQBLLog::BuildBaseName(const wchar_t* pszPrefix, const RQBL_DATETIME& dt) {
     wchar_t szBase[BASE_NAME_CHARS];
-    int n = std::swprintf(szBase, BASE_NAME_CHARS, L"%ls%04d%02d%02d_%02d%02d%02d", pszPrefix, dt.wYear, dt.byMonth,
-                          dt.byDay, dt.byHour, dt.byMinute, dt.bySecond);
+    int n = std::swprintf(szBase, BASE_NAME_CHARS, L"%ls%04d%02d%02d_%02d%02d%02d", pszPrefix, dt.wYear,
+                          dt.byMonth, dt.byDay, dt.byHour, dt.byMinute, dt.bySecond);
     if (n < 0 || n >= BASE_NAME_CHARS) {
         return std::wstring();
     }

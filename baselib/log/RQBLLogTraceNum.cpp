@@ -6,7 +6,9 @@
 #include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLWideFormat.h"
 
-int CRQBLLogTraceNum::LevelToKind(int nLevel) { return (nLevel >= 1 && nLevel <= 4) ? nLevel - 1 : -1; }
+int CRQBLLogTraceNum::LevelToKind(int nLevel) {
+    return (nLevel >= 1 && nLevel <= 4) ? nLevel - 1 : -1;
+}
 
 size_t CRQBLLogTraceNum::FormatText(wchar_t* pszText, size_t nChars, int nTraceNum, const wchar_t* pszFormat,
                                     va_list args) {

@@ -1,8 +1,8 @@
 #include "baselib/RQBLPlatform.h"
 
-#include <windows.h>
 #include <mmsystem.h>
 #include <share.h>
+#include <windows.h>
 
 #include <vector>
 
@@ -28,14 +28,14 @@ bool WideToMultiByte(UINT nCodePage, const std::wstring& strText, std::string& s
         strOut.clear();
         return true;
     }
-    int nBytes = WideCharToMultiByte(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0,
-                                     nullptr, nullptr);
+    int nBytes = WideCharToMultiByte(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), nullptr,
+                                     0, nullptr, nullptr);
     if (nBytes <= 0) {
         return false;
     }
     std::string out(static_cast<size_t>(nBytes), '\0');
-    if (WideCharToMultiByte(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), out.data(), nBytes,
-                            nullptr, nullptr) != nBytes) {
+    if (WideCharToMultiByte(nCodePage, 0, strText.data(), static_cast<int>(strText.size()), out.data(),
+                            nBytes, nullptr, nullptr) != nBytes) {
         return false;
     }
     strOut.swap(out);
@@ -44,7 +44,9 @@ bool WideToMultiByte(UINT nCodePage, const std::wstring& strText, std::string& s
 
 }  // namespace
 
-std::wstring AnsiToWide(const char* pszText, size_t nLen) { return MultiByteToWide(CP_THREAD_ACP, pszText, nLen); }
+std::wstring AnsiToWide(const char* pszText, size_t nLen) {
+    return MultiByteToWide(CP_THREAD_ACP, pszText, nLen);
+}
 
 bool WideToAnsi(const std::wstring& strText, std::string& strOut) {
     return WideToMultiByte(CP_THREAD_ACP, strText, strOut);
@@ -54,9 +56,13 @@ bool WideToFileName(const std::wstring& strPath, std::string& strOut) {
     return WideToMultiByte(CP_ACP, strPath, strOut);
 }
 
-std::u16string WideToUtf16(const std::wstring& strText) { return std::u16string(strText.begin(), strText.end()); }
+std::u16string WideToUtf16(const std::wstring& strText) {
+    return std::u16string(strText.begin(), strText.end());
+}
 
-std::wstring Utf16ToWide(const std::u16string& strText) { return std::wstring(strText.begin(), strText.end()); }
+std::wstring Utf16ToWide(const std::u16string& strText) {
+    return std::wstring(strText.begin(), strText.end());
+}
 
 std::wstring GetCurrentDir() {
     DWORD nNeeded = GetCurrentDirectoryW(0, nullptr);
@@ -69,7 +75,9 @@ std::wstring GetCurrentDir() {
     return strDir;
 }
 
-bool SetCurrentDir(const std::wstring& strPath) { return SetCurrentDirectoryW(strPath.c_str()) != FALSE; }
+bool SetCurrentDir(const std::wstring& strPath) {
+    return SetCurrentDirectoryW(strPath.c_str()) != FALSE;
+}
 
 bool IsDirectory(const std::wstring& strPath) {
     DWORD dwAttr = GetFileAttributesW(strPath.c_str());
@@ -81,7 +89,9 @@ bool MakeDirectory(const std::wstring& strPath) {
            (GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(strPath));
 }
 
-FILE* OpenDenyWrite(const std::wstring& strPath) { return _wfsopen(strPath.c_str(), L"wb", _SH_DENYWR); }
+FILE* OpenDenyWrite(const std::wstring& strPath) {
+    return _wfsopen(strPath.c_str(), L"wb", _SH_DENYWR);
+}
 
 RQBL_DATETIME LocalNow() {
     SYSTEMTIME st{};
@@ -96,9 +106,13 @@ RQBL_DATETIME LocalNow() {
     return dt;
 }
 
-uint32_t TimeGetTime() { return timeGetTime(); }
+uint32_t TimeGetTime() {
+    return timeGetTime();
+}
 
-void SleepMs(uint32_t dwMilliseconds) { Sleep(dwMilliseconds); }
+void SleepMs(uint32_t dwMilliseconds) {
+    Sleep(dwMilliseconds);
+}
 
 void SetConsoleAttribute(int nAttribute) {
     HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);

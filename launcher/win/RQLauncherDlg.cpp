@@ -59,8 +59,8 @@ std::vector<std::wstring> RQGetCommandLineArgs() {
 }
 
 CRQLauncherDlg::CRQLauncherDlg() {
-    m_hIcon = static_cast<HICON>(
-        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_LAUNCHER), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    m_hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                            IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
 }
 
 CRQLauncherDlg::~CRQLauncherDlg() {
@@ -70,8 +70,8 @@ CRQLauncherDlg::~CRQLauncherDlg() {
 }
 
 INT_PTR CRQLauncherDlg::DoModal() {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RQLAUNCHER_DIALOG), nullptr, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RQLAUNCHER_DIALOG), nullptr,
+                           DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CRQLauncherDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {

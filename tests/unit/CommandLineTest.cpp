@@ -12,7 +12,8 @@ TEST(CdnSwitch, NoArgumentsKeepsTheCurrentAddress) {
 }
 
 TEST(CdnSwitch, SwitchIsCaseInsensitiveButTheValueKeepsItsCase) {
-    EXPECT_EQ(ReadCdnSwitch({L"L.exe", L"_c", L"http://Cdn.Example/Path/"}, kDefault), L"http://Cdn.Example/Path/");
+    EXPECT_EQ(ReadCdnSwitch({L"L.exe", L"_c", L"http://Cdn.Example/Path/"}, kDefault),
+              L"http://Cdn.Example/Path/");
     EXPECT_EQ(ReadCdnSwitch({L"L.exe", L"_C", L"HTTP://X/"}, kDefault), L"HTTP://X/");
 }
 

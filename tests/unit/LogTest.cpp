@@ -56,7 +56,8 @@ TEST(TraceText, NumberBlankAndMessage) {
     EXPECT_EQ(TraceText(130011, L"NO CDN"), L"130011 NO CDN");
     EXPECT_EQ(TraceText(-5, L"x"), L"-5 x");
     EXPECT_EQ(TraceText(130011, nullptr), L"130011 ");
-    EXPECT_EQ(TraceText(130011, L"LAUNCHER US_START_UP : %ls", L"http://a/"), L"130011 LAUNCHER US_START_UP : http://a/");
+    EXPECT_EQ(TraceText(130011, L"LAUNCHER US_START_UP : %ls", L"http://a/"),
+              L"130011 LAUNCHER US_START_UP : http://a/");
     EXPECT_EQ(TraceText(30188, L"[%ls]-[%uMb/%uMb, %.2fsec]", L"CRQBLMain()", 12u, 12u, 0.0),
               L"30188 [CRQBLMain()]-[12Mb/12Mb, 0.00sec]");
 }
@@ -76,10 +77,13 @@ TEST(TraceLevels, OnlyLevelsOneToFourHaveKinds) {
 }
 
 TEST(LogFileNames, DateAndTimeArePaddedToFixedWidth) {
-    EXPECT_EQ(CRQBLLog::BuildBaseName(L"LAUNCHER_", MakeTime(2026, 1, 2, 3, 4, 5)), L"LAUNCHER_20260102_030405");
-    EXPECT_EQ(CRQBLLog::BuildBaseName(L"LAUNCHER_", MakeTime(2026, 12, 7, 23, 53, 44)), L"LAUNCHER_20261207_235344");
+    EXPECT_EQ(CRQBLLog::BuildBaseName(L"LAUNCHER_", MakeTime(2026, 1, 2, 3, 4, 5)),
+              L"LAUNCHER_20260102_030405");
+    EXPECT_EQ(CRQBLLog::BuildBaseName(L"LAUNCHER_", MakeTime(2026, 12, 7, 23, 53, 44)),
+              L"LAUNCHER_20261207_235344");
     // A prefix that leaves no room for the time stamp is refused, not cut.
-    EXPECT_TRUE(CRQBLLog::BuildBaseName(std::wstring(250, L'p').c_str(), MakeTime(2026, 1, 2, 3, 4, 5)).empty());
+    EXPECT_TRUE(
+        CRQBLLog::BuildBaseName(std::wstring(250, L'p').c_str(), MakeTime(2026, 1, 2, 3, 4, 5)).empty());
 }
 
 class LogObjectTest : public ::testing::Test {
@@ -124,7 +128,8 @@ TEST_F(LogObjectTest, PlainLinesGoToTheirSinksWithPrefixAndTimeStamp) {
     EXPECT_TRUE(std::regex_match(strLog, re)) << strLog;
 
     std::string strErr = FileText(LogFiles(".err")[0]);
-    EXPECT_TRUE(std::regex_match(strErr, std::regex("\\[\\d\\d:\\d\\d:\\d\\d\\] 130011 NO CDN\r\n"))) << strErr;
+    EXPECT_TRUE(std::regex_match(strErr, std::regex("\\[\\d\\d:\\d\\d:\\d\\d\\] 130011 NO CDN\r\n")))
+        << strErr;
     std::string strNts = FileText(LogFiles(".nts")[0]);
     EXPECT_NE(strNts.find("notice"), std::string::npos);
     EXPECT_EQ(strNts.find("net line"), std::string::npos);  // network lines have no own file

@@ -12,7 +12,8 @@ class RQTestTempDir {
 public:
     RQTestTempDir() : m_old(std::filesystem::current_path()) {
         std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() / ("rqtest_" + std::to_string(rd()) + std::to_string(rd()));
+        m_path = std::filesystem::temp_directory_path() /
+                 ("rqtest_" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(m_path);
         std::filesystem::current_path(m_path);
     }

@@ -1,0 +1,79 @@
+// The real Launcher.exe in a virtual display: its start-up refusals.
+#include <gtest/gtest.h>
+
+#include "RQUiProbe.h"
+#include "baselib/win/RQBLWinHandle.h"
+
+namespace {
+
+const wchar_t* const kCaption = L"確認";
+const wchar_t* const kLauncherRunning =
+    L"すでにTOLVANEランチャーが実行されています。LAUNCHERを終了して再度お試しください。";
+const wchar_t* const kGameRunning =
+    L"すでにTOLVANEパッチャーが実行されています。TOLVANEを終了して再度お試しください。";
+// Nothing listens on port 1: a launcher pointed there fails fast and stays local.
+const wchar_t* const kDeadServer = L"http://127.0.0.1:1/";
+constexpr DWORD kUiTimeoutMs = 20000;
+
+class LauncherStartup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_strFolder = rqui::MakeTempFolder(L"startup");
+        ASSERT_FALSE(m_strFolder.empty());
+        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
+        m_strExe = m_strFolder + L"\\Launcher.exe";
+    }
+    void TearDown() override { rqui::RemoveFolderTree(m_strFolder); }
+
+    bool StartLauncher(rqui::CChildProcess& proc, const std::wstring& strArgs) {
+        return proc.Start(m_strExe, L"\"" + m_strExe + L"\" " + strArgs, rqui::ProgramFolder());
+    }
+
+    // Expects one refusal box with the given text, presses OK and expects exit code 0.
+    void ExpectRefusal(rqui::CChildProcess& proc, const std::wstring& strText) {
+        rqui::CMessageBoxInfo box;
+        ASSERT_TRUE(rqui::WaitForMessageBox(proc.Id(), kUiTimeoutMs, box));
+        EXPECT_EQ(box.strCaption, kCaption);
+        EXPECT_EQ(box.strText, strText);
+        ASSERT_TRUE(rqui::PressButton(box.hWnd));
+        EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    }
+
+    std::wstring m_strFolder;
+    std::wstring m_strExe;
+};
+
+}  // namespace
+
+TEST_F(LauncherStartup, OneCharacterAddressFileEndsWithNoCdn) {
+    ASSERT_TRUE(
+        rqui::WriteTextFile(m_strFolder + L"\\LOGIN_ADDRESS.LAD", "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=x\r\n"));
+    rqui::CChildProcess proc;
+    // The address file wins over the command line.
+    ASSERT_TRUE(StartLauncher(proc, std::wstring(L"_C ") + kDeadServer));
+    ExpectRefusal(proc, L"NO CDN");
+}
+
+TEST_F(LauncherStartup, SecondLauncherIsRefusedAndTheFirstGoesOn) {
+    rqui::CChildProcess first;
+    ASSERT_TRUE(StartLauncher(first, std::wstring(L"_C ") + kDeadServer));
+    ASSERT_NE(rqui::WaitForWindow(first.Id(), L"LAUNCHER", kUiTimeoutMs), nullptr);
+
+    rqui::CChildProcess second;
+    ASSERT_TRUE(StartLauncher(second, std::wstring(L"_C ") + kDeadServer));
+    ExpectRefusal(second, kLauncherRunning);
+    EXPECT_TRUE(first.IsRunning());
+    first.Kill();
+}
+
+TEST_F(LauncherStartup, RunningGameIsRefusedAndLauncherMutexReleased) {
+    CRQBLMutex game;
+    ASSERT_TRUE(game.CreateOwned(L"TOLVANE"));
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(StartLauncher(proc, std::wstring(L"_C ") + kDeadServer));
+    ExpectRefusal(proc, kGameRunning);
+    game.Close();
+
+    CRQBLMutex launcher;
+    EXPECT_TRUE(launcher.CreateOwned(L"LAUNCHER")) << "the refused launcher kept its mutex";
+}

@@ -1,0 +1,58 @@
+// Drives real windows of another process from a test: start a program, find
+// its windows and message boxes, read their text and press their buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace rqui {
+
+// A started child process; killed on destruction if it still runs.
+class CChildProcess {
+public:
+    CChildProcess() = default;
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    // strCommandLine is passed as is (quote the program path yourself).
+    bool Start(const std::wstring& strProgram, const std::wstring& strCommandLine,
+               const std::wstring& strWorkDir);
+    // Exit code, or -1 when the process has not ended within dwTimeoutMs.
+    long Wait(DWORD dwTimeoutMs);
+    bool IsRunning() const;
+    void Kill();
+    DWORD Id() const { return m_pi.dwProcessId; }
+
+private:
+    PROCESS_INFORMATION m_pi{};
+};
+
+struct CMessageBoxInfo {
+    HWND hWnd = nullptr;
+    std::wstring strCaption;
+    std::wstring strText;
+};
+
+// Top-level visible windows of a process.
+std::vector<HWND> ProcessWindows(DWORD dwProcessId);
+// Waits for a visible top-level window of the process whose caption is strTitle.
+HWND WaitForWindow(DWORD dwProcessId, const std::wstring& strTitle, DWORD dwTimeoutMs);
+// Waits for a message box of the process (a dialog with a text label and buttons).
+bool WaitForMessageBox(DWORD dwProcessId, DWORD dwTimeoutMs, CMessageBoxInfo& info);
+// Presses a message box's button (IDOK by default).
+bool PressButton(HWND hBox, int nId = IDOK);
+
+std::wstring WindowText(HWND hWnd);
+
+// The folder of the running test program (the build's bin folder).
+std::wstring ProgramFolder();
+// A new empty folder under the temporary folder; removed by the caller.
+std::wstring MakeTempFolder(const wchar_t* pszTag);
+bool RemoveFolderTree(const std::wstring& strFolder);
+bool CopyInto(const std::wstring& strFile, const std::wstring& strFolder);
+bool WriteTextFile(const std::wstring& strPath, const std::string& strText);
+
+}  // namespace rqui
