@@ -26,6 +26,12 @@ public:
 
     enum { TEXT_BUFFER_CHARS = 4096 };
 
+    // Sees every traced line (tag, level, text) before it is written, also
+    // when no log is started. For tests that check a module's log lines; the
+    // launcher sets none. Not to be changed while other threads trace.
+    using TraceHook = void (*)(const wchar_t* pszFunction, int nLevel, const wchar_t* pszText);
+    static void SetTraceHook(TraceHook pfnHook);
+
 private:
     const wchar_t* m_pszFunction;
     int m_nLine;

@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include "RQTestLogCapture.h"
 #include "RQTestTempDir.h"
 #include "baselib/RQBLCrashLink.h"
 #include "baselib/log/RQBLLog.h"
@@ -253,4 +254,12 @@ TEST_F(LogObjectTest, ExistingFolderIsUsedAndAnUncreatableOneFailsTheStart) {
     CRQBLLog other;
     EXPECT_FALSE(other.Start(L"NotAFolder", L"E_", 0));
     EXPECT_FALSE(other.IsLogFileOpen());
+}
+
+TEST(TraceHook, SeesTagLevelAndTextAlsoBeforeTheLogIsStarted) {
+    RQTestLogCapture capture;
+    RQ_LOG(L"CRQBLHttp::Open", RQ_LOG_ERR).Trace(10081, L"InternetOpen Fail");
+    RQ_LOG(L"X::Y", 9).Trace(1, L"no kind, not traced");
+    ASSERT_EQ(capture.Lines().size(), 1u);
+    EXPECT_EQ(capture.Lines()[0], (RQTestLogLine{L"CRQBLHttp::Open", 1, L"10081 InternetOpen Fail"}));
 }
