@@ -1,0 +1,87 @@
+// The downloader on WinINet: synchronous HTTP GET requests through a direct
+// connection, bypassing the local cache, one transfer at a time.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "baselib/RQBLDownloader.h"
+#include "baselib/RQBLStreamCrc.h"
+#include "baselib/win/RQBLInternetHandle.h"
+#include "baselib/win/RQBLWinHandle.h"
+
+class CRQBLHttp : public CRQBLDownloader {
+public:
+    enum : uint32_t {
+        READ_BUFFER_SIZE = 102400,
+        // Long enough for a busy server, short enough that a dead one does not
+        // hold the launcher for minutes.
+        DEFAULT_TIMEOUT_MS = 30000,
+    };
+
+    CRQBLHttp();
+    ~CRQBLHttp() override;
+    CRQBLHttp(const CRQBLHttp&) = delete;
+    CRQBLHttp& operator=(const CRQBLHttp&) = delete;
+
+    bool Open() override;
+    void Close() override;
+    void Reset() override;
+    bool DownloadInfo(const wchar_t* pSrcPath, const wchar_t* pFileName) override;
+    int32_t DownloadBegin(const wchar_t* pSrcPath, const wchar_t* pFileName, const wchar_t* pDestPath,
+                          const wchar_t* pDestFileName, const RQBL_DOWNLOAD_CHECK* pCheck = nullptr) override;
+    int32_t Downloading() override;
+    bool DownloadText(const wchar_t* pszURL, std::wstring& strText) override;
+
+    uint32_t GetFileSizeKB() const override { return m_dwFileSizeKB; }
+    uint32_t GetDownloadSize() const override { return m_dwDownloadSize; }
+
+    // Connect, send and receive time-out of every later request. Applied to
+    // the open session at once and to every session opened later.
+    void SetTimeouts(uint32_t dwMilliseconds);
+
+protected:
+    // Free bytes of the volume that holds pszFolder (all free bytes, not just
+    // the caller's quota). False when the volume cannot be asked.
+    virtual bool GetFreeDiskBytes(const wchar_t* pszFolder, uint64_t& ullFreeBytes);
+
+private:
+    enum OpenResult { OPEN_OK, OPEN_FAILED, OPEN_NOT_FOUND, OPEN_SERVER_ERROR };
+    OpenResult OpenRequest(const wchar_t* pSrcPath, const wchar_t* pFileName);
+    // Sends a GET for strUrl; on success m_hConnect and m_hOpenURL are open.
+    bool SendGet(const std::wstring& strUrl, DWORD dwFlags);
+    void CloseRequest();
+    void QuerySize();
+    void ApplyTimeouts();
+    // Ends the transfer: closes the request and the local file, and removes
+    // the unfinished file (the destination is never touched).
+    void DiscardTransfer();
+    // Checks the finished file and puts it in place of the destination.
+    int32_t CommitTransfer();
+
+    CRQBLInternetHandle m_hInternet;
+    // The connection handle under m_hOpenURL (WinINet keeps the connections
+    // themselves alive and reuses them across requests to the same server).
+    CRQBLInternetHandle m_hConnect;
+    CRQBLInternetHandle m_hOpenURL;
+    CRQBLHandle m_hLocalFile;
+    unsigned char m_byReadBuffer[READ_BUFFER_SIZE];
+    uint32_t m_dwReadSize = 0;
+    uint32_t m_dwWriteSize = 0;
+    uint32_t m_dwFileSizeKB = 0;
+    uint32_t m_dwDownloadSize = 0;
+
+    // The transfer in progress.
+    std::wstring m_strDestPath;
+    std::wstring m_strTempPath;
+    bool m_bHasLength = false;
+    uint64_t m_ullContentLength = 0;
+    uint64_t m_ullReceived = 0;
+    bool m_bHasCheck = false;
+    RQBL_DOWNLOAD_CHECK m_check;
+    CRQBLStreamCrc m_crc;
+
+    uint32_t m_dwTimeoutMs = DEFAULT_TIMEOUT_MS;
+};
