@@ -1,0 +1,93 @@
+// A content server for tests: serves a folder on 127.0.0.1 (an ephemeral
+// port) from a thread of the test program, and can be told, path by path, to
+// misbehave the way real servers and networks do. Every wait inside it is
+// bounded and Stop (or destruction) ends all of its threads.
+#pragma once
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace rqtest {
+
+struct CServerBehaviour {
+    int nStatus = 200;
+    // Body for a status other than 200; empty gives a small HTML error page.
+    std::string strErrorBody;
+    bool bNoContentLength = false;  // the body ends when the connection closes
+    bool bChunked = false;          // Transfer-Encoding: chunked
+    int64_t nCutAfter = -1;         // close cleanly after this many body bytes
+    int64_t nResetAfter = -1;       // abort (RST) after this many body bytes
+    uint32_t dwSlowDelayMs = 0;     // pause after every nSlowChunk body bytes
+    size_t nSlowChunk = 1024;
+    bool bStallAfterHeaders = false;  // send the headers, then nothing
+    bool bNoResponse = false;         // read the request, answer nothing
+};
+
+struct CServerRequest {
+    std::string strMethod;
+    std::string strPath;  // as sent, still percent-encoded
+    std::string strUserAgent;
+    std::string strPragma;
+    std::string strCacheControl;
+    int nConnection = 0;  // number of the connection that carried it, from 1
+};
+
+class CRQTestHttpServer {
+public:
+    CRQTestHttpServer() = default;
+    ~CRQTestHttpServer() { Stop(); }
+    CRQTestHttpServer(const CRQTestHttpServer&) = delete;
+    CRQTestHttpServer& operator=(const CRQTestHttpServer&) = delete;
+
+    // Serves strRoot on 127.0.0.1; false when no socket could be set up.
+    bool Start(const std::wstring& strRoot);
+    void Stop();
+
+    uint16_t Port() const { return m_nPort; }
+    // "http://127.0.0.1:<port>/"
+    std::wstring BaseUrl() const;
+
+    // strPath is the decoded path after the host, e.g. "/data/a.dat" (UTF-8).
+    void SetBehaviour(const std::string& strPath, const CServerBehaviour& behaviour);
+    void ClearBehaviours();
+
+    std::vector<CServerRequest> Requests() const;
+    int Connections() const { return m_nConnections.load(); }
+
+    // The longest a stalled answer waits before giving up by itself.
+    enum : uint32_t { MAX_STALL_MS = 120000 };
+
+private:
+    void AcceptLoop();
+    void Serve(SOCKET s, int nConnection);
+    bool Answer(SOCKET s, const CServerRequest& request, bool bKeepAlive);
+    CServerBehaviour BehaviourFor(const std::string& strDecodedPath) const;
+    bool PauseMs(uint32_t dwMs) const;  // false when the server stops meanwhile
+
+    std::wstring m_strRoot;
+    SOCKET m_listen = INVALID_SOCKET;
+    uint16_t m_nPort = 0;
+    bool m_bWsaStarted = false;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<int> m_nConnections{0};
+    std::thread m_acceptThread;
+
+    mutable std::mutex m_mutex;
+    std::map<std::string, CServerBehaviour> m_mapBehaviours;
+    std::vector<CServerRequest> m_vecRequests;
+    std::vector<std::thread> m_vecWorkers;
+    std::vector<SOCKET> m_vecOpen;
+};
+
+// Percent-decoding of a URL path (bytes, not checked for UTF-8).
+std::string UrlDecode(const std::string& strPath);
+
+}  // namespace rqtest
