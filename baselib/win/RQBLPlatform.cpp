@@ -1,8 +1,9 @@
 #include "baselib/RQBLPlatform.h"
 
+#include <windows.h>
+
 #include <mmsystem.h>
 #include <share.h>
-#include <windows.h>
 
 #include <vector>
 
