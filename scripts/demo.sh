@@ -88,4 +88,4 @@ echo "== the game was started with:"
 sed 's/^/  /' "$demo/install/TOLVANE_CMDLINE.txt"
 echo "== the launcher's log (deciphered with logdump):"
 build/linux/bin/logdump "$demo"/install/Log/*.log | sed 's/^/  /'
-printf '== done in %.1f s\n' "$(echo "$end - $start" | bc -l 2>/dev/null || echo 0)"
+awk -v a="$start" -v b="$end" 'BEGIN { printf "== the launcher ran for %.1f s\n", b - a }'
