@@ -118,6 +118,25 @@ TEST_F(LogRecordTest, RecordIsTheEncipheredLengthThenTheEncipheredText) {
     EXPECT_EQ(record, expected);
 }
 
+// A record written once and kept: every build, on every platform, must make
+// the same bytes, or logs from one build become unreadable to another's tools.
+TEST_F(LogRecordTest, RecordBytesAreFixedAcrossBuildsAndPlatforms) {
+    const char* pszExpected =
+        "430e0c33b5017a176d248067357cac10"  // length block
+        "97070810e0fe5c262fdf903594c04fd7"  // text block, 64 bytes
+        "8a31f0671c28dc33f208505debe8041b"
+        "cddbf7fa8dcd4c1591043a231c6746fd"
+        "8ab5e6abee36ab1c397354288be8cc11";
+    const Bytes record = Records({L"[ERR][09:05:03] 130011 確認\r\n"});
+    std::string strHex;
+    for (uint8_t b : record) {
+        static const char kDigits[] = "0123456789abcdef";
+        strHex.push_back(kDigits[b >> 4]);
+        strHex.push_back(kDigits[b & 15]);
+    }
+    EXPECT_EQ(strHex, pszExpected);
+}
+
 TEST_F(LogRecordTest, IdenticalLinesGiveIdenticalRecords) {
     const Bytes records = Records({L"[NTS][09:05:03] same\r\n", L"[NTS][09:05:03] same\r\n"});
     ASSERT_EQ(records.size() % 2, 0u);
