@@ -2,7 +2,11 @@
 # a persistent wineserver (each later Wine start then costs milliseconds) and a
 # virtual X display when there is no display of the user's.
 rq_cache="${XDG_CACHE_HOME:-$HOME/.cache}/tolvane-launcher"
-export WINEPREFIX="${RQ_WINEPREFIX:-$rq_cache/wine}"
+# One prefix per checkout: named objects (the launcher's mutexes) live in the
+# wineserver, so two checkouts testing at once must not share one.
+rq_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+rq_tag=$(printf '%s' "$rq_root" | md5sum | cut -c1-10)
+export WINEPREFIX="${RQ_WINEPREFIX:-$rq_cache/wine-$rq_tag}"
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
@@ -34,7 +38,7 @@ rq_wine_ready() {
     # program that started them: start them here, detached, so they never hold
     # the output pipe of a test.
     DISPLAY=${DISPLAY:-:77} setsid wine cmd.exe /c exit >/dev/null 2>&1 </dev/null 9>&- || true
-  ) 9>"$rq_cache/wine.lock"
+  ) 9>"$WINEPREFIX.lock"
   if [ -z "${DISPLAY:-}" ] || [ "${RQ_OWN_DISPLAY:-}" = 1 ]; then
     export DISPLAY=:77
     export RQ_OWN_DISPLAY=1

@@ -9,6 +9,7 @@
 #include "RQTestTempDir.h"
 #include "baselib/RQBLCrashLink.h"
 #include "baselib/log/RQBLLog.h"
+#include "baselib/log/RQBLLogKeys.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 
 namespace fs = std::filesystem;
@@ -142,6 +143,7 @@ TEST_F(LogObjectTest, PlainLinesGoToTheirSinksWithPrefixAndTimeStamp) {
 }
 
 TEST_F(LogObjectTest, EncipheredLinesLeaveThePlainFilesEmpty) {
+    RQBLAppendLogKey();  // without the key no record can be made
     CRQBLLog log;
     ASSERT_TRUE(log.Start(L"Log", L"LAUNCHER_", 0));
     ASSERT_TRUE(log.Write(0, true, L"secret", true));
