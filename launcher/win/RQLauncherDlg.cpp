@@ -8,12 +8,17 @@
 #include "RQBuildConfig.h"
 #include "baselib/RQBLCrashReport.h"
 #include "baselib/RQBLMain.h"
+#include "baselib/RQBLThread.h"
 #include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "baselib/win/RQBLHttp.h"
+#include "baselib/win/RQBLWaitPump.h"
 #include "launcher/RQCommandLine.h"
 #include "launcher/RQLauncherGlobals.h"
+#include "launcher/RQLauncherThread.h"
 #include "launcher/win/RQLauncherApp.h"
 #include "launcher/win/RQLauncherMutex.h"
+#include "launcher/win/RQLauncherWinLink.h"
 #include "res/resource.h"
 
 CRQBLMutex g_hLauncherMutex;
@@ -24,6 +29,9 @@ constexpr const wchar_t* kTag = L"CRQLauncherDlg::OnInitDialog";
 constexpr int kTraceNum = 130011;
 constexpr const wchar_t* kConfirmCaption = L"確認";
 constexpr int kProgressBarHeight = 10;
+// Armed by the end of the update; the game starts when it fires.
+constexpr UINT_PTR IDT_START_GAME = 1394;
+constexpr UINT kStartGameDelayMs = 1000;
 
 struct LocalFreeDeleter {
     void operator()(LPWSTR* p) const { LocalFree(p); }
@@ -86,7 +94,11 @@ INT_PTR CALLBACK CRQLauncherDlg::DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam,
     return pDlg != nullptr ? pDlg->WindowProc(nMsg, wParam, lParam) : FALSE;
 }
 
-INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM /*lParam*/) {
+INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    if (nMsg >= WM_RQ_PROGRESS_FULL && nMsg <= WM_RQ_UPDATE_DONE) {
+        OnWorkerMessage(nMsg, wParam, lParam);
+        return FALSE;  // then, like any message, to the default dialog procedure
+    }
     switch (nMsg) {
         case WM_INITDIALOG:
             return OnInitDialog();
@@ -97,6 +109,9 @@ INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM /*lParam*/) 
                 return TRUE;
             }
             return FALSE;
+        case WM_TIMER:
+            OnTimer(wParam);
+            return TRUE;
         case WM_NCDESTROY:
             PostNcDestroy();
             return FALSE;
@@ -206,6 +221,9 @@ bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     SetWindowTextW(m_hWnd, L"LAUNCHER");
 
     if (g_strCdnAddress.size() >= 2) {
+        m_pLauncherThread =
+            new CRQLauncherThread(std::make_unique<CRQBLHttp>(), std::make_unique<CRQLauncherWinLink>());
+        m_pLauncherThread->ThreadBegin(-1);
         return true;
     }
     RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"NO CDN");
@@ -219,6 +237,49 @@ void CRQLauncherDlg::Refuse(const wchar_t* pszText) {
     PostQuitMessage(0);
 }
 
+void CRQLauncherDlg::OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
+    switch (nMsg) {
+        case WM_RQ_PROGRESS_FULL: {
+            PBRANGE range{};
+            SendMessageW(m_ctrlProgress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+            SendMessageW(m_ctrlProgress, PBM_SETPOS, static_cast<WPARAM>(range.iHigh), 0);
+            UpdateWindow(m_hWnd);
+            break;
+        }
+        case WM_RQ_PROGRESS_RANGE: {
+            // An empty range would show nothing at all: 0 (no size, or under
+            // 1 KiB) gives 0..10.
+            auto nHigh = static_cast<int32_t>(lParam);
+            SendMessageW(m_ctrlProgress, PBM_SETRANGE32, 0, nHigh == 0 ? 10 : nHigh);
+            break;
+        }
+        case WM_RQ_PROGRESS_POS:
+            SendMessageW(m_ctrlProgress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int32_t>(wParam)), 0);
+            break;
+        case WM_RQ_UPDATE_DONE:
+            SetTimer(m_hWnd, IDT_START_GAME, kStartGameDelayMs, nullptr);
+            break;
+        default:
+            break;
+    }
+}
+
+void CRQLauncherDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == IDT_START_GAME) {
+        KillTimer(m_hWnd, IDT_START_GAME);
+        EndDialog(m_hWnd, IDOK);
+    }
+}
+
 void CRQLauncherDlg::PostNcDestroy() {
+    // From here on the worker sends nothing more to this window.
     theApp.SetMainWnd(nullptr);
+    if (m_pLauncherThread != nullptr) {
+        // The worker may be waiting in a SendMessageW to this thread; while
+        // the stop waits for it, the pump answers such messages.
+        CRQBLThread::SetWaitPump(&RQBLPumpSentMessages);
+        delete m_pLauncherThread;
+        m_pLauncherThread = nullptr;
+        CRQBLThread::SetWaitPump(nullptr);
+    }
 }

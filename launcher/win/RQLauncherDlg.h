@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class CRQLauncherThread;
+
 class CRQLauncherDlg {
 public:
     CRQLauncherDlg();
@@ -23,6 +25,9 @@ private:
 
     BOOL OnInitDialog();
     void PostNcDestroy();
+    // The update worker's messages (2025 to 2028).
+    void OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
 
     void SizeToBackground();
     bool EnterProgramFolder();
@@ -33,6 +38,7 @@ private:
     HWND m_hWnd = nullptr;
     HICON m_hIcon = nullptr;
     HWND m_ctrlProgress = nullptr;
+    CRQLauncherThread* m_pLauncherThread = nullptr;
 };
 
 // The process's arguments as CommandLineToArgvW splits them.

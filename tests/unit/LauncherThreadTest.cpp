@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RQTestLogCapture.h"
+#include "RQTestPatchScript.h"
 #include "RQTestTempDir.h"
 #include "RQTestWorkerKit.h"
 #include "baselib/RQBLDownloadTemp.h"
@@ -27,35 +28,10 @@ const std::wstring kNotFound = L"アップデートファイルが見つかり�
 const std::wstring kDiskFull = L"ハードディスクの容量が不足しています。";
 const std::wstring kUpdateFailed = L"アップデート失敗。再度お試しください。 ";
 
-struct Entry {
-    std::string strPath;
-    std::string strName;
-    std::string strBody;  // what the server has; the entry's size and CRC-32 are taken from it
-};
-
-std::string LuaString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            out += "\\" + std::to_string(c);
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
+using Entry = rqtest::CPatchEntry;
 
 std::string MakeScript(const std::vector<Entry>& entries) {
-    std::string s = "CODE_TABLE = {\n";
-    for (const Entry& e : entries) {
-        uint32_t dwCrc = CRQBLStreamCrc::Of(e.strBody.data(), e.strBody.size());
-        s += "  { " + LuaString(e.strPath) + ", " + LuaString(e.strName) + ", " + std::to_string(dwCrc) +
-             ", 0, " + std::to_string(e.strBody.size()) + ", 0, 0, 0, 1, 0, 0, 0 },\n";
-    }
-    return s + "}\nDELETE_CODE_TABLE = {}\n";
+    return rqtest::MakePatchScript(entries);
 }
 
 std::string Body(size_t n, char c) {

@@ -1,0 +1,44 @@
+// Patch scripts for tests: CODE_TABLE entries whose size and CRC-32 are those
+// of the given bodies.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "baselib/RQBLStreamCrc.h"
+
+namespace rqtest {
+
+struct CPatchEntry {
+    std::string strPath;  // folder prefix as the script writes it ("data/", "" ...)
+    std::string strName;
+    std::string strBody;  // the content the entry describes
+};
+
+// A Lua string literal for any bytes.
+inline std::string LuaString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            out += "\\" + std::to_string(c);
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+inline std::string MakePatchScript(const std::vector<CPatchEntry>& entries) {
+    std::string s = "CODE_TABLE = {\n";
+    for (const CPatchEntry& e : entries) {
+        uint32_t dwCrc = CRQBLStreamCrc::Of(e.strBody.data(), e.strBody.size());
+        s += "  { " + LuaString(e.strPath) + ", " + LuaString(e.strName) + ", " + std::to_string(dwCrc) +
+             ", 0, " + std::to_string(e.strBody.size()) + ", 0, 0, 0, 1, 0, 0, 0 },\n";
+    }
+    return s + "}\nDELETE_CODE_TABLE = {}\n";
+}
+
+}  // namespace rqtest
