@@ -50,6 +50,29 @@ TEST(StreamCrc, AnySplitAndAlignmentGivesTheSameValueAsTheBitwiseForm) {
     }
 }
 
+TEST(StreamCrc, LongBuffersAndLargePiecesMatchTheBitwiseForm) {
+    std::mt19937 rng(11);
+    std::vector<unsigned char> data(300000);
+    for (auto& b : data) {
+        b = static_cast<unsigned char>(rng());
+    }
+    for (size_t n : {63, 64, 65, 79, 80, 127, 128, 129, 1000, 4099, 102400, 102405, 300000}) {
+        EXPECT_EQ(CRQBLStreamCrc::Of(data.data() + 3, n - 3), BitwiseCrc(data.data() + 3, n - 3)) << n;
+    }
+    // Pieces of every size around the 16- and 64-byte steps, at odd offsets.
+    uint32_t dwExpected = BitwiseCrc(data.data(), data.size());
+    CRQBLStreamCrc crc;
+    size_t nDone = 0;
+    for (size_t nPiece = 1; nDone < data.size(); nPiece = nPiece % 200 + 13) {
+        size_t n = std::min(nPiece * 7, data.size() - nDone);
+        crc.Update(data.data() + nDone, n);
+        nDone += n;
+    }
+    EXPECT_EQ(crc.Value(), dwExpected);
+    std::vector<unsigned char> ones(4096, 0xFF);
+    EXPECT_EQ(CRQBLStreamCrc::Of(ones.data(), ones.size()), BitwiseCrc(ones.data(), ones.size()));
+}
+
 TEST(StreamCrc, RestartForgetsEarlierData) {
     CRQBLStreamCrc crc;
     crc.Update("xyz", 3);
