@@ -1,5 +1,6 @@
 #include "baselib/win/RQBLHttp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -44,7 +45,7 @@ std::wstring SystemMessage(DWORD dwError) {
 
 }  // namespace
 
-CRQBLHttp::CRQBLHttp() {
+CRQBLHttp::CRQBLHttp() : m_pReadBuffer(new unsigned char[READ_AHEAD_MAX]) {
     CRQBLHttp::Reset();
 }
 
@@ -71,7 +72,10 @@ void CRQBLHttp::Close() {
 
 void CRQBLHttp::Reset() {
     DiscardTransfer();
-    std::memset(m_byReadBuffer, 0, sizeof(m_byReadBuffer));
+    m_nBufferedPos = 0;
+    m_nBufferedEnd = 0;
+    m_nReadAhead = BLOCK_SIZE;
+    m_bEndOfBody = false;
     m_dwReadSize = 0;
     m_dwWriteSize = 0;
     m_dwFileSizeKB = 0;
@@ -96,7 +100,7 @@ void CRQBLHttp::ApplyTimeouts() {
     // Without time-outs WinINet waits for a server that accepted the
     // connection and then fell silent for as long as the connection stays
     // open. Set on the session for whatever inherits them, and again on every
-    // request (SendGet).
+    // request (SendRequest).
     DWORD dwTimeout = m_dwTimeoutMs;
     for (DWORD dwOption :
          {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
@@ -104,7 +108,7 @@ void CRQBLHttp::ApplyTimeouts() {
     }
 }
 
-bool CRQBLHttp::SendGet(const std::wstring& strUrl, DWORD dwFlags) {
+bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, DWORD dwFlags) {
     // The request is put together from its parts rather than through
     // InternetOpenUrlW, so that the time-outs can be set on the request
     // itself before anything is sent: not every WinINet passes the session's
@@ -138,8 +142,8 @@ bool CRQBLHttp::SendGet(const std::wstring& strUrl, DWORD dwFlags) {
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
         dwFlags |= INTERNET_FLAG_SECURE;
     }
-    m_hOpenURL.Reset(
-        HttpOpenRequestW(m_hConnect.Get(), L"GET", strObject.c_str(), nullptr, nullptr, nullptr, dwFlags, 0));
+    m_hOpenURL.Reset(HttpOpenRequestW(m_hConnect.Get(), pszVerb, strObject.c_str(), nullptr, nullptr, nullptr,
+                                      dwFlags, 0));
     if (!m_hOpenURL) {
         m_hConnect.Close();
         return false;
@@ -161,8 +165,9 @@ void CRQBLHttp::CloseRequest() {
     m_hConnect.Close();
 }
 
-CRQBLHttp::OpenResult CRQBLHttp::OpenRequest(const wchar_t* pSrcPath, const wchar_t* pFileName) {
-    if (!SendGet(std::wstring(pSrcPath) + pFileName, kOpenUrlFlags)) {
+CRQBLHttp::OpenResult CRQBLHttp::OpenRequest(const wchar_t* pszVerb, const wchar_t* pSrcPath,
+                                             const wchar_t* pFileName) {
+    if (!SendRequest(pszVerb, std::wstring(pSrcPath) + pFileName, kOpenUrlFlags)) {
         return OPEN_FAILED;
     }
     // Only "404" and "500" are refused; any other status (403, 503, ...) is
@@ -208,7 +213,11 @@ bool CRQBLHttp::DownloadInfo(const wchar_t* pSrcPath, const wchar_t* pFileName) 
         RQ_LOG(kTagInfo, RQ_LOG_ERR).Trace(10084, L"pFileName is NULL");
         return false;
     }
-    OpenResult result = OpenRequest(pSrcPath, pFileName);
+    // HEAD: the same status and Content-Length as the GET, without a body.
+    // Closing a GET whose body was not read makes WinINet either read the
+    // whole body to keep the connection or drop the connection; both cost as
+    // much as the download itself for a large file.
+    OpenResult result = OpenRequest(L"HEAD", pSrcPath, pFileName);
     if (result == OPEN_FAILED) {
         RQ_LOG(kTagInfo, RQ_LOG_ERR).Trace(10085, L"m_hOpenURL is NULL");
         return false;
@@ -256,7 +265,7 @@ int32_t CRQBLHttp::DownloadBegin(const wchar_t* pSrcPath, const wchar_t* pFileNa
         RQ_LOG(kTagBegin, RQ_LOG_ERR).Trace(10090, L"pDestFileName is NULL");
         return DOWNLOAD_NULL_DEST_FILE_NAME;
     }
-    switch (OpenRequest(pSrcPath, pFileName)) {
+    switch (OpenRequest(L"GET", pSrcPath, pFileName)) {
         case OPEN_FAILED:
             RQ_LOG(kTagBegin, RQ_LOG_ERR).Trace(10091, L"m_hOpenURL is NULL");
             return DOWNLOAD_OPEN_URL_FAILED;
@@ -308,6 +317,35 @@ int32_t CRQBLHttp::DownloadBegin(const wchar_t* pSrcPath, const wchar_t* pFileNa
 }
 
 int32_t CRQBLHttp::Downloading() {
+    if (m_nBufferedPos == m_nBufferedEnd && !m_bEndOfBody) {
+        int32_t r = ReceiveAhead();
+        if (r != DOWNLOAD_SUCCEEDED) {
+            return r;
+        }
+    }
+    // At most one block per call, so that the caller reports progress and
+    // sees a stop request after every block.
+    m_dwReadSize = static_cast<uint32_t>(std::min<size_t>(m_nBufferedEnd - m_nBufferedPos, BLOCK_SIZE));
+    const unsigned char* pBlock = m_pReadBuffer.get() + m_nBufferedPos;
+    DWORD dwWritten = 0;
+    BOOL bWritten = WriteFile(m_hLocalFile.Get(), pBlock, m_dwReadSize, &dwWritten, nullptr);
+    m_dwWriteSize = dwWritten;
+    if (!bWritten || dwWritten != m_dwReadSize) {
+        RQ_LOG(kTagDownloading, RQ_LOG_ERR).Trace(10095, L"WriteFile is FALSE");
+        DiscardTransfer();
+        return DOWNLOAD_WRITE_FAILED;
+    }
+    if (m_dwReadSize != 0) {
+        m_crc.Update(pBlock, m_dwReadSize);
+        m_nBufferedPos += m_dwReadSize;
+        m_dwDownloadSize += m_dwReadSize;
+        m_ullReceived += m_dwReadSize;
+        return DOWNLOAD_CONTINUE;
+    }
+    return CommitTransfer();
+}
+
+int32_t CRQBLHttp::ReceiveAhead() {
     DWORD dwAvailable = 0;
     if (!InternetQueryDataAvailable(m_hOpenURL.Get(), &dwAvailable, 0, 0)) {
         DWORD dwError = GetLastError();
@@ -318,39 +356,43 @@ int32_t CRQBLHttp::Downloading() {
         DiscardTransfer();
         return DOWNLOAD_QUERY_FAILED;
     }
-    // The block is filled up to the buffer's size whatever the available
-    // count says: that count is often only what one socket read brought in
-    // (a few KiB), and a step per few KiB would multiply the calls, the window
-    // messages and the time of a large file.
-    m_dwReadSize = 0;
-    while (m_dwReadSize < READ_BUFFER_SIZE) {
+    // The read asks for a whole read-ahead, whatever the available count
+    // says: that count is only what the HTTP layer holds already (a few KiB),
+    // and every read call has a fixed cost that small reads multiply. The
+    // read-ahead starts at one block and grows while reads complete quickly,
+    // so a slow server never keeps a call waiting for more than a block or two.
+    LARGE_INTEGER start{};
+    QueryPerformanceCounter(&start);
+    size_t nFilled = 0;
+    while (nFilled < m_nReadAhead) {
         DWORD dwRead = 0;
-        if (!InternetReadFile(m_hOpenURL.Get(), m_byReadBuffer + m_dwReadSize,
-                              READ_BUFFER_SIZE - m_dwReadSize, &dwRead)) {
+        if (!InternetReadFile(m_hOpenURL.Get(), m_pReadBuffer.get() + nFilled,
+                              static_cast<DWORD>(m_nReadAhead - nFilled), &dwRead)) {
             RQ_LOG(kTagDownloading, RQ_LOG_ERR).Trace(10094, L"InternetReadFile is FALSE");
             DiscardTransfer();
             return DOWNLOAD_READ_FAILED;
         }
         if (dwRead == 0) {
-            break;  // end of the body
+            m_bEndOfBody = true;
+            break;
         }
-        m_dwReadSize += dwRead;
+        nFilled += dwRead;
     }
-    DWORD dwWritten = 0;
-    BOOL bWritten = WriteFile(m_hLocalFile.Get(), m_byReadBuffer, m_dwReadSize, &dwWritten, nullptr);
-    m_dwWriteSize = dwWritten;
-    if (!bWritten || dwWritten != m_dwReadSize) {
-        RQ_LOG(kTagDownloading, RQ_LOG_ERR).Trace(10095, L"WriteFile is FALSE");
-        DiscardTransfer();
-        return DOWNLOAD_WRITE_FAILED;
+    m_nBufferedPos = 0;
+    m_nBufferedEnd = nFilled;
+    LARGE_INTEGER end{};
+    LARGE_INTEGER freq{};
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&freq);
+    double dMs = freq.QuadPart > 0 ? 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                                         static_cast<double>(freq.QuadPart)
+                                   : 0.0;
+    if (!m_bEndOfBody && dMs < FAST_READ_MS) {
+        m_nReadAhead = std::min<size_t>(m_nReadAhead * 2, READ_AHEAD_MAX);
+    } else if (dMs > SLOW_READ_MS) {
+        m_nReadAhead = std::max<size_t>(m_nReadAhead / 2, BLOCK_SIZE);
     }
-    if (m_dwReadSize != 0) {
-        m_crc.Update(m_byReadBuffer, m_dwReadSize);
-        m_dwDownloadSize += m_dwReadSize;
-        m_ullReceived += m_dwReadSize;
-        return DOWNLOAD_CONTINUE;
-    }
-    return CommitTransfer();
+    return DOWNLOAD_SUCCEEDED;
 }
 
 int32_t CRQBLHttp::CommitTransfer() {
@@ -411,12 +453,12 @@ bool CRQBLHttp::DownloadText(const wchar_t* pszURL, std::wstring& strText) {
     if (!m_hInternet || pszURL == nullptr) {
         return false;
     }
-    if (!SendGet(pszURL, kOpenTextFlags)) {
+    if (!SendRequest(L"GET", pszURL, kOpenTextFlags)) {
         // A session that went bad is replaced once.
         if (!Open()) {
             return false;
         }
-        SendGet(pszURL, kOpenTextFlags);
+        SendRequest(L"GET", pszURL, kOpenTextFlags);
     }
     DWORD dwAvailable = 0;
     if (!InternetQueryDataAvailable(m_hOpenURL.Get(), &dwAvailable, 0, 0)) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "baselib/RQBLDownloader.h"
@@ -15,10 +16,16 @@
 class CRQBLHttp : public CRQBLDownloader {
 public:
     enum : uint32_t {
-        READ_BUFFER_SIZE = 102400,
+        // The most that one Downloading call moves to the file.
+        BLOCK_SIZE = 102400,
+        // The most that one network read asks for (see ReceiveAhead).
+        READ_AHEAD_MAX = 4 * 1024 * 1024,
         // Long enough for a busy server, short enough that a dead one does not
         // hold the launcher for minutes.
         DEFAULT_TIMEOUT_MS = 30000,
+        // A read that took less grows the read-ahead; one that took more shrinks it.
+        FAST_READ_MS = 10,
+        SLOW_READ_MS = 50,
     };
 
     CRQBLHttp();
@@ -49,12 +56,15 @@ protected:
 
 private:
     enum OpenResult { OPEN_OK, OPEN_FAILED, OPEN_NOT_FOUND, OPEN_SERVER_ERROR };
-    OpenResult OpenRequest(const wchar_t* pSrcPath, const wchar_t* pFileName);
-    // Sends a GET for strUrl; on success m_hConnect and m_hOpenURL are open.
-    bool SendGet(const std::wstring& strUrl, DWORD dwFlags);
+    OpenResult OpenRequest(const wchar_t* pszVerb, const wchar_t* pSrcPath, const wchar_t* pFileName);
+    // Sends the request; on success m_hConnect and m_hOpenURL are open.
+    bool SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, DWORD dwFlags);
     void CloseRequest();
     void QuerySize();
     void ApplyTimeouts();
+    // Refills the read buffer from the request; DOWNLOAD_SUCCEEDED or the
+    // failure code of Downloading.
+    int32_t ReceiveAhead();
     // Ends the transfer: closes the request and the local file, and removes
     // the unfinished file (the destination is never touched).
     void DiscardTransfer();
@@ -67,7 +77,13 @@ private:
     CRQBLInternetHandle m_hConnect;
     CRQBLInternetHandle m_hOpenURL;
     CRQBLHandle m_hLocalFile;
-    unsigned char m_byReadBuffer[READ_BUFFER_SIZE];
+    // Read ahead from the request, written to the file a block at a time.
+    // Allocated once with the object.
+    std::unique_ptr<unsigned char[]> m_pReadBuffer;
+    size_t m_nBufferedPos = 0;
+    size_t m_nBufferedEnd = 0;
+    size_t m_nReadAhead = BLOCK_SIZE;
+    bool m_bEndOfBody = false;
     uint32_t m_dwReadSize = 0;
     uint32_t m_dwWriteSize = 0;
     uint32_t m_dwFileSizeKB = 0;

@@ -246,8 +246,9 @@ TEST_F(Faults, RequestsCarryTheAgentAndBypassCaches) {
     EXPECT_EQ(Fetch(L"a.dat", L"a.dat").Last(), DOWNLOAD_SUCCEEDED);
     std::vector<rqtest::CServerRequest> requests = m_content.Server()->Requests();
     ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].strMethod, "HEAD");  // the size query reads no body
+    EXPECT_EQ(requests[1].strMethod, "GET");
     for (const rqtest::CServerRequest& r : requests) {
-        EXPECT_EQ(r.strMethod, "GET");
         EXPECT_EQ(r.strPath, "/a.dat");
         EXPECT_EQ(r.strUserAgent, "RQ_HTTP");
         EXPECT_EQ(r.strPragma, "no-cache");
