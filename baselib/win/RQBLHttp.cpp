@@ -51,6 +51,7 @@ CRQBLHttp::CRQBLHttp() : m_pReadBuffer(new unsigned char[READ_AHEAD_MAX]) {
 
 CRQBLHttp::~CRQBLHttp() {
     CRQBLHttp::Reset();
+    m_hConnect.Close();
     m_hInternet.Close();
 }
 
@@ -67,6 +68,7 @@ bool CRQBLHttp::Open() {
 
 void CRQBLHttp::Close() {
     Reset();
+    m_hConnect.Close();
     m_hInternet.Close();
 }
 
@@ -134,10 +136,17 @@ bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, 
     if (strObject.empty()) {
         strObject = L"/";
     }
-    m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), strHost.c_str(), parts.nPort, nullptr, nullptr,
-                                      INTERNET_SERVICE_HTTP, 0, 0));
-    if (!m_hConnect) {
-        return false;
+    // One connection handle per server, kept from request to request: making
+    // a new one costs as much as a small request. (WinINet keeps the TCP
+    // connections themselves alive either way.)
+    if (!m_hConnect || strHost != m_strConnectHost || parts.nPort != m_nConnectPort) {
+        m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), strHost.c_str(), parts.nPort, nullptr, nullptr,
+                                          INTERNET_SERVICE_HTTP, 0, 0));
+        if (!m_hConnect) {
+            return false;
+        }
+        m_strConnectHost = strHost;
+        m_nConnectPort = parts.nPort;
     }
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
         dwFlags |= INTERNET_FLAG_SECURE;
@@ -145,7 +154,6 @@ bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, 
     m_hOpenURL.Reset(HttpOpenRequestW(m_hConnect.Get(), pszVerb, strObject.c_str(), nullptr, nullptr, nullptr,
                                       dwFlags, 0));
     if (!m_hOpenURL) {
-        m_hConnect.Close();
         return false;
     }
     DWORD dwTimeout = m_dwTimeoutMs;
@@ -162,7 +170,6 @@ bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, 
 
 void CRQBLHttp::CloseRequest() {
     m_hOpenURL.Close();
-    m_hConnect.Close();
 }
 
 CRQBLHttp::OpenResult CRQBLHttp::OpenRequest(const wchar_t* pszVerb, const wchar_t* pSrcPath,

@@ -72,9 +72,10 @@ private:
     int32_t CommitTransfer();
 
     CRQBLInternetHandle m_hInternet;
-    // The connection handle under m_hOpenURL (WinINet keeps the connections
-    // themselves alive and reuses them across requests to the same server).
+    // The connection handle under m_hOpenURL, for the server it names.
     CRQBLInternetHandle m_hConnect;
+    std::wstring m_strConnectHost;
+    INTERNET_PORT m_nConnectPort = 0;
     CRQBLInternetHandle m_hOpenURL;
     CRQBLHandle m_hLocalFile;
     // Read ahead from the request, written to the file a block at a time.
