@@ -223,6 +223,10 @@ void CRQTestHttpServer::AcceptLoop() {
         if (s == INVALID_SOCKET) {
             continue;
         }
+        // Headers and body go out in separate sends: without this the body
+        // would wait for the client's delayed acknowledgement of the headers.
+        BOOL bNoDelay = TRUE;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bNoDelay), sizeof(bNoDelay));
         int nConnection = ++m_nConnections;
         std::lock_guard<std::mutex> lock(m_mutex);
         m_vecOpen.push_back(s);
