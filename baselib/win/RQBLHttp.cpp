@@ -74,10 +74,7 @@ void CRQBLHttp::Close() {
 
 void CRQBLHttp::Reset() {
     DiscardTransfer();
-    m_nBufferedPos = 0;
-    m_nBufferedEnd = 0;
     m_nReadAhead = BLOCK_SIZE;
-    m_bEndOfBody = false;
     m_dwReadSize = 0;
     m_dwWriteSize = 0;
     m_dwFileSizeKB = 0;
@@ -439,9 +436,8 @@ int32_t CRQBLHttp::CommitTransfer() {
         DiscardTransfer();
         return DOWNLOAD_WRITE_FAILED;
     }
-    m_strTempPath.clear();
-    m_strDestPath.clear();
-    CloseRequest();
+    m_strTempPath.clear();  // in place now: nothing to remove
+    DiscardTransfer();
     return DOWNLOAD_SUCCEEDED;
 }
 
@@ -453,6 +449,11 @@ void CRQBLHttp::DiscardTransfer() {
         m_strTempPath.clear();
     }
     m_strDestPath.clear();
+    // Whatever was read ahead belongs to the ended transfer; a later
+    // Downloading without a new begin fails at its availability check.
+    m_nBufferedPos = 0;
+    m_nBufferedEnd = 0;
+    m_bEndOfBody = false;
 }
 
 bool CRQBLHttp::DownloadText(const wchar_t* pszURL, std::wstring& strText) {

@@ -445,6 +445,18 @@ TEST_F(Faults, MissingArgumentsAndHandlesAreReportedInOrder) {
     EXPECT_EQ(lines.back().strText.find(L'\n'), std::wstring::npos);
 }
 
+TEST_F(Faults, AfterTheEndOrAFailureTheChunkStepFindsNoTransfer) {
+    ASSERT_TRUE(m_content.Put(L"a.dat", "abc"));
+    EXPECT_EQ(Fetch(L"a.dat", L"a.dat").Last(), DOWNLOAD_SUCCEEDED);
+    EXPECT_EQ(m_pHttp->Downloading(), DOWNLOAD_QUERY_FAILED);
+    CServerBehaviour cut;
+    cut.nCutAfter = 1;
+    SetBehaviour("/a.dat", cut);
+    EXPECT_EQ(Fetch(L"a.dat", L"a.dat").Last(), DOWNLOAD_READ_FAILED);
+    EXPECT_EQ(m_pHttp->Downloading(), DOWNLOAD_QUERY_FAILED);
+    EXPECT_EQ(Local(L"a.dat"), "abc");
+}
+
 TEST_F(Faults, OpenTwiceAndDownloadText) {
     ASSERT_TRUE(m_content.Put(L"t.txt", std::string("hello\0hidden", 12)));
     ASSERT_TRUE(m_content.Put(L"long.txt", std::string(3000, 'a')));
