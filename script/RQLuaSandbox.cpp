@@ -1,7 +1,5 @@
 #include "script/RQLuaSandbox.h"
 
-#include <lua.hpp>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <memory>
 
 #include "baselib/RQBLPlatform.h"
+#include "script/RQLuaApi.h"
 #include "script/RQLuaLog.h"
 
 // Everything below that Lua calls back (allocator, hook, library functions) may

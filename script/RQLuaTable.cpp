@@ -1,12 +1,11 @@
 #include "script/RQLuaTable.h"
 
-#include <lua.hpp>
-
 #include <cstring>
 #include <string>
 
 #include "baselib/RQBLPlatform.h"
 #include "baselib/log/RQBLWideFormat.h"
+#include "script/RQLuaApi.h"
 #include "script/RQLuaConvert.h"
 #include "script/RQLuaLog.h"
 #include "script/RQLuaTinker.h"

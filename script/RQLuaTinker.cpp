@@ -1,13 +1,12 @@
 #include "script/RQLuaTinker.h"
 
-#include <lua.hpp>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "baselib/RQBLPlatform.h"
+#include "script/RQLuaApi.h"
 #include "script/RQLuaLog.h"
 #include "script/RQLuaSandbox.h"
 

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <lua.hpp>
-
 #include <map>
 #include <string>
 
@@ -9,6 +7,7 @@
 #include "RQPatchScriptGen.h"
 #include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLMain.h"
+#include "script/RQLuaApi.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <lua.hpp>
-
 #include <string>
 
 #include "RQLuaTestUtil.h"
+#include "script/RQLuaApi.h"
 #include "script/RQLuaTinker.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // host's log lines.
 #pragma once
 
-#include <lua.hpp>
+#include "script/RQLuaApi.h"
 
 #include <string>
 #include <utility>
