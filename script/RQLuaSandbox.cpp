@@ -196,6 +196,10 @@ const char* ReadChunk(lua_State* /*pLuaState*/, void* pData, size_t* pnSize) {
     return pReader->szBuffer;
 }
 
+struct FileCloser {
+    void operator()(FILE* pFile) const { std::fclose(pFile); }
+};
+
 int PushFileError(lua_State* pLuaState, const char* pszWhat, const char* pszFileName, int nErrno) {
     lua_pushfstring(pLuaState, "cannot %s %s: %s", pszWhat, pszFileName, std::strerror(nErrno));
     return LUA_ERRFILE;
@@ -267,7 +271,7 @@ int LoadScriptFile(lua_State* pLuaState, const char* pszFileName) {
     lua_pushfstring(pLuaState, "@%s", pszFileName);
     int nNameIndex = lua_gettop(pLuaState);
     auto pReader = std::make_unique<ScriptReader>();
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(pszFileName, "rb"), std::fclose);
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(pszFileName, "rb"));
     if (!file) {
         int nErrno = errno;
         lua_remove(pLuaState, nNameIndex);
