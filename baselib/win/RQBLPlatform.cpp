@@ -1,8 +1,10 @@
 #include "baselib/RQBLPlatform.h"
 
+// windows.h first: mmsystem.h relies on its types.
+#include <windows.h>
+
 #include <mmsystem.h>
 #include <share.h>
-#include <windows.h>
 
 #include <vector>
 
