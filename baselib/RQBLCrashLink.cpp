@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "baselib/RQBLCrashReport.h"
+
 namespace {
 std::mutex g_csCrashFiles;
 std::vector<std::wstring>& CrashFiles() {
@@ -14,8 +16,11 @@ void RQBLAddCrashLogFile(const wchar_t* pszPath) {
     if (pszPath == nullptr) {
         return;
     }
-    std::lock_guard<std::mutex> lock(g_csCrashFiles);
-    CrashFiles().emplace_back(pszPath);
+    {
+        std::lock_guard<std::mutex> lock(g_csCrashFiles);
+        CrashFiles().emplace_back(pszPath);
+    }
+    AddCrashReportFile(pszPath);
 }
 
 std::vector<std::wstring> RQBLCrashLogFiles() {

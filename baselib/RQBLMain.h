@@ -1,11 +1,17 @@
-// The base library's process-wide runtime object.
+// The base library's process-wide runtime object. Its construction prepares
+// the process: heap, fatal-error handlers, log-record key, socket library,
+// GDI+, the build tag and a first memory report.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <string>
 
+#include "baselib/RQBLCodeInfo.h"
+#include "baselib/RQBLProcess.h"
 #include "baselib/RQBLSingleton.h"
+
+class CRQLuaTable;
 
 class CRQBLMain : public CRQBLSingleton<CRQBLMain> {
 public:
@@ -14,8 +20,36 @@ public:
     CRQBLMain(const CRQBLMain&) = delete;
     CRQBLMain& operator=(const CRQBLMain&) = delete;
 
+    // Logs one memory report (trace 30188) and returns the growth of the
+    // page-file usage since the previous one, in bytes; 0 when the process
+    // cannot be queried.
+    uint32_t PrintMInfo(std::wstring strLabel);
+
     std::wstring GetNationName() const;
 
+    // Reads CODE_TABLE and DELETE_CODE_TABLE of a script that has run
+    // (baselib/RQBLMainCodeTables.cpp). False when there is no CODE_TABLE.
+    // Uses none of the object's state.
+    static bool ReadCodeTables(CRQLuaTable* pLuaTable, std::map<std::wstring, CODE_INFO>& mapCodeInfo,
+                               std::map<std::wstring, CODE_INFO>& mapDeleteInfo);
+
+    // "KOR", "USA", "JPN", "CHN", "TWN" for the codes 2 to 6, else "NONE".
+    static std::wstring NationName(int32_t nNation);
+
+    // The report line "[label]-[<growth>Mb/<total>Mb, <seconds>sec]".
+    static std::wstring FormatMemInfo(const std::wstring& strLabel, uint32_t nGrowthMb, uint32_t nTotalMb,
+                                      float fSeconds);
+
+    // One report's arithmetic on given counters and time: updates the last
+    // usage and time, gives the line and returns the page-file growth.
+    static uint32_t ComputeMemReport(uint32_t& dwLastMemUsage, uint32_t& dwLastMemTime,
+                                     const std::wstring& strLabel, const rqbl::RQBL_MEMORY_COUNTERS& counters,
+                                     uint32_t dwNow, std::wstring& strLine);
+
 private:
-    int m_nNation = 0;
+    uintptr_t m_gdiplusToken = 0;
+    RQBL_GDIPLUS_INPUT m_gdiplusInput;
+    int32_t m_nNation = 0;
+    uint32_t m_dwLastMemUsage = 0;
+    uint32_t m_dwLastMemTime = 0;
 };

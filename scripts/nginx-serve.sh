@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Serves a folder with nginx on a free loopback port, in the foreground of a
-# private prefix, until stopped:
+# Serves a folder with nginx on a free loopback port, from a private prefix,
+# until stopped (the same files at /slow/..., at 256 KiB/s):
 #   scripts/nginx-serve.sh start DIR STATE_DIR [LIMIT_RATE]   -> prints the base URL
 #   scripts/nginx-serve.sh stop STATE_DIR
 set -euo pipefail
@@ -37,6 +37,8 @@ http {
     root $root;
     limit_rate $rate;
     location / { }
+    # The same files, slowly: for tests that must catch a download midway.
+    location /slow/ { alias $root/; limit_rate 256k; }
   }
 }
 CONF

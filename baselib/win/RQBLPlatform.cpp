@@ -1,5 +1,6 @@
 #include "baselib/RQBLPlatform.h"
 
+// windows.h first: mmsystem.h relies on its types.
 #include <windows.h>
 
 #include <mmsystem.h>

@@ -13,7 +13,8 @@ const wchar_t* const kGameRunning =
     L"すでにTOLVANEパッチャーが実行されています。TOLVANEを終了して再度お試しください。";
 // Nothing listens on port 1: a launcher pointed there fails fast and stays local.
 const wchar_t* const kDeadServer = L"http://127.0.0.1:1/";
-constexpr DWORD kUiTimeoutMs = 20000;
+// Generous: under load a Wine process can take many seconds to show a window.
+constexpr DWORD kUiTimeoutMs = 60000;
 
 class LauncherStartup : public ::testing::Test {
 protected:

@@ -1,0 +1,69 @@
+// The Lua state in which the downloaded patch script runs. The script arrives
+// over plain HTTP and the launcher runs with administrator rights, so the
+// state is a sandbox: only the base, string, table and math libraries, none
+// of the functions that reach files, other chunks or the collector, no
+// precompiled chunks, and a bounded run (instructions and memory).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct lua_State;
+
+struct RQLuaLimits {
+    // Total memory of the state while script code is loaded or runs.
+    size_t nMemoryCap;
+    // Virtual-machine instructions of one run of the main chunk.
+    uint64_t nInstructionBudget;
+    // Instructions of one call of the script's "_ALERT" function.
+    uint64_t nAlertInstructionBudget;
+
+    static RQLuaLimits Default();
+};
+
+// Kept behind the state as its allocator's user data, so that the hook and the
+// error printer find it from the lua_State alone. Plain data only: Lua unwinds
+// with longjmp through the functions that touch it.
+struct RQLuaSandbox {
+    RQLuaLimits limits;
+    size_t nUsed = 0;
+    size_t nPeak = 0;
+    // Limits are enforced only while script code loads or runs. The host's own
+    // few small allocations (keys, converted numbers) must never fail half-way
+    // through an unprotected call, where Lua could only panic.
+    bool bLimited = false;
+    int64_t nInstructionsLeft = 0;
+    uint64_t nInstructionsRun = 0;
+    bool bInstructionLimitHit = false;
+};
+
+namespace rqlua {
+
+// A fresh sandboxed state with pBox as its control block (which must outlive
+// the state), or null when the state cannot be built.
+lua_State* NewSandboxState(RQLuaSandbox* pBox);
+
+// The control block of a state made by NewSandboxState; null for other states.
+RQLuaSandbox* SandboxOf(lua_State* pLuaState);
+
+// Enforces the memory cap and a fresh instruction budget for its lifetime.
+// Only protected Lua calls (lua_load, lua_pcall) may run inside it.
+class CRQLuaLimitScope {
+public:
+    CRQLuaLimitScope(lua_State* pLuaState, uint64_t nInstructionBudget);
+    ~CRQLuaLimitScope();
+    CRQLuaLimitScope(const CRQLuaLimitScope&) = delete;
+    CRQLuaLimitScope& operator=(const CRQLuaLimitScope&) = delete;
+
+private:
+    RQLuaSandbox* m_pBox;
+};
+
+// Loads a script file as text (like luaL_loadfile, with the same messages), but
+// refuses precompiled chunks, also behind a first line starting with '#'. The
+// check is made on the bytes handed to the parser, so the file cannot change
+// between check and load. Returns 0 with the chunk pushed, or non-zero with a
+// message pushed. Runs inside a CRQLuaLimitScope of its own.
+int LoadScriptFile(lua_State* pLuaState, const char* pszFileName);
+
+}  // namespace rqlua

@@ -1,0 +1,5 @@
+#include "PeerCrc.h"
+
+PeerCrcFn GetPeerCrc() {
+    return nullptr;
+}
