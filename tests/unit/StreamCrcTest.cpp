@@ -4,6 +4,8 @@
 #include <random>
 #include <vector>
 
+#include "RQTestTempDir.h"
+#include "baselib/RQBLCrc32.h"
 #include "baselib/RQBLStreamCrc.h"
 
 namespace {
@@ -79,4 +81,21 @@ TEST(StreamCrc, RestartForgetsEarlierData) {
     crc.Restart();
     crc.Update("123456789", 9);
     EXPECT_EQ(crc.Value(), 0xCBF43926u);
+}
+
+TEST(StreamCrc, AgreesWithTheFileChecksumOfTheComparison) {
+    // A download is accepted by this checksum and later compared by the
+    // file checksum: the two must never disagree.
+    RQTestTempDir dir;
+    std::mt19937 rng(3);
+    std::string strData(1 << 20, '\0');
+    for (char& c : strData) {
+        c = static_cast<char>(rng());
+    }
+    RQTestTempDir::WriteAll("f.bin", strData);
+    CRQBLCrc32::CreateInstance(false);
+    uint32_t dwFile = 0;
+    EXPECT_TRUE(CRQBLCrc32::GetInstance()->GetFileCrc(L"f.bin", dwFile));
+    CRQBLCrc32::DestroyInstance();
+    EXPECT_EQ(CRQBLStreamCrc::Of(strData.data(), strData.size()), dwFile);
 }
