@@ -2,9 +2,11 @@
 // downloader and a link that records what the window and the player would see.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RQTestLogCapture.h"
@@ -449,4 +451,21 @@ TEST_F(LauncherThread, LeftoversOfAKilledRunAreSweptAtStart) {
     EXPECT_FALSE(fs::exists("a.dat.rqpart"));
     EXPECT_FALSE(fs::exists("data/b.dat.rqpart"));
     EXPECT_EQ(Local("data/b.dat"), "keep");
+}
+
+TEST_F(LauncherThread, RunsOnItsOwnThreadAndStopsItself) {
+    ServeUpdate({{"", "a.dat", Body(250000, 'a')}, {"sub/", "b.dat", "bbb"}});
+    MakeWorker();
+    ASSERT_TRUE(m_pWorker->ThreadBegin(-1));
+    bool bDone = false;
+    for (int i = 0; i < 1000 && !bDone; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::vector<uint32_t> messages = m_pRecord->Messages();
+        bDone = !messages.empty() && messages.back() == WM_RQ_UPDATE_DONE;
+    }
+    ASSERT_TRUE(bDone);
+    m_pWorker.reset();  // waits for the thread's end
+    EXPECT_EQ(Local("a.dat"), Body(250000, 'a'));
+    EXPECT_EQ(Local("sub/b.dat"), "bbb");
+    EXPECT_EQ(m_pScript->Calls(L"Close").size(), 1u);
 }
