@@ -1,5 +1,7 @@
-// The downloader on WinINet: synchronous HTTP GET requests through a direct
-// connection, bypassing the local cache, one transfer at a time.
+// The downloader on WinINet: synchronous HTTP requests (GET for transfers,
+// HEAD for size queries) through a direct connection, bypassing the local
+// cache, one transfer at a time. A download is written beside its destination
+// and renamed over it only when complete and checked (baselib/RQBLDownloadTemp.h).
 #pragma once
 
 #include <windows.h>
