@@ -19,8 +19,8 @@ bool StartDirectly(const std::wstring& strApp, std::wstring strCommandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(strApp.c_str(), strCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi)) {
+    if (!CreateProcessW(strApp.c_str(), strCommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi)) {
         return false;
     }
     CRQBLHandle process(pi.hProcess);
@@ -29,7 +29,8 @@ bool StartDirectly(const std::wstring& strApp, std::wstring strCommandLine) {
 }
 
 bool StartElevated(const std::wstring& strApp, const std::wstring& strCommandLine) {
-    HINSTANCE hResult = ShellExecuteW(nullptr, L"runas", strApp.c_str(), strCommandLine.c_str(), nullptr, SW_SHOW);
+    HINSTANCE hResult =
+        ShellExecuteW(nullptr, L"runas", strApp.c_str(), strCommandLine.c_str(), nullptr, SW_SHOW);
     return reinterpret_cast<INT_PTR>(hResult) > 32;
 }
 
@@ -45,7 +46,8 @@ bool RQStartGame(HWND hOwner) {
 
     std::wstring strApp = rqbl::GetCurrentDir() + L"\\TOLVANE.EXE";
     std::wstring strCommandLine = RQBuildGameCommandLine(GetCommandLineW());
-    bool bStarted = IsUserAnAdmin() ? StartDirectly(strApp, strCommandLine) : StartElevated(strApp, strCommandLine);
+    bool bStarted =
+        IsUserAnAdmin() ? StartDirectly(strApp, strCommandLine) : StartElevated(strApp, strCommandLine);
     if (!bStarted) {
         theApp.AppMessageBox(hOwner, kGameStartFailed);
     }

@@ -8,6 +8,7 @@
 #include "RQTestTempDir.h"
 #include "baselib/RQBLCrashLink.h"
 #include "baselib/log/RQBLLog.h"
+#include "baselib/log/RQBLLogKeys.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 
 namespace fs = std::filesystem;
@@ -141,6 +142,7 @@ TEST_F(LogObjectTest, PlainLinesGoToTheirSinksWithPrefixAndTimeStamp) {
 }
 
 TEST_F(LogObjectTest, EncipheredLinesLeaveThePlainFilesEmpty) {
+    RQBLAppendLogKey();  // without the key no record can be made
     CRQBLLog log;
     ASSERT_TRUE(log.Start(L"Log", L"LAUNCHER_", 0));
     ASSERT_TRUE(log.Write(0, true, L"secret", true));
