@@ -1,0 +1,28 @@
+// Writing the patch script "PATCHER_CODE.LUA" that the launcher runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/mkpatch/RQPatchEncoding.h"
+
+struct RQPatchFile {
+    std::wstring strPath;      // folder prefix, "/"-separated, ending with "/" or empty
+    std::wstring strFileName;  // file name
+    uint32_t dwCRC = 0;
+    uint64_t ullFileSize = 0;
+};
+
+// Entries per Lua function: Lua 5.1 allows at most 262 143 constants in one
+// function, and each entry brings up to four.
+constexpr size_t kPatchEntriesPerChunk = 4096;
+
+// Splits a "/"-separated relative path into folder prefix and file name.
+RQPatchFile RQSplitRelativePath(const std::wstring& strRelativePath);
+
+// Builds the script text. Fails (false, strError set) when a name cannot be
+// written in the chosen encoding.
+bool RQWritePatchScript(const std::vector<RQPatchFile>& vecFiles,
+                        const std::vector<RQPatchFile>& vecDeletions, RQPatchEncoding encoding,
+                        std::string& strScript, std::wstring& strError);
