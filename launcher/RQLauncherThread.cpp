@@ -171,6 +171,13 @@ void CRQLauncherThread::DownloadFiles() {
     SendTotals(WM_RQ_PROGRESS_RANGE, 0, ullTotalBytes);
     uint64_t ullDoneBytes = 0;
     for (const RQ_DOWNLOAD_ITEM& item : m_vecDownloadList) {
+        // A stop request (the window is closing) ends the pass here: going on
+        // to begin every remaining file, each with up to ten tries a second
+        // apart, would keep an invisible launcher alive for minutes when the
+        // server is gone.
+        if (StopRequested()) {
+            break;
+        }
         fs::path parent = fs::path(item.path.strLocal).parent_path();
         if (!parent.empty()) {
             std::error_code ec;
@@ -225,6 +232,9 @@ bool CRQLauncherThread::BeginWithRetries(const RQ_DOWNLOAD_ITEM& item) {
     for (uint32_t nFailed = 0; r != DOWNLOAD_SUCCEEDED;) {
         m_pLink->WaitMs(RETRY_PAUSE_MS);
         ++nFailed;
+        if (StopRequested()) {
+            return false;
+        }
         if (r == DOWNLOAD_DISK_FULL) {
             FailAndClose(kTextDiskFull);
             return false;

@@ -16,6 +16,7 @@
 #include "launcher/RQCommandLine.h"
 #include "launcher/RQLauncherGlobals.h"
 #include "launcher/RQLauncherThread.h"
+#include "launcher/win/RQGameStart.h"
 #include "launcher/win/RQLauncherApp.h"
 #include "launcher/win/RQLauncherMutex.h"
 #include "launcher/win/RQLauncherWinLink.h"
@@ -112,6 +113,16 @@ INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
         case WM_TIMER:
             OnTimer(wParam);
             return TRUE;
+        case WM_PAINT:
+            // Only the minimised window is painted here; otherwise the
+            // picture and the bar, child controls, paint themselves.
+            if (IsIconic(m_hWnd)) {
+                OnPaint();
+                return TRUE;
+            }
+            return FALSE;
+        case WM_QUERYDRAGICON:
+            return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
         case WM_NCDESTROY:
             PostNcDestroy();
             return FALSE;
@@ -264,9 +275,29 @@ void CRQLauncherDlg::OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+void CRQLauncherDlg::OnPaint() {
+    PAINTSTRUCT ps{};
+    HDC hDC = BeginPaint(m_hWnd, &ps);
+    SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
+    int cxIcon = GetSystemMetrics(SM_CXICON);
+    int cyIcon = GetSystemMetrics(SM_CYICON);
+    RECT rc{};
+    GetClientRect(m_hWnd, &rc);
+    int x = (rc.right - rc.left - cxIcon + 1) / 2;
+    int y = (rc.bottom - rc.top - cyIcon + 1) / 2;
+    DrawIcon(hDC, x, y, m_hIcon);
+    EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CRQLauncherDlg::OnQueryDragIcon() const {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
 void CRQLauncherDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == IDT_START_GAME) {
+        // First, so that the start runs once whatever happens next.
         KillTimer(m_hWnd, IDT_START_GAME);
+        RQStartGame(m_hWnd);
         EndDialog(m_hWnd, IDOK);
     }
 }

@@ -28,6 +28,8 @@ private:
     // The update worker's messages (2025 to 2028).
     void OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam);
     void OnTimer(UINT_PTR nIDEvent);
+    void OnPaint();
+    HCURSOR OnQueryDragIcon() const;
 
     void SizeToBackground();
     bool EnterProgramFolder();

@@ -327,7 +327,7 @@ TEST_F(LauncherThread, TransferFailingMidwayMovesOnToTheNextFile) {
     EXPECT_EQ(m_pRecord->Messages(), (std::vector<uint32_t>{2026, 2027, 2026, 2027, 2027, 2027, 2025, 2028}));
 }
 
-TEST_F(LauncherThread, StopDuringTheSizePassEndsItAndTheFilesGetOneBlockEach) {
+TEST_F(LauncherThread, StopDuringTheSizePassEndsItAndBeginsNoFile) {
     ServeUpdate({{"", "a.dat", Body(300000, 'a')}, {"", "b.dat", Body(300000, 'b')}, {"", "c.dat", "ccc"}});
     m_pScript->onCall = [this](const rqtest::CDownloaderCall& call) {
         if (call.strWhat == L"Info" && call.strUrl == kCdn + L"b.dat") {
@@ -341,10 +341,10 @@ TEST_F(LauncherThread, StopDuringTheSizePassEndsItAndTheFilesGetOneBlockEach) {
     ASSERT_EQ(m_pWorker->GetUpdateState(), Worker::US_PATCHER_FILE_DOWNLOAD);
     m_pWorker->Tick();
     EXPECT_EQ(m_pScript->Calls(L"Info"), (std::vector<std::wstring>{kCdn + L"a.dat", kCdn + L"b.dat"}));
-    // Every file is still begun, but receives one block at most; the tick then
+    // No file is begun after the stop (only the script was); the tick then
     // ends without 2025 and without leaving the state.
-    EXPECT_EQ(Begins().size(), 4u);
-    EXPECT_EQ(m_pScript->Calls(L"Downloading").size(), 2u + 3u);
+    EXPECT_EQ(Begins().size(), 1u);
+    EXPECT_EQ(m_pScript->Calls(L"Downloading").size(), 2u);
     EXPECT_EQ(m_pWorker->GetUpdateState(), Worker::US_PATCHER_FILE_DOWNLOAD);
     std::vector<uint32_t> messages = m_pRecord->Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), 2025u), 0);
@@ -352,7 +352,7 @@ TEST_F(LauncherThread, StopDuringTheSizePassEndsItAndTheFilesGetOneBlockEach) {
     EXPECT_FALSE(fs::exists("c.dat"));
 }
 
-TEST_F(LauncherThread, StopDuringTheTransferPassStillBeginsEveryFileWithItsTries) {
+TEST_F(LauncherThread, StopDuringTheTransferPassBeginsNoFurtherFile) {
     ServeUpdate({{"", "a.dat", Body(300000, 'a')}, {"", "b.dat", Body(300000, 'b')}});
     Serve(L"b.dat").vecBeginResults = {DOWNLOAD_OPEN_URL_FAILED, DOWNLOAD_OPEN_URL_FAILED};
     m_pScript->onCall = [this](const rqtest::CDownloaderCall& call) {
@@ -366,8 +366,10 @@ TEST_F(LauncherThread, StopDuringTheTransferPassStillBeginsEveryFileWithItsTries
         m_pWorker->Tick();
     }
     EXPECT_EQ(m_pScript->Calls(L"Info").size(), 2u);
-    EXPECT_EQ(Begins().size(), 1u + 1u + 3u);
-    EXPECT_EQ(m_pRecord->Waits(), (std::vector<uint32_t>{1000, 1000}));
+    // The script and a.dat, which received one block; b.dat is never begun.
+    EXPECT_EQ(Begins().size(), 1u + 1u);
+    EXPECT_EQ(m_pScript->Calls(L"Downloading").size(), 2u + 1u);
+    EXPECT_TRUE(m_pRecord->Waits().empty());
     EXPECT_EQ(m_pWorker->GetUpdateState(), Worker::US_PATCHER_FILE_DOWNLOAD);
     std::vector<uint32_t> messages = m_pRecord->Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), 2025u), 0);

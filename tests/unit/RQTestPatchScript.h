@@ -2,6 +2,7 @@
 // of the given bodies.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,10 @@ inline std::string LuaString(const std::string& s) {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20 || c >= 0x7F) {
-            out += "\\" + std::to_string(c);
+            // Three digits always: "\1" followed by a digit would read as another byte.
+            char szEscape[5];
+            std::snprintf(szEscape, sizeof(szEscape), "\\%03u", static_cast<unsigned>(c));
+            out += szEscape;
         } else {
             out += static_cast<char>(c);
         }

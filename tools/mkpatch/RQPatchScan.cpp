@@ -77,7 +77,8 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
 
     CRQBLCrc32* pCrc = CRQBLCrc32::CreateInstance(false);
     for (const auto& [strRelative, path] : vecFound) {
-        if (!RQIsSafePatchPath(strRelative)) {
+        RQ_PATCH_PATH checked;
+        if (RQMakePatchPath(strRelative, checked) != RQPatchPathError::NONE) {
             result.vecRefusedNames.push_back(strRelative);
             continue;
         }

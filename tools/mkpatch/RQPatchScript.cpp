@@ -42,17 +42,21 @@ bool AppendEntry(std::string& strOut, const char* pszFunction, const RQPatchFile
     return true;
 }
 
+// Each chunk is a function of its own, called at once. Written as a local in
+// a do-block: a line starting with "(function" after a call is ambiguous
+// syntax in Lua 5.1, and one local per chunk at the top level would hit the
+// limit of 200 locals in a function.
 bool AppendChunks(std::string& strOut, const char* pszFunction, const std::vector<RQPatchFile>& vecEntries,
                   bool bWithNumbers, RQPatchEncoding encoding, std::wstring& strError) {
     for (size_t i = 0; i < vecEntries.size(); ++i) {
         if (i % kPatchEntriesPerChunk == 0) {
-            strOut += "(function()\n";
+            strOut += "do local function chunk()\n";
         }
         if (!AppendEntry(strOut, pszFunction, vecEntries[i], bWithNumbers, encoding, strError)) {
             return false;
         }
         if (i % kPatchEntriesPerChunk == kPatchEntriesPerChunk - 1 || i + 1 == vecEntries.size()) {
-            strOut += "end)()\n";
+            strOut += "end chunk() end\n";
         }
     }
     return true;

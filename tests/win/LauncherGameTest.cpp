@@ -1,0 +1,239 @@
+// The real Launcher.exe in a virtual display: the game start at the end of
+// an update, the log it leaves, and the window's geometry and look.
+#include <windows.h>
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "RQTestContent.h"
+#include "RQTestPatchScript.h"
+#include "RQUiProbe.h"
+#include "baselib/log/RQBLLogReader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD kUiTimeoutMs = 30000;
+
+std::string Utf8(const std::wstring& strText) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), out.data(), n, nullptr,
+                        nullptr);
+    return out;
+}
+
+class LauncherGame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!rqtest::EnvVar(L"RQ_TEST_BASE_URL").empty()) {
+            GTEST_SKIP() << "needs the in-process server";
+        }
+        ASSERT_TRUE(m_content.Ready());
+        m_strFolder = rqui::MakeTempFolder(L"game");
+        ASSERT_FALSE(m_strFolder.empty());
+        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
+        m_strGame = rqtest::ReadBytes(fs::path(rqui::ProgramFolder()) / "TOLVANE.exe");
+        ASSERT_FALSE(m_strGame.empty());
+    }
+    void TearDown() override {
+        if (!m_strFolder.empty()) {
+            rqui::RemoveFolderTree(m_strFolder);
+        }
+    }
+
+    // Publishes the entries (and the patch script listing them) on the server.
+    void Publish(const std::vector<rqtest::CPatchEntry>& entries) {
+        for (const auto& e : entries) {
+            ASSERT_TRUE(m_content.Put(fs::path(e.strPath + e.strName).wstring(), e.strBody));
+        }
+        ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+    }
+    std::wstring CommandLine() const {
+        return L"\"" + m_strFolder + L"\\Launcher.exe\" _C " + m_content.BaseUrl();
+    }
+    bool Start(rqui::CChildProcess& proc) {
+        return proc.Start(m_strFolder + L"\\Launcher.exe", CommandLine(), rqui::ProgramFolder());
+    }
+    fs::path Install() const { return fs::path(m_strFolder); }
+    std::string GameCommandLines() const { return rqtest::ReadBytes(Install() / "TOLVANE_CMDLINE.txt"); }
+
+    // The state lines of the launcher's .log file, read back through the log reader.
+    std::vector<std::string> LogTexts() const {
+        std::vector<std::string> vecTexts;
+        for (const auto& entry : fs::directory_iterator(Install() / "Log")) {
+            if (entry.path().extension() != ".log") {
+                continue;
+            }
+            std::string strBytes = rqtest::ReadBytes(entry.path());
+            RQBL_LOG_READ_RESULT result =
+                RQBLReadLogRecords(reinterpret_cast<const uint8_t*>(strBytes.data()), strBytes.size());
+            EXPECT_EQ(result.nStatus, LOG_READ_OK) << result.strReason;
+            for (const RQBL_LOG_RECORD& record : result.vecRecords) {
+                RQBL_LOG_LINE_PARTS parts;
+                if (RQBLSplitLogLine(RQBLUtf16ToUtf8(record.strLine), parts)) {
+                    vecTexts.push_back(parts.strLevel + " " + parts.strText);
+                }
+            }
+        }
+        return vecTexts;
+    }
+
+    rqtest::CTestContent m_content;
+    std::wstring m_strFolder;
+    std::string m_strGame;
+};
+
+}  // namespace
+
+TEST_F(LauncherGame, UpdateEndsInTheGameWithTheLaunchersCommandLine) {
+    Publish({{"", "TOLVANE.EXE", m_strGame},
+             {"data/", "world.pak", rqtest::MakeBody(250000, 7)},
+             {"data/", "ui.pak", rqtest::MakeBody(3000, 8)}});
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "data" / "world.pak", rqtest::MakeBody(250000, 9)));  // stale
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "data" / "world.pak"), rqtest::MakeBody(250000, 7));
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "data" / "ui.pak"), rqtest::MakeBody(3000, 8));
+    // Started once, with the launcher's command line exactly as received plus " _LC 1".
+    EXPECT_EQ(GameCommandLines(), Utf8(CommandLine()) + " _LC 1\n");
+
+    std::vector<std::string> vecExpected = {
+        "NTS 130011 LAUNCHER US_START_UP : " + Utf8(m_content.BaseUrl()),
+        "NTS 130011 LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED",
+        "NTS 130011 LAUNCHER US_PATCHER_FILE_DOWNLOAD",
+        "NTS 130011 LAUNCHER US_UPDATE_END",
+        "NTS 130011 LAUNCHER US_CLOSE",
+    };
+    std::vector<std::string> vecStates;
+    for (const std::string& strText : LogTexts()) {
+        if (strText.find(" LAUNCHER US_") != std::string::npos) {
+            vecStates.push_back(strText);
+        }
+    }
+    EXPECT_EQ(vecStates, vecExpected);
+}
+
+TEST_F(LauncherGame, NothingToFetchStartsTheGameAndTouchesNoFile) {
+    std::vector<rqtest::CPatchEntry> entries = {{"", "TOLVANE.EXE", m_strGame},
+                                                {"data/", "same.pak", rqtest::MakeBody(120000, 3)}};
+    Publish(entries);
+    for (const auto& e : entries) {
+        ASSERT_TRUE(rqtest::WriteBytes(Install() / fs::path(e.strPath + e.strName), e.strBody));
+    }
+    std::map<fs::path, fs::file_time_type> mapBefore;
+    for (const auto& e : entries) {
+        fs::path p = Install() / fs::path(e.strPath + e.strName);
+        mapBefore[p] = fs::last_write_time(p);
+    }
+    Sleep(1100);  // a rewrite would show in the time stamps
+
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    EXPECT_EQ(GameCommandLines(), Utf8(CommandLine()) + " _LC 1\n");
+    for (const auto& [p, tWritten] : mapBefore) {
+        EXPECT_EQ(fs::last_write_time(p), tWritten) << p.string();
+    }
+    for (const std::string& strText : LogTexts()) {
+        EXPECT_EQ(strText.find("US_PATCHER_FILE_DOWNLOAD"), std::string::npos);
+    }
+}
+
+TEST_F(LauncherGame, NoGameShowsTheFailureBoxThenEnds) {
+    Publish({{"", "readme.txt", "no game here"}});
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    rqui::CMessageBoxInfo box;
+    ASSERT_TRUE(rqui::WaitForMessageBox(proc.Id(), kUiTimeoutMs, box));
+    EXPECT_EQ(box.strCaption, L"Launcher");
+    EXPECT_EQ(box.strText, L"ゲームを実行できませんでした。再度お試しください。");
+    ASSERT_TRUE(rqui::PressButton(box.hWnd));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    EXPECT_FALSE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
+}
+
+TEST_F(LauncherGame, BorderlessPictureWithABarThatMoves) {
+    Publish({{"", "TOLVANE.EXE", m_strGame}, {"", "big.pak", rqtest::MakeBody(3000000, 5)}});
+    rqtest::CServerBehaviour slow;
+    slow.dwSlowDelayMs = 40;
+    slow.nSlowChunk = 32768;
+    m_content.Server()->SetBehaviour("/big.pak", slow);
+
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    HWND hWnd = rqui::WaitForWindow(proc.Id(), L"LAUNCHER", kUiTimeoutMs);
+    ASSERT_NE(hWnd, nullptr);
+
+    RECT rcWindow{};
+    GetWindowRect(hWnd, &rcWindow);
+    EXPECT_EQ(rcWindow.right - rcWindow.left, 600);
+    EXPECT_EQ(rcWindow.bottom - rcWindow.top, 310);
+    LONG_PTR style = GetWindowLongPtrW(hWnd, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_THICKFRAME | WS_BORDER | WS_SYSMENU), 0);
+    EXPECT_NE(GetWindowLongPtrW(hWnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+
+    auto ChildRect = [&](int nId) {
+        RECT rc{};
+        HWND hChild = GetDlgItem(hWnd, nId);
+        GetWindowRect(hChild, &rc);
+        MapWindowPoints(HWND_DESKTOP, hWnd, reinterpret_cast<POINT*>(&rc), 2);
+        return rc;
+    };
+    RECT rcPicture = ChildRect(1000);
+    RECT rcBar = ChildRect(1001);
+    EXPECT_EQ(rcPicture.left, 0);
+    EXPECT_EQ(rcPicture.top, 0);
+    EXPECT_EQ(rcPicture.right, 600);
+    EXPECT_EQ(rcPicture.bottom, 300);
+    EXPECT_EQ(rcBar.left, 0);
+    EXPECT_EQ(rcBar.top, 300);
+    EXPECT_EQ(rcBar.right, 600);
+    EXPECT_EQ(rcBar.bottom, 310);
+
+    // The picture on screen is the launcher's bitmap 129, pixel for pixel at a few places.
+    HMODULE hLauncher =
+        LoadLibraryExW((m_strFolder + L"\\Launcher.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(hLauncher, nullptr);
+    HBITMAP hBitmap = static_cast<HBITMAP>(
+        LoadImageW(hLauncher, MAKEINTRESOURCEW(129), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    ASSERT_NE(hBitmap, nullptr);
+    HDC hScreen = GetDC(nullptr);
+    HDC hMem = CreateCompatibleDC(hScreen);
+    HGDIOBJ hOld = SelectObject(hMem, hBitmap);
+    int nMatching = 0;
+    const POINT points[] = {{10, 10}, {300, 100}, {590, 290}, {150, 250}, {450, 30}};
+    for (const POINT& pt : points) {
+        COLORREF onScreen = GetPixel(hScreen, rcWindow.left + pt.x, rcWindow.top + pt.y);
+        COLORREF inBitmap = GetPixel(hMem, pt.x, pt.y);
+        nMatching += onScreen == inBitmap ? 1 : 0;
+    }
+    SelectObject(hMem, hOld);
+    DeleteDC(hMem);
+    ReleaseDC(nullptr, hScreen);
+    DeleteObject(hBitmap);
+    FreeLibrary(hLauncher);
+    EXPECT_EQ(nMatching, 5);
+
+    HWND hBar = GetDlgItem(hWnd, 1001);
+    LRESULT nFirst = SendMessageW(hBar, PBM_GETPOS, 0, 0);
+    LRESULT nLater = nFirst;
+    for (int i = 0; i < 100 && nLater == nFirst; ++i) {
+        Sleep(100);
+        nLater = SendMessageW(hBar, PBM_GETPOS, 0, 0);
+    }
+    EXPECT_NE(nLater, nFirst) << "the bar did not move during the download";
+
+    PostMessageW(hWnd, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    EXPECT_FALSE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
+}
