@@ -55,6 +55,8 @@ TEST_F(LauncherUpdate, UpdatesTheFolderAndEndsAfterTheStartTimer) {
         ASSERT_TRUE(m_content.Put(fs::path(e.strPath + e.strName).wstring(), e.strBody));
     }
     ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+    // The game it starts at the end: without one, a box would wait for the player.
+    ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\TOLVANE.exe", m_strFolder));
     rqui::CChildProcess proc;
     ASSERT_TRUE(Start(proc));
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
