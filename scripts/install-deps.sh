@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix
   wine64 xvfb xdotool x11-utils imagemagick
   googletest liblua5.1-0-dev zlib1g-dev
-  fonts-noto-cjk
+  fonts-noto-cjk locales
   nginx-light curl openssl dpkg-dev
 )
 
@@ -30,6 +30,12 @@ fi
 # their own instances on free loopback ports, so the system one is not needed.
 if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet nginx 2>/dev/null; then
   "${sudo_cmd[@]}" systemctl stop nginx || true
+fi
+
+# Wine runs the launcher as on a Japanese Windows (code page 932) when started
+# under ja_JP.UTF-8, and needs that locale to exist to map Japanese file names.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  "${sudo_cmd[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 
 # Lua 5.1.5 for the Windows build comes from Debian's source package, so both
