@@ -41,9 +41,9 @@ head -c $((96 * 1024 * 1024)) /dev/urandom > "$demo/install/data/world.pak"   # 
 printf '[GRAPHIC]\r\nWIDTH=800\r\n' > "$demo/install/config/default.ini"      # stale, other size
 # missing: TOLVANE.EXE, data/sound/bgm 01.ogg, manual/はじめに.txt
 
-snapshot() {  # relative path and checksum of every file of the install but the launcher's own
+snapshot() {  # checksum of every game file of the install (not the launcher's own files)
   (cd "$demo/install" && find . -type f ! -path './Log/*' ! -name Launcher.exe ! -name TOLVANE_CMDLINE.txt \
-     -print0 | sort -z | xargs -0 -r md5sum)
+     ! -name PATCHER_CODE.LUA ! -name stack.log -print0 | sort -z | xargs -0 -r md5sum)
 }
 snapshot > "$demo/before.txt"
 
