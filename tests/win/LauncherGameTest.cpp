@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -236,4 +237,26 @@ TEST_F(LauncherGame, BorderlessPictureWithABarThatMoves) {
     PostMessageW(hWnd, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
     EXPECT_FALSE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
+}
+
+TEST_F(LauncherGame, AddressFileWinsOverTheCommandLine) {
+    Publish({{"", "TOLVANE.EXE", m_strGame}});
+    std::string strLad = "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=" + Utf8(m_content.BaseUrl()) +
+                         "\r\n[DEV_CODE]\r\nCOMMAND_LOG=1\r\n";
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "LOGIN_ADDRESS.LAD", strLad));
+    // Nothing listens on port 1: the update can only work through the address file.
+    std::wstring strExe = m_strFolder + L"\\Launcher.exe";
+    std::wstring strCommandLine = L"\"" + strExe + L"\" _C http://127.0.0.1:1/";
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(proc.Start(strExe, strCommandLine, rqui::ProgramFolder()));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    EXPECT_EQ(GameCommandLines(), Utf8(strCommandLine) + " _LC 1\n");
+    std::vector<std::string> vecTexts = LogTexts();
+    auto Has = [&](const std::string& strText) {
+        return std::find(vecTexts.begin(), vecTexts.end(), strText) != vecTexts.end();
+    };
+    EXPECT_TRUE(Has("NTS 130011 FIND LOGIN_ADDRESS FILE"));
+    EXPECT_TRUE(Has("NTS 130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : " + Utf8(m_content.BaseUrl())));
+    EXPECT_TRUE(Has("NTS 130011 COMMAND_LOG : " + Utf8(strCommandLine)));
+    EXPECT_TRUE(Has("NTS 130011 LAUNCHER US_START_UP : " + Utf8(m_content.BaseUrl())));
 }
