@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -20,7 +21,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD kUiTimeoutMs = 30000;
+// Generous: on a loaded machine a Wine process can take many seconds to start.
+constexpr DWORD kUiTimeoutMs = 90000;
+
+std::wstring Wide(const char* pszAscii) {
+    return std::wstring(pszAscii, pszAscii + std::strlen(pszAscii));
+}
 
 std::string Utf8(const std::wstring& strText) {
     int n = WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0,
@@ -34,10 +40,13 @@ std::string Utf8(const std::wstring& strText) {
 class LauncherGame : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!rqtest::EnvVar(L"RQ_TEST_BASE_URL").empty()) {
-            GTEST_SKIP() << "needs the in-process server";
-        }
         ASSERT_TRUE(m_content.Ready());
+        // Against nginx the served folder is shared with other test programs
+        // running at the same time: each test publishes in a folder of its own.
+        if (m_content.IsExternal()) {
+            m_strPrefix = L"launcher_game/" +
+                          Wide(::testing::UnitTest::GetInstance()->current_test_info()->name()) + L"/";
+        }
         m_strFolder = rqui::MakeTempFolder(L"game");
         ASSERT_FALSE(m_strFolder.empty());
         ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
@@ -53,17 +62,16 @@ protected:
     // Publishes the entries (and the patch script listing them) on the server.
     void Publish(const std::vector<rqtest::CPatchEntry>& entries) {
         for (const auto& e : entries) {
-            ASSERT_TRUE(m_content.Put(fs::path(e.strPath + e.strName).wstring(), e.strBody));
+            ASSERT_TRUE(m_content.Put(m_strPrefix + fs::path(e.strPath + e.strName).wstring(), e.strBody));
         }
-        ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+        ASSERT_TRUE(m_content.Put(m_strPrefix + L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
     }
-    std::wstring CommandLine() const {
-        return L"\"" + m_strFolder + L"\\Launcher.exe\" _C " + m_content.BaseUrl();
-    }
+    std::wstring CommandLine() const { return L"\"" + m_strFolder + L"\\Launcher.exe\" _C " + BaseUrl(); }
     bool Start(rqui::CChildProcess& proc) {
         return proc.Start(m_strFolder + L"\\Launcher.exe", CommandLine(), rqui::ProgramFolder());
     }
     fs::path Install() const { return fs::path(m_strFolder); }
+    std::wstring BaseUrl() const { return m_content.BaseUrl() + m_strPrefix; }
     std::string GameCommandLines() const { return rqtest::ReadBytes(Install() / "TOLVANE_CMDLINE.txt"); }
 
     // The state lines of the launcher's .log file, read back through the log reader.
@@ -89,6 +97,7 @@ protected:
 
     rqtest::CTestContent m_content;
     std::wstring m_strFolder;
+    std::wstring m_strPrefix;
     std::string m_strGame;
 };
 
@@ -109,7 +118,7 @@ TEST_F(LauncherGame, UpdateEndsInTheGameWithTheLaunchersCommandLine) {
     EXPECT_EQ(GameCommandLines(), Utf8(CommandLine()) + " _LC 1\n");
 
     std::vector<std::string> vecExpected = {
-        "NTS 130011 LAUNCHER US_START_UP : " + Utf8(m_content.BaseUrl()),
+        "NTS 130011 LAUNCHER US_START_UP : " + Utf8(BaseUrl()),
         "NTS 130011 LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED",
         "NTS 130011 LAUNCHER US_PATCHER_FILE_DOWNLOAD",
         "NTS 130011 LAUNCHER US_UPDATE_END",
@@ -164,6 +173,9 @@ TEST_F(LauncherGame, NoGameShowsTheFailureBoxThenEnds) {
 }
 
 TEST_F(LauncherGame, BorderlessPictureWithABarThatMoves) {
+    if (m_content.IsExternal()) {
+        GTEST_SKIP() << "needs the in-process server's slow answers";
+    }
     Publish({{"", "TOLVANE.EXE", m_strGame}, {"", "big.pak", rqtest::MakeBody(3000000, 5)}});
     rqtest::CServerBehaviour slow;
     slow.dwSlowDelayMs = 40;
@@ -241,8 +253,8 @@ TEST_F(LauncherGame, BorderlessPictureWithABarThatMoves) {
 
 TEST_F(LauncherGame, AddressFileWinsOverTheCommandLine) {
     Publish({{"", "TOLVANE.EXE", m_strGame}});
-    std::string strLad = "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=" + Utf8(m_content.BaseUrl()) +
-                         "\r\n[DEV_CODE]\r\nCOMMAND_LOG=1\r\n";
+    std::string strLad =
+        "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=" + Utf8(BaseUrl()) + "\r\n[DEV_CODE]\r\nCOMMAND_LOG=1\r\n";
     ASSERT_TRUE(rqtest::WriteBytes(Install() / "LOGIN_ADDRESS.LAD", strLad));
     // Nothing listens on port 1: the update can only work through the address file.
     std::wstring strExe = m_strFolder + L"\\Launcher.exe";
@@ -256,7 +268,7 @@ TEST_F(LauncherGame, AddressFileWinsOverTheCommandLine) {
         return std::find(vecTexts.begin(), vecTexts.end(), strText) != vecTexts.end();
     };
     EXPECT_TRUE(Has("NTS 130011 FIND LOGIN_ADDRESS FILE"));
-    EXPECT_TRUE(Has("NTS 130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : " + Utf8(m_content.BaseUrl())));
+    EXPECT_TRUE(Has("NTS 130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : " + Utf8(BaseUrl())));
     EXPECT_TRUE(Has("NTS 130011 COMMAND_LOG : " + Utf8(strCommandLine)));
-    EXPECT_TRUE(Has("NTS 130011 LAUNCHER US_START_UP : " + Utf8(m_content.BaseUrl())));
+    EXPECT_TRUE(Has("NTS 130011 LAUNCHER US_START_UP : " + Utf8(BaseUrl())));
 }

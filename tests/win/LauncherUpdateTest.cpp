@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr DWORD kUiTimeoutMs = 30000;
+// Generous: on a loaded machine a Wine process can take many seconds to start.
+constexpr DWORD kUiTimeoutMs = 90000;
 
 class LauncherUpdate : public ::testing::Test {
 protected:
