@@ -5,50 +5,13 @@
 
 #include "baselib/RQBLCrc32.h"
 #include "launcher/RQPatchPath.h"
+#include "script/RQLuaConvert.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// Decodes UTF-8 into wide text; invalid bytes become U+FFFD.
-std::wstring DecodeUtf8(const std::string& strText) {
-    std::wstring strOut;
-    for (size_t i = 0; i < strText.size();) {
-        auto c = static_cast<unsigned char>(strText[i]);
-        int nMore = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
-        if (nMore < 0 || i + static_cast<size_t>(nMore) >= strText.size()) {
-            strOut.push_back(L'\uFFFD');
-            ++i;
-            continue;
-        }
-        uint32_t cp = nMore == 0 ? c : (c & (0x3F >> nMore));
-        bool bValid = true;
-        for (int k = 1; k <= nMore; ++k) {
-            auto cc = static_cast<unsigned char>(strText[i + k]);
-            bValid = bValid && (cc & 0xC0) == 0x80;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (!bValid) {
-            strOut.push_back(L'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-            cp -= 0x10000;
-            strOut.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-            strOut.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            strOut.push_back(static_cast<wchar_t>(cp));
-        }
-        i += static_cast<size_t>(nMore) + 1;
-    }
-    return strOut;
-}
-
-}  // namespace
-
 std::wstring RQRelativePathText(const fs::path& relative) {
-    return DecodeUtf8(relative.generic_u8string());
+    std::string strUtf8 = relative.generic_u8string();
+    return rqlua::Utf8ToWide(strUtf8.data(), strUtf8.size());
 }
 
 bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, RQPatchScanResult& result,

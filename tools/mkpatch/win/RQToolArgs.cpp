@@ -4,12 +4,16 @@
 
 #include <shellapi.h>
 
+#include <memory>
+
 // argv holds the arguments in the ANSI code page, which loses characters
 // outside it; the wide command line has them all.
 std::vector<std::string> RQToolArgsUtf8(int /*argc*/, char** /*argv*/) {
     std::vector<std::string> vecArgs;
     int nArgs = 0;
-    LPWSTR* pArgs = CommandLineToArgvW(GetCommandLineW(), &nArgs);
+    std::unique_ptr<LPWSTR, decltype(&LocalFree)> args(CommandLineToArgvW(GetCommandLineW(), &nArgs),
+                                                       &LocalFree);
+    LPWSTR* pArgs = args.get();
     if (pArgs == nullptr) {
         return vecArgs;
     }
@@ -20,6 +24,5 @@ std::vector<std::string> RQToolArgsUtf8(int /*argc*/, char** /*argv*/) {
         strArg.resize(strArg.size() - 1);
         vecArgs.push_back(strArg);
     }
-    LocalFree(pArgs);
     return vecArgs;
 }
