@@ -6,7 +6,7 @@
 #include "RQLuaTestUtil.h"
 #include "RQPatchScriptGen.h"
 #include "baselib/RQBLCodeInfo.h"
-#include "baselib/RQBLMain.h"
+#include "launcher/RQPatchManifest.h"
 #include "script/RQLuaApi.h"
 
 namespace {
@@ -165,7 +165,7 @@ TEST_F(LuaSandboxTest, RealisticPatchScriptRunsWithinTheDefaultLimits) {
     ASSERT_TRUE(table.DoFile(L"PATCHER_CODE.LUA"));
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
     std::map<std::wstring, CODE_INFO> mapDeleteInfo;
-    ASSERT_TRUE(CRQBLMain::ReadCodeTables(&table, mapCodeInfo, mapDeleteInfo));
+    ASSERT_TRUE(RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo));
     EXPECT_EQ(mapCodeInfo.size(), 50000u);
     EXPECT_EQ(mapDeleteInfo.size(), 2u);
     const CODE_INFO& looped = mapCodeInfo.at(L"bgm007.ogg");

@@ -26,7 +26,6 @@
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/win/RQBLHttp.h"
-#include "launcher/RQLauncherGlobals.h"
 #include "launcher/RQLauncherThread.h"
 
 namespace fs = std::filesystem;
@@ -123,13 +122,13 @@ UpdateTimes RunUpdate(const std::wstring& strBaseUrl, const fs::path& install) {
     fs::remove_all(install, ec);
     fs::create_directories(install);
     fs::current_path(install);
-    g_strCdnAddress = strBaseUrl;
     g_nFilePassStart = 0;
     auto* pLink = new CBenchLink;
     UpdateTimes t;
     int64_t nStart = Now();
     {
-        CRQLauncherThread worker(std::make_unique<CRQBLHttp>(), std::unique_ptr<CRQLauncherLink>(pLink));
+        CRQLauncherThread worker(RQ_UPDATE_SETTINGS{strBaseUrl}, std::make_unique<CRQBLHttp>(),
+                                 std::unique_ptr<CRQLauncherLink>(pLink));
         worker.ThreadBegin(-1);
         for (int i = 0; i < 600000 && !pLink->bDone.load(); ++i) {
             Sleep(1);

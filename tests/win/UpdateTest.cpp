@@ -16,7 +16,6 @@
 #include "RQTestWorkerKit.h"
 #include "baselib/RQBLDownloadTemp.h"
 #include "baselib/win/RQBLHttp.h"
-#include "launcher/RQLauncherGlobals.h"
 
 namespace fs = std::filesystem;
 
@@ -37,10 +36,8 @@ class WholeUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_content.Ready());
-        g_strCdnAddress = m_content.BaseUrl();
         m_pRecord = std::make_shared<rqtest::CLinkRecord>();
     }
-    void TearDown() override { g_strCdnAddress.clear(); }
 
     void Publish(const std::vector<rqtest::CPatchEntry>& entries) {
         for (const rqtest::CPatchEntry& e : entries) {
@@ -54,8 +51,9 @@ protected:
     bool RunWorker() {
         auto pHttp = std::make_unique<CRQBLHttp>();
         pHttp->SetTimeouts(10000);
-        auto pWorker = std::make_unique<rqtest::CTestWorker>(
-            std::move(pHttp), std::make_unique<rqtest::CRecordingLink>(m_pRecord));
+        auto pWorker =
+            std::make_unique<rqtest::CTestWorker>(RQ_UPDATE_SETTINGS{m_content.BaseUrl()}, std::move(pHttp),
+                                                  std::make_unique<rqtest::CRecordingLink>(m_pRecord));
         if (!pWorker->ThreadBegin(-1)) {
             return false;
         }
