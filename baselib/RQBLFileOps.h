@@ -42,7 +42,7 @@ private:
 // Puts strFrom in place of strTo in one step: a reader sees either the old or
 // the new file, never a part. A read-only destination is replaced too (and
 // keeps its attribute should the replacement fail).
-FileError ReplaceFile(const std::wstring& strFrom, const std::wstring& strTo);
+FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo);
 // Renames without replacing anything; for moving a running program aside.
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo);
 FileError RemoveFile(const std::wstring& strPath);

@@ -216,7 +216,7 @@ RQTransferFailure CRQDownloadSink::PutInPlace(const std::atomic<bool>& stop) {
         if (rqbl::RenameFile(m_job.strLocal, strAside) != rqbl::FileError::NONE) {
             return RQTransferFailure::FILE_IN_USE;
         }
-        if (rqbl::ReplaceFile(m_strPart, m_job.strLocal) != rqbl::FileError::NONE) {
+        if (rqbl::ReplaceAtomically(m_strPart, m_job.strLocal) != rqbl::FileError::NONE) {
             rqbl::RenameFile(strAside, m_job.strLocal);
             return RQTransferFailure::WRITE_FAILED;
         }
@@ -226,7 +226,7 @@ RQTransferFailure CRQDownloadSink::PutInPlace(const std::atomic<bool>& stop) {
     // moment: wait a little for it before telling the player.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
     for (;;) {
-        rqbl::FileError error = rqbl::ReplaceFile(m_strPart, m_job.strLocal);
+        rqbl::FileError error = rqbl::ReplaceAtomically(m_strPart, m_job.strLocal);
         switch (error) {
             case rqbl::FileError::NONE:
                 return RQTransferFailure::NONE;

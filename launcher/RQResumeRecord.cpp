@@ -86,7 +86,7 @@ bool CRQResumeRecord::Save(const std::wstring& strPath) const {
         rqbl::RemoveFile(strTemp);
         return false;
     }
-    if (rqbl::ReplaceFile(strTemp, strPath) != rqbl::FileError::NONE) {
+    if (rqbl::ReplaceAtomically(strTemp, strPath) != rqbl::FileError::NONE) {
         rqbl::RemoveFile(strTemp);
         return false;
     }

@@ -87,7 +87,7 @@ FileError CRQBLOutFile::Close() {
     return nResult == 0 ? FileError::NONE : FromErrno(errno);
 }
 
-FileError ReplaceFile(const std::wstring& strFrom, const std::wstring& strTo) {
+FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo) {
     std::string strNativeFrom;
     std::string strNativeTo;
     if (!NativePath(strFrom, strNativeFrom) || !NativePath(strTo, strNativeTo)) {

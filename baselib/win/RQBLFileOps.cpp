@@ -84,7 +84,7 @@ FileError CRQBLOutFile::Close() {
     return bClosed ? FileError::NONE : FromSystemError(GetLastError());
 }
 
-FileError ReplaceFile(const std::wstring& strFrom, const std::wstring& strTo) {
+FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo) {
     DWORD dwAttributes = GetFileAttributesW(strTo.c_str());
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return FileError::IS_DIRECTORY;

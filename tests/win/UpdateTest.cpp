@@ -1,5 +1,5 @@
 // A whole update on its own thread: the update worker with the real WinINet
-// downloader against a real server (the test server, or nginx in the nginx
+// transport against a real server (the test server, or nginx in the nginx
 // run), reporting to a recording link instead of a window.
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include "RQTestTempDir.h"
 #include "RQTestWorkerKit.h"
 #include "baselib/RQBLDownloadTemp.h"
-#include "baselib/win/RQBLHttp.h"
+#include "baselib/win/RQBLWinInetTransport.h"
 
 namespace fs = std::filesystem;
 
@@ -49,11 +49,13 @@ protected:
     // Runs the worker on its thread until it reports the end (2028); false
     // when it does not within the time limit.
     bool RunWorker() {
-        auto pHttp = std::make_unique<CRQBLHttp>();
-        pHttp->SetTimeouts(10000);
-        auto pWorker =
-            std::make_unique<rqtest::CTestWorker>(RQ_UPDATE_SETTINGS{m_content.BaseUrl()}, std::move(pHttp),
-                                                  std::make_unique<rqtest::CRecordingLink>(m_pRecord));
+        RQ_UPDATE_SETTINGS settings;
+        settings.strCdnAddress = m_content.BaseUrl();
+        settings.dwRetryPauseMs = 50;
+        auto pSession = std::make_shared<CRQBLInternetSession>(10000, settings.nParallel + 1);
+        auto pWorker = std::make_unique<rqtest::CTestWorker>(
+            settings, [pSession] { return std::make_unique<CRQBLWinInetTransport>(pSession); },
+            std::make_unique<rqtest::CRecordingLink>(m_pRecord));
         if (!pWorker->ThreadBegin(-1)) {
             return false;
         }
