@@ -1,6 +1,5 @@
 #include "baselib/RQBLDownloadTemp.h"
 
-
 std::wstring RQBLDownloadTempPath(const std::wstring& strDestPath) {
     return strDestPath + RQBL_DOWNLOAD_TEMP_SUFFIX;
 }
@@ -29,5 +28,6 @@ bool EndsWithSuffix(const std::wstring& strName, const wchar_t* pszSuffix) {
 }  // namespace
 
 bool RQBLIsDownloadTempName(const std::wstring& strName) {
-    return EndsWithSuffix(strName, RQBL_DOWNLOAD_TEMP_SUFFIX) || EndsWithSuffix(strName, RQBL_REPLACED_SUFFIX);
+    return EndsWithSuffix(strName, RQBL_DOWNLOAD_TEMP_SUFFIX) ||
+           EndsWithSuffix(strName, RQBL_REPLACED_SUFFIX);
 }

@@ -56,7 +56,7 @@ inline constexpr int RQBL_MAX_REDIRECTS = 5;
 
 struct RQBL_FETCH_RESULT {
     RQBLFetchError error = RQBLFetchError::NONE;
-    int nStatus = 0;           // the last status seen, 0 when none
+    int nStatus = 0;             // the last status seen, 0 when none
     uint32_t dwSystemError = 0;  // the system's error code for CONNECT and CUT
 };
 

@@ -36,7 +36,10 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 
 CRQDownloadSink::CRQDownloadSink(const RQ_TRANSFER_JOB& job, const RQ_TRANSFER_OPTIONS& options,
                                  RQ_SINK_LINKS links)
-    : m_job(job), m_options(options), m_links(std::move(links)), m_strPart(RQBLDownloadTempPath(job.strLocal)) {}
+    : m_job(job),
+      m_options(options),
+      m_links(std::move(links)),
+      m_strPart(RQBLDownloadTempPath(job.strLocal)) {}
 
 CRQDownloadSink::~CRQDownloadSink() {
     m_file.Close();
@@ -55,7 +58,8 @@ void CRQDownloadSink::PrepareTry(const std::string& strValidator, RQBL_FETCH_REQ
     m_refusal = RQTransferFailure::NONE;
     m_strValidator = strValidator;
     uint64_t ullPart = 0;
-    if (MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) && ullPart > 0 && ullPart < m_job.ullSize) {
+    if (MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) && ullPart > 0 &&
+        ullPart < m_job.ullSize) {
         m_ullOffset = ullPart;
         PrimeChecksums();
         request.ullRangeStart = m_ullOffset;
@@ -132,13 +136,14 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
         return Refuse(RQTransferFailure::CHECK_FAILED);  // longer than the listed file
     }
     if (m_links.pLimiter != nullptr && m_links.pLimiter->IsLimited()) {
-        auto until = CRQRateLimiter::Clock::now() + m_links.pLimiter->Take(nBytes, CRQRateLimiter::Clock::now());
+        auto until =
+            CRQRateLimiter::Clock::now() + m_links.pLimiter->Take(nBytes, CRQRateLimiter::Clock::now());
         while (CRQRateLimiter::Clock::now() < until) {
             if (m_links.pAbort != nullptr && m_links.pAbort->load()) {
                 return Refuse(RQTransferFailure::INTERRUPTED);
             }
-            std::this_thread::sleep_for(std::min<CRQRateLimiter::Clock::duration>(
-                kWaitStep, until - CRQRateLimiter::Clock::now()));
+            std::this_thread::sleep_for(
+                std::min<CRQRateLimiter::Clock::duration>(kWaitStep, until - CRQRateLimiter::Clock::now()));
         }
     }
     rqbl::FileError error = m_file.Write(pData, nBytes);
@@ -146,8 +151,8 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
         if (error == rqbl::FileError::DISK_FULL) {
             std::wstring strFolder = L".";
             rqbl::GetFreeDiskBytes(strFolder, m_ullFree);
-            m_ullNeeded = (m_job.bHasCheck ? m_job.ullSize : m_ullOffset + m_ullWritten + nBytes) - m_ullOffset -
-                          m_ullWritten;
+            m_ullNeeded = (m_job.bHasCheck ? m_job.ullSize : m_ullOffset + m_ullWritten + nBytes) -
+                          m_ullOffset - m_ullWritten;
         }
         return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
                                                           : RQTransferFailure::WRITE_FAILED);

@@ -60,7 +60,8 @@ void ApplyDownloadSettings(const std::wstring& strText, RQ_UPDATE_SETTINGS& upda
     if (!update.vecMirrors.empty() || nParallel != kUnset || nLimit != kUnset || nTries != kUnset ||
         nStall != kUnset) {
         RQ_LOG(kTag, RQ_LOG_NTS)
-            .Trace(kTraceNum, L"DOWNLOAD SETTINGS : mirrors %u, parallel %u, limit %u KiB/s, tries %u, stall %u s",
+            .Trace(kTraceNum,
+                   L"DOWNLOAD SETTINGS : mirrors %u, parallel %u, limit %u KiB/s, tries %u, stall %u s",
                    static_cast<unsigned>(update.vecMirrors.size()), update.nParallel,
                    static_cast<unsigned>(update.ullRateLimitKiB), update.nTries, update.dwStallSeconds);
     }

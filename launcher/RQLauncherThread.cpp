@@ -52,9 +52,12 @@ int32_t LegacyResult(const RQ_TRANSFER_OUTCOME& out) {
 
 }  // namespace
 
-CRQLauncherThread::CRQLauncherThread(RQ_UPDATE_SETTINGS settings, CRQTransferQueue::TransportFactory fnMakeTransport,
+CRQLauncherThread::CRQLauncherThread(RQ_UPDATE_SETTINGS settings,
+                                     CRQTransferQueue::TransportFactory fnMakeTransport,
                                      std::unique_ptr<CRQLauncherLink> pLink)
-    : m_settings(std::move(settings)), m_fnMakeTransport(std::move(fnMakeTransport)), m_pLink(std::move(pLink)) {
+    : m_settings(std::move(settings)),
+      m_fnMakeTransport(std::move(fnMakeTransport)),
+      m_pLink(std::move(pLink)) {
     CRQBLCrc32::CreateInstance(false);
 }
 
@@ -91,7 +94,8 @@ bool CRQLauncherThread::ThreadLoop(float /*fElapsed*/) {
     return true;
 }
 
-RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring> vecBaseUrls, unsigned nTries) const {
+RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring> vecBaseUrls,
+                                                       unsigned nTries) const {
     RQ_TRANSFER_OPTIONS options;
     options.vecBaseUrls = std::move(vecBaseUrls);
     options.nParallel = std::max(1u, m_settings.nParallel);
@@ -189,6 +193,8 @@ void CRQLauncherThread::ReceiveScript() {
 int32_t CRQLauncherThread::BuildDownloadList() {
     m_vecDownloadList.clear();
     CRQLuaTable luaTable;
+    // A closing window ends the run, wherever the script spends its time.
+    luaTable.SetStopFlag(&m_nStopRequested);
     if (!luaTable.DoFile(kScriptName)) {
         return US_CLOSE;
     }
@@ -210,7 +216,8 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         RQ_PATCH_PATH path;
         if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE) {
             RQ_LOG(kTag, RQ_LOG_ERR)
-                .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls", RQPrintablePath(item.strShown).c_str());
+                .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
+                       RQPrintablePath(item.strShown).c_str());
             continue;
         }
         item.job.strShown = item.strShown;
@@ -256,7 +263,8 @@ void CRQLauncherThread::DownloadFiles() {
 
     std::vector<std::wstring> vecServers = {m_settings.strCdnAddress};
     vecServers.insert(vecServers.end(), m_settings.vecMirrors.begin(), m_settings.vecMirrors.end());
-    m_pQueue = std::make_unique<CRQTransferQueue>(TransferOptions(vecServers, m_settings.nTries), m_fnMakeTransport);
+    m_pQueue =
+        std::make_unique<CRQTransferQueue>(TransferOptions(vecServers, m_settings.nTries), m_fnMakeTransport);
     m_pQueue->Start(std::move(vecJobs));
     while (!WaitStep()) {
         if (StopRequested()) {
@@ -329,5 +337,6 @@ void CRQLauncherThread::SendTotals(uint32_t nMessage, uint64_t ullDoneBytes, uin
     if (nMessage == WM_RQ_PROGRESS_POS) {
         m_ullLastSentKiB = ullDoneKiB;
     }
-    m_pLink->SendToMainWindow(nMessage, static_cast<uint64_t>(ClampKiB(ullDoneKiB)), ClampKiB(ullTotalBytes >> 10));
+    m_pLink->SendToMainWindow(nMessage, static_cast<uint64_t>(ClampKiB(ullDoneKiB)),
+                              ClampKiB(ullTotalBytes >> 10));
 }

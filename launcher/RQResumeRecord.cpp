@@ -73,8 +73,8 @@ bool CRQResumeRecord::Save(const std::wstring& strPath) const {
     for (const auto& [strLocal, entry] : m_mapEntries) {
         char szCrc[9];
         std::snprintf(szCrc, sizeof(szCrc), "%08x", entry.dwCrc);
-        out << szCrc << '\t' << entry.ullSize << '\t' << entry.strValidator << '\t' << RQBLWideToUtf8(strLocal)
-            << '\n';
+        out << szCrc << '\t' << entry.ullSize << '\t' << entry.strValidator << '\t'
+            << RQBLWideToUtf8(strLocal) << '\n';
     }
     const std::string strText = out.str();
     const std::wstring strTemp = strPath + L".rqpart";

@@ -23,16 +23,16 @@ struct RQ_TRANSFER_JOB {
 enum class RQTransferFailure {
     NONE,
     // Tried, and given up after the last try; the last try's kind is kept.
-    UNREACHABLE,    // no server answered
+    UNREACHABLE,     // no server answered
     SERVER_REFUSED,  // a server answered with something other than the file (nStatus)
     INTERRUPTED,     // the transfer broke off, stalled or took too long
     CHECK_FAILED,    // what arrived was not the listed file
     // Given up at once: trying again cannot help.
-    DISK_FULL,       // not enough room for the file (ullNeeded, ullFree)
-    FILE_IN_USE,     // another program holds the destination open
-    FOLDER_IN_WAY,   // a folder stands where the file should be
-    WRITE_FAILED,    // the file could not be written
-    STOPPED,         // the launcher is closing
+    DISK_FULL,      // not enough room for the file (ullNeeded, ullFree)
+    FILE_IN_USE,    // another program holds the destination open
+    FOLDER_IN_WAY,  // a folder stands where the file should be
+    WRITE_FAILED,   // the file could not be written
+    STOPPED,        // the launcher is closing
 };
 
 struct RQ_TRANSFER_OUTCOME {

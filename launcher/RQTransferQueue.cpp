@@ -121,8 +121,8 @@ struct CRQTransferQueue::CState {
     RQ_TRANSFER_OUTCOME RunJob(CSlot& slot, size_t nJob);
     bool ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree);
     void KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator);
-    RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink, const CSlot& slot,
-                               RQ_TRANSFER_OUTCOME& out) const;
+    RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
+                               const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const;
     void Pause();
 };
 
@@ -181,7 +181,8 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         const RQ_RESUME_ENTRY* pEntry = record.Find(job.strLocal);
-        if (pEntry != nullptr && job.bHasCheck && pEntry->ullSize == job.ullSize && pEntry->dwCrc == job.dwCrc) {
+        if (pEntry != nullptr && job.bHasCheck && pEntry->ullSize == job.ullSize &&
+            pEntry->dwCrc == job.dwCrc) {
             strValidator = pEntry->strValidator;
         }
     }
@@ -189,8 +190,9 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     RQTransferFailure failure = RQTransferFailure::STOPPED;
     for (unsigned nTry = 0; nTry < options.nTries && !bStop; ++nTry) {
         RQBL_FETCH_REQUEST request;
-        request.strUrl = (options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nTry % nServers]) +
-                         job.strUrlPath;
+        request.strUrl =
+            (options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nTry % nServers]) +
+            job.strUrlPath;
         if (limiter.IsLimited()) {
             // Small pieces under a cap, so that progress and the stall check
             // see a steady flow rather than long waits for one large read.
@@ -207,8 +209,8 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
             slot.bStalled = false;
             slot.bInTry = true;
         }
-        RQBL_FETCH_RESULT result = bStop ? RQBL_FETCH_RESULT{RQBLFetchError::ABORTED, 0, 0}
-                                         : slot.pTransport->Fetch(request, sink);
+        RQBL_FETCH_RESULT result =
+            bStop ? RQBL_FETCH_RESULT{RQBLFetchError::ABORTED, 0, 0} : slot.pTransport->Fetch(request, sink);
         slot.bInTry = false;
         ++out.nTries;
         if (result.error == RQBLFetchError::NONE && !bStop) {
@@ -248,8 +250,9 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     return out;
 }
 
-RQTransferFailure CRQTransferQueue::CState::Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
-                                                     const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const {
+RQTransferFailure CRQTransferQueue::CState::Classify(const RQBL_FETCH_RESULT& result,
+                                                     const CRQDownloadSink& sink, const CSlot& slot,
+                                                     RQ_TRANSFER_OUTCOME& out) const {
     if (sink.Refusal() != RQTransferFailure::NONE) {
         return sink.Refusal();
     }

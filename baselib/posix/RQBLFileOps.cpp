@@ -54,7 +54,8 @@ FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
     if (!NativePath(strPath, strNative)) {
         return FileError::OTHER;
     }
-    int fd = ::open(strNative.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (bTruncate ? O_TRUNC : O_APPEND), 0644);
+    int fd =
+        ::open(strNative.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (bTruncate ? O_TRUNC : O_APPEND), 0644);
     if (fd < 0) {
         return FromErrno(errno);
     }

@@ -108,8 +108,9 @@ FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& str
 }
 
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo) {
-    return MoveFileExW(strFrom.c_str(), strTo.c_str(), MOVEFILE_WRITE_THROUGH) ? FileError::NONE
-                                                                               : FromSystemError(GetLastError());
+    return MoveFileExW(strFrom.c_str(), strTo.c_str(), MOVEFILE_WRITE_THROUGH)
+               ? FileError::NONE
+               : FromSystemError(GetLastError());
 }
 
 FileError RemoveFile(const std::wstring& strPath) {

@@ -13,7 +13,8 @@ namespace {
 // of the launcher, and redirects left to Fetch. Certificate errors are never ignored.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                 INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_KEEP_CONNECTION;
+                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                                INTERNET_FLAG_KEEP_CONNECTION;
 // Under Wine a time-out of a read leaves the request usable (the next call
 // goes on waiting); WinINet reports it as its own or as the socket's error.
 constexpr DWORD kSocketTimeout = 10060;  // WSAETIMEDOUT
@@ -76,7 +77,8 @@ CRQBLInternetSession::CRQBLInternetSession(uint32_t dwTimeoutMs, unsigned nConne
     // allows two. The setting is the process's.
     DWORD dwConnections = nConnectionsPerServer;
     InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &dwConnections, sizeof(dwConnections));
-    InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &dwConnections, sizeof(dwConnections));
+    InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &dwConnections,
+                       sizeof(dwConnections));
 }
 
 CRQBLWinInetTransport::CRQBLWinInetTransport(std::shared_ptr<CRQBLInternetSession> pSession)
@@ -165,8 +167,9 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
         return result;
     }
     std::wstring strHost(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring strUser = parts.lpszUserName != nullptr ? std::wstring(parts.lpszUserName, parts.dwUserNameLength)
-                                                         : std::wstring();
+    std::wstring strUser = parts.lpszUserName != nullptr
+                               ? std::wstring(parts.lpszUserName, parts.dwUserNameLength)
+                               : std::wstring();
     std::wstring strPassword = parts.lpszPassword != nullptr
                                    ? std::wstring(parts.lpszPassword, parts.dwPasswordLength)
                                    : std::wstring();
@@ -190,10 +193,9 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
         }
         // A connection handle per request: each goes to the server that its
         // own URL names (WinINet still keeps the TCP connections alive).
-        m_hConnect.Reset(InternetConnectW(m_pSession->Get(), strHost.c_str(), parts.nPort,
-                                          strUser.empty() ? nullptr : strUser.c_str(),
-                                          strPassword.empty() ? nullptr : strPassword.c_str(),
-                                          INTERNET_SERVICE_HTTP, 0, 0));
+        m_hConnect.Reset(InternetConnectW(
+            m_pSession->Get(), strHost.c_str(), parts.nPort, strUser.empty() ? nullptr : strUser.c_str(),
+            strPassword.empty() ? nullptr : strPassword.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
         if (m_hConnect) {
             m_hRequest.Reset(HttpOpenRequestW(m_hConnect.Get(), L"GET", strObject.c_str(), nullptr, nullptr,
                                               nullptr, dwFlags, 0));
@@ -215,7 +217,8 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     if (request.ullRangeStart > 0) {
         strHeaders += L"Range: bytes=" + std::to_wstring(request.ullRangeStart) + L"-\r\n";
         if (!request.strIfRange.empty()) {
-            strHeaders += L"If-Range: " + std::wstring(request.strIfRange.begin(), request.strIfRange.end()) + L"\r\n";
+            strHeaders +=
+                L"If-Range: " + std::wstring(request.strIfRange.begin(), request.strIfRange.end()) + L"\r\n";
         }
     }
     if (!HttpSendRequestW(hRequest, strHeaders.c_str(), static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
@@ -253,23 +256,27 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
     RQBL_RESPONSE_HEAD head;
     head.nStatus = result.nStatus;
     std::wstring strText;
-    head.bHasLength = QueryText(hRequest, HTTP_QUERY_CONTENT_LENGTH, strText) && ParseUInt64(strText, head.ullLength);
+    head.bHasLength =
+        QueryText(hRequest, HTTP_QUERY_CONTENT_LENGTH, strText) && ParseUInt64(strText, head.ullLength);
     if (dwStatus == 206) {
         // "bytes <first>-<last>/<total>"
-        if (!QueryText(hRequest, HTTP_QUERY_CONTENT_RANGE, strText) || strText.compare(0, 6, L"bytes ") != 0 ||
+        if (!QueryText(hRequest, HTTP_QUERY_CONTENT_RANGE, strText) ||
+            strText.compare(0, 6, L"bytes ") != 0 ||
             !ParseUInt64(strText.substr(6, strText.find(L'-') - 6), head.ullRangeStart)) {
             result.error = RQBLFetchError::STATUS;
             return result;
         }
     }
-    if (QueryText(hRequest, HTTP_QUERY_ETAG, strText) || QueryText(hRequest, HTTP_QUERY_LAST_MODIFIED, strText)) {
+    if (QueryText(hRequest, HTTP_QUERY_ETAG, strText) ||
+        QueryText(hRequest, HTTP_QUERY_LAST_MODIFIED, strText)) {
         head.strValidator = Ascii(strText);
     }
     if (!sink.OnHead(head)) {
         result.error = RQBLFetchError::SINK;
         return result;
     }
-    const size_t nReadMax = request.nMaxReadBytes == 0 ? READ_MAX : std::clamp<size_t>(request.nMaxReadBytes, 1, READ_MAX);
+    const size_t nReadMax =
+        request.nMaxReadBytes == 0 ? READ_MAX : std::clamp<size_t>(request.nMaxReadBytes, 1, READ_MAX);
     uint64_t ullReceived = 0;
     for (;;) {
         if (Aborted()) {
@@ -304,7 +311,8 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
             result.error = RQBLFetchError::ABORTED;
             return result;
         }
-        double dMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        double dMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         if (dMs < kFastReadMs && dwRead == nWant) {
             m_nReadAhead = std::min<size_t>(m_nReadAhead * 2, READ_MAX);
         } else if (dMs > kSlowReadMs) {

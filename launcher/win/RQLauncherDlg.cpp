@@ -123,8 +123,8 @@ bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     SetWindowTextW(m_hWnd, L"LAUNCHER");
 
     if (m_settings.HasContentServer()) {
-        m_pLauncherThread = std::make_unique<CRQLauncherThread>(m_settings.update, MakeTransportFactory(),
-                                                                std::make_unique<CRQLauncherWinLink>(m_windowTarget));
+        m_pLauncherThread = std::make_unique<CRQLauncherThread>(
+            m_settings.update, MakeTransportFactory(), std::make_unique<CRQLauncherWinLink>(m_windowTarget));
         m_pLauncherThread->ThreadBegin(-1);
         return true;
     }

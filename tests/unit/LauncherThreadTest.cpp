@@ -196,8 +196,11 @@ TEST_F(LauncherThread, ScriptThatCannotBeFetchedShowsTheNotFoundBoxAndClosesTheW
     struct Case {
         int nStatus;
         int32_t nLogged;
-    } cases[] = {{404, DOWNLOAD_NOT_FOUND}, {500, DOWNLOAD_SERVER_ERROR}, {403, DOWNLOAD_SERVER_ERROR},
-                 {503, DOWNLOAD_SERVER_ERROR}, {-1, DOWNLOAD_OPEN_URL_FAILED}};
+    } cases[] = {{404, DOWNLOAD_NOT_FOUND},
+                 {500, DOWNLOAD_SERVER_ERROR},
+                 {403, DOWNLOAD_SERVER_ERROR},
+                 {503, DOWNLOAD_SERVER_ERROR},
+                 {-1, DOWNLOAD_OPEN_URL_FAILED}};
     for (const Case& c : cases) {
         Restart();
         ServeScript("CODE_TABLE = {}").vecStatuses = {c.nStatus};
@@ -233,8 +236,9 @@ TEST_F(LauncherThread, TheScriptComesWholeFromTheFirstServerThatHasIt) {
     Serve(L"a.dat", "aaa").vecStatuses = {503};
     EXPECT_EQ(Run(), kFullPath);
     EXPECT_EQ(Local("a.dat"), "aaa");
-    EXPECT_EQ(m_pServer->Urls(), (std::vector<std::wstring>{kCdn + L"PATCHER_CODE.LUA", kMirror + L"PATCHER_CODE.LUA",
-                                                             kCdn + L"a.dat", kMirror + L"a.dat"}));
+    EXPECT_EQ(m_pServer->Urls(),
+              (std::vector<std::wstring>{kCdn + L"PATCHER_CODE.LUA", kMirror + L"PATCHER_CODE.LUA",
+                                         kCdn + L"a.dat", kMirror + L"a.dat"}));
 }
 
 TEST_F(LauncherThread, ScriptThatDoesNotRunOrHasNoTableStartsTheGameAsItIs) {
@@ -262,12 +266,14 @@ TEST_F(LauncherThread, NineFailedTriesThenSuccessFetchesTheFile) {
 TEST_F(LauncherThread, AFileThatFailsEveryTryIsNamedInOneBoxAndTheGameIsNotStarted) {
     ServeUpdate({{"data/", "a.dat", "aaa"}, {"", "b.dat", "bbb"}, {"", "c.dat", Body(300000, 'c')}});
     Serve(L"data/a.dat", "aaa").vecStatuses = {500};
-    Serve(L"c.dat", Body(300000, 'c')).vecCutAt = {1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000, 1000};
+    Serve(L"c.dat", Body(300000, 'c')).vecCutAt = {1000, 1000, 1000, 1000, 1000,
+                                                   1000, 1000, 1000, 1000, 1000};
     PutLocal("c.dat", "old c");
     EXPECT_EQ(Run(), (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD,
                                            Worker::US_PATCHER_FILE_DOWNLOAD, Worker::US_CLOSE}));
-    EXPECT_EQ(m_pRecord->Boxes(), std::vector<std::wstring>{kUpdateFailed.substr(0, kUpdateFailed.size() - 1) +
-                                                             L"\ndata/a.dat\nc.dat"});
+    EXPECT_EQ(m_pRecord->Boxes(),
+              std::vector<std::wstring>{kUpdateFailed.substr(0, kUpdateFailed.size() - 1) +
+                                        L"\ndata/a.dat\nc.dat"});
     std::vector<uint32_t> messages = Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), 2025u), 0);
     EXPECT_EQ(messages[messages.size() - 2], static_cast<uint32_t>(RQ_WM_CLOSE));
@@ -328,8 +334,8 @@ TEST_F(LauncherThread, ProgressBarCountsOverAllFilesAgainstTheirTotal) {
 
 TEST_F(LauncherThread, PathsOutsideTheGameFolderAreRefusedAndSkipped) {
     const std::vector<std::string> bad = {"../evil.dll", "C:\\evil.dll", "/etc/evil", "data/../../evil",
-                                          "CON",         "nul.txt",       "a:b",       "bad\r\nname",
-                                          "trail.",      "trail ",        "x/./y",     "w*.dll"};
+                                          "CON",         "nul.txt",      "a:b",       "bad\r\nname",
+                                          "trail.",      "trail ",       "x/./y",     "w*.dll"};
     std::vector<Entry> entries;
     for (size_t i = 0; i < bad.size(); ++i) {
         entries.push_back({"", bad[i], "evil"});

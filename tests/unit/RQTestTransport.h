@@ -121,8 +121,8 @@ private:
         return n;
     }
 
-    RQBL_FETCH_RESULT Serve(const RQBL_FETCH_REQUEST& request, const CFakeFile& file, int nStatus, size_t nCut,
-                            size_t nStall, CRQBLFetchSink& sink) {
+    RQBL_FETCH_RESULT Serve(const RQBL_FETCH_REQUEST& request, const CFakeFile& file, int nStatus,
+                            size_t nCut, size_t nStall, CRQBLFetchSink& sink) {
         if (nStatus == -1) {
             return {RQBLFetchError::CONNECT, 0, 10061};
         }
@@ -131,8 +131,9 @@ private:
         }
         RQBL_RESPONSE_HEAD head;
         size_t nStart = 0;
-        bool bPartial = request.ullRangeStart > 0 && request.ullRangeStart < file.strBody.size() &&
-                        (request.strIfRange.empty() || request.strIfRange == file.strETag || file.bIgnoresIfRange);
+        bool bPartial =
+            request.ullRangeStart > 0 && request.ullRangeStart < file.strBody.size() &&
+            (request.strIfRange.empty() || request.strIfRange == file.strETag || file.bIgnoresIfRange);
         if (bPartial) {
             nStart = static_cast<size_t>(request.ullRangeStart);
             head.nStatus = 206;

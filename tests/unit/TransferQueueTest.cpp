@@ -174,7 +174,8 @@ TEST_F(TransferQueue, StallsAndOverlongTriesAreCutOffAndResumed) {
         EXPECT_GE(outcomes[0].nTries, 2u) << c.pszName;
         EXPECT_EQ(Local(L"a.dat"), strBody) << c.pszName;
         EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << c.pszName;
-        EXPECT_GT(m_pServer->Calls().back().ullRangeStart, 0u) << c.pszName << ": the rest, not again from zero";
+        EXPECT_GT(m_pServer->Calls().back().ullRangeStart, 0u)
+            << c.pszName << ": the rest, not again from zero";
     }
 }
 
@@ -188,7 +189,7 @@ TEST_F(TransferQueue, EachTryGoesToTheNextServer) {
     std::vector<RQ_TRANSFER_OUTCOME> outcomes = Run({Job(L"a.dat", strBody)}, options);
     EXPECT_TRUE(outcomes[0].bDone);
     EXPECT_EQ(m_pServer->Urls(), (std::vector<std::wstring>{kServer + L"a.dat", kMirror + L"a.dat",
-                                                             kServer + L"a.dat", kMirror + L"a.dat"}));
+                                                            kServer + L"a.dat", kMirror + L"a.dat"}));
 }
 
 TEST_F(TransferQueue, TheLastTrysFailureIsKeptAndNothingIsLeftHalfDone) {
@@ -207,7 +208,8 @@ TEST_F(TransferQueue, TheLastTrysFailureIsKeptAndNothingIsLeftHalfDone) {
         RQTestTempDir dir;
         m_pServer = std::make_shared<rqtest::CFakeServer>();
         const std::string strListed = Body(200000, 6);
-        m_pServer->Put(kServer + L"a.dat", c.bWrongBody ? Body(200000, 7) : strListed).vecStatuses = c.vecStatuses;
+        m_pServer->Put(kServer + L"a.dat", c.bWrongBody ? Body(200000, 7) : strListed).vecStatuses =
+            c.vecStatuses;
         RQTestTempDir::WriteAll("a.dat", "old");
         std::vector<RQ_TRANSFER_OUTCOME> outcomes = Run({Job(L"a.dat", strListed)}, Options());
         EXPECT_FALSE(outcomes[0].bDone) << c.pszName;
