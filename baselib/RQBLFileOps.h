@@ -52,5 +52,8 @@ bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize);
 // Bytes free on the volume that holds strPath (all free bytes, not just the
 // caller's quota). False when the volume cannot be asked.
 bool GetFreeDiskBytes(const std::wstring& strPath, uint64_t& ullFree);
+// The name by which players know the volume that holds strPath ("C:\" on
+// Windows); empty when there is none to give.
+std::wstring GetVolumeName(const std::wstring& strPath);
 
 }  // namespace rqbl

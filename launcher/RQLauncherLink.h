@@ -25,4 +25,7 @@ public:
     // The application's standard message box (OK, exclamation icon, the
     // application's title); returns once the player has closed it.
     virtual void ShowMessageBox(const std::wstring& strText) = 0;
+    // The status line above the bar; the worker calls it a few times a
+    // second at most. It must not wait for the window.
+    virtual void ShowStatus(const std::wstring& strText) = 0;
 };

@@ -1,6 +1,7 @@
 #include "launcher/RQLauncherThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 
 #include "baselib/RQBLCodeInfo.h"
@@ -20,10 +21,6 @@ constexpr int kTraceNum = 130011;
 const wchar_t* const kScriptName = L"PATCHER_CODE.LUA";
 // Where unfinished downloads remember where they came from, for a later run.
 const wchar_t* const kResumeRecord = L"LAUNCHER_RESUME.DAT";
-
-const wchar_t* const kTextDiskFull = L"ハードディスクの容量が不足しています。";
-const wchar_t* const kTextScriptNotFound = L"アップデートファイルが見つかりませんでした。";
-const wchar_t* const kTextUpdateFailed = L"アップデート失敗。再度お試しください。";
 
 // The window takes wParam and lParam of the progress messages as 32-bit
 // signed numbers.
@@ -85,6 +82,7 @@ bool CRQLauncherThread::ThreadLoop(float /*fElapsed*/) {
             break;
         case US_CLOSE:
             RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_CLOSE");
+            ShowStatus(RQ_STATUS{RQUpdatePhase::DONE}, true);
             m_pLink->SendToMainWindow(WM_RQ_UPDATE_DONE, 0, 0);
             ThreadStop(STOP_TIMEOUT_MS);
             break;
@@ -125,6 +123,7 @@ void CRQLauncherThread::BeginScript() {
             rqbl::RemoveFile(m_settings.strSelfPath + L".rqold");
         }
     }
+    ShowStatus(RQ_STATUS{RQUpdatePhase::GETTING_SCRIPT}, true);
     RQ_TRANSFER_OUTCOME failed;
     for (; m_nScriptServer < vecServers.size(); ++m_nScriptServer) {
         RQ_TRANSFER_JOB script;
@@ -154,10 +153,8 @@ void CRQLauncherThread::BeginScript() {
         }
         failed = m_pQueue->Outcomes()[0];
     }
-    int32_t r = LegacyResult(failed);
-    RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", r);
-    FailAndClose(r == DOWNLOAD_DISK_FULL ? std::wstring(kTextDiskFull)
-                                         : std::wstring(kTextScriptNotFound) + L" " + kScriptName);
+    RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", LegacyResult(failed));
+    FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));
 }
 
 void CRQLauncherThread::ReceiveScript() {
@@ -182,8 +179,7 @@ void CRQLauncherThread::ReceiveScript() {
             m_nUpdateState = US_START_UP;
             return;
         }
-        FailAndClose(r == DOWNLOAD_DISK_FULL ? std::wstring(kTextDiskFull)
-                                             : std::wstring(kTextScriptNotFound) + L" " + kScriptName);
+        FailAndClose(RQScriptFailureText(out, rqbl::GetVolumeName(L".")));
         return;
     }
     RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED");
@@ -203,11 +199,16 @@ int32_t CRQLauncherThread::BuildDownloadList() {
     if (!RQReadCodeTables(&luaTable, mapCodeInfo, mapDeleteInfo, MAX_CODE_ENTRIES)) {
         return US_CLOSE;
     }
+    RQ_STATUS checking{RQUpdatePhase::CHECKING};
+    checking.nFilesTotal = static_cast<uint32_t>(mapCodeInfo.size());
+    ShowStatus(checking, true);
     for (const auto& entry : mapCodeInfo) {
         // Comparing a long list takes a while: a closing window must not wait.
         if (StopRequested()) {
             return US_CLOSE;
         }
+        ShowStatus(checking, false);
+        ++checking.nFilesDone;
         const CODE_INFO& info = entry.second;
         RQ_DOWNLOAD_ITEM item;
         item.strShown = info.strPath + info.strFileName;
@@ -266,12 +267,14 @@ void CRQLauncherThread::DownloadFiles() {
     m_pQueue =
         std::make_unique<CRQTransferQueue>(TransferOptions(vecServers, m_settings.nTries), m_fnMakeTransport);
     m_pQueue->Start(std::move(vecJobs));
+    ShowDownloadStatus(m_pQueue->Progress(), true);
     while (!WaitStep()) {
         if (StopRequested()) {
             break;
         }
         RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
         SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+        ShowDownloadStatus(progress, false);
     }
     if (StopRequested()) {
         // The window is closing: nothing more is reported or changed.
@@ -295,29 +298,14 @@ void CRQLauncherThread::DownloadFiles() {
 
 void CRQLauncherThread::ReportFailures(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
     // One box for all of them: the game does not start with files known to
-    // be wrong, and the player learns which ones.
-    std::vector<std::wstring> vecFailed;
-    bool bDiskFull = false;
+    // be wrong, and the player learns which ones, and why.
+    std::vector<RQ_FAILED_FILE> vecFailed;
     for (size_t i = 0; i < vecOutcomes.size(); ++i) {
-        if (vecOutcomes[i].bDone || vecOutcomes[i].failure == RQTransferFailure::STOPPED) {
-            continue;
-        }
-        bDiskFull = bDiskFull || vecOutcomes[i].failure == RQTransferFailure::DISK_FULL;
-        vecFailed.push_back(m_vecDownloadList[i].strShown);
-    }
-    if (bDiskFull) {
-        FailAndClose(kTextDiskFull);
-        return;
-    }
-    std::wstring strText = kTextUpdateFailed;
-    if (vecFailed.size() == 1) {
-        strText += L" " + vecFailed[0];
-    } else {
-        for (const std::wstring& strPath : vecFailed) {
-            strText += L"\n" + strPath;
+        if (!vecOutcomes[i].bDone && vecOutcomes[i].failure != RQTransferFailure::STOPPED) {
+            vecFailed.push_back(RQ_FAILED_FILE{m_vecDownloadList[i].strShown, vecOutcomes[i]});
         }
     }
-    FailAndClose(strText);
+    FailAndClose(RQFailureText(vecFailed, rqbl::GetVolumeName(L".")));
 }
 
 void CRQLauncherThread::FailAndClose(const std::wstring& strText) {
@@ -339,4 +327,34 @@ void CRQLauncherThread::SendTotals(uint32_t nMessage, uint64_t ullDoneBytes, uin
     }
     m_pLink->SendToMainWindow(nMessage, static_cast<uint64_t>(ClampKiB(ullDoneKiB)),
                               ClampKiB(ullTotalBytes >> 10));
+}
+
+void CRQLauncherThread::ShowStatus(const RQ_STATUS& status, bool bForce) {
+    const int64_t nNowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+    if (!bForce && nNowMs - m_nLastStatusMs < STATUS_STEP_MS) {
+        return;
+    }
+    m_nLastStatusMs = nNowMs;
+    m_pLink->ShowStatus(RQStatusLine(status));
+}
+
+void CRQLauncherThread::ShowDownloadStatus(const RQ_TRANSFER_PROGRESS& progress, bool bForce) {
+    const int64_t nNowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now().time_since_epoch())
+                               .count();
+    m_speed.Sample(progress.ullReceivedBytes, nNowMs);
+    RQ_STATUS status{RQUpdatePhase::DOWNLOADING};
+    status.nFilesDone = progress.nFilesDone;
+    status.nFilesTotal = progress.nFilesTotal;
+    status.ullDoneBytes = progress.ullDoneBytes;
+    status.ullTotalBytes = progress.ullTotalBytes;
+    status.dBytesPerSecond = m_speed.BytesPerSecond();
+    uint64_t ullRemaining =
+        progress.ullTotalBytes > progress.ullDoneBytes ? progress.ullTotalBytes - progress.ullDoneBytes : 0;
+    status.bHasSecondsLeft = m_speed.SecondsLeft(ullRemaining, status.ullSecondsLeft);
+    // Files remain but none is being fetched: a try failed, the next waits.
+    status.bRetrying = progress.nActive == 0 && !progress.bEnded && progress.nRetries > 0;
+    ShowStatus(status, bForce);
 }

@@ -17,6 +17,7 @@
 #include "baselib/RQBLThread.h"
 #include "launcher/RQLauncherLink.h"
 #include "launcher/RQLauncherSettings.h"
+#include "launcher/RQStatusText.h"
 #include "launcher/RQTransferQueue.h"
 
 class CRQLauncherThread : public CRQBLThread {
@@ -32,6 +33,8 @@ public:
         STOP_TIMEOUT_MS = 3000,
         // The window hears of progress at most this often.
         PROGRESS_STEP_MS = 50,
+        // The status line changes at most this often.
+        STATUS_STEP_MS = 250,
         // More entries than this are not a game's file list: the script is
         // refused like one that cannot be run.
         MAX_CODE_ENTRIES = 500000,
@@ -72,6 +75,10 @@ private:
     bool WaitStep();
     void FailAndClose(const std::wstring& strText);
     void SendTotals(uint32_t nMessage, uint64_t ullDoneBytes, uint64_t ullTotalBytes);
+    // The status line, unless one went out less than STATUS_STEP_MS ago
+    // (bForce: a change of phase, which always shows).
+    void ShowStatus(const RQ_STATUS& status, bool bForce);
+    void ShowDownloadStatus(const RQ_TRANSFER_PROGRESS& progress, bool bForce);
     bool StopRequested() const { return m_nStopRequested.load() != 0; }
 
     const RQ_UPDATE_SETTINGS m_settings;
@@ -84,4 +91,6 @@ private:
     // The server the script comes from (0: the content server, then mirrors).
     size_t m_nScriptServer = 0;
     uint64_t m_ullLastSentKiB = UINT64_MAX;
+    int64_t m_nLastStatusMs = 0;
+    CRQSpeedMeter m_speed;
 };

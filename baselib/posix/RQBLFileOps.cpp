@@ -140,4 +140,8 @@ bool GetFreeDiskBytes(const std::wstring& strPath, uint64_t& ullFree) {
     return true;
 }
 
+std::wstring GetVolumeName(const std::wstring& /*strPath*/) {
+    return std::wstring();  // a Linux file system has no name players would know it by
+}
+
 }  // namespace rqbl

@@ -151,4 +151,14 @@ bool GetFreeDiskBytes(const std::wstring& strPath, uint64_t& ullFree) {
     return true;
 }
 
+std::wstring GetVolumeName(const std::wstring& strPath) {
+    wchar_t szVolume[MAX_PATH] = {};
+    std::wstring strFull(MAX_PATH, L'\0');
+    DWORD n = GetFullPathNameW(strPath.c_str(), static_cast<DWORD>(strFull.size()), strFull.data(), nullptr);
+    if (n == 0 || n >= strFull.size() || !GetVolumePathNameW(strFull.c_str(), szVolume, MAX_PATH)) {
+        return std::wstring();
+    }
+    return szVolume;
+}
+
 }  // namespace rqbl

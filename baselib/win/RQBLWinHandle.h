@@ -40,13 +40,36 @@ struct RQBLIconTraits {
 };
 using CRQBLIcon = CRQBLUniqueHandle<RQBLIconTraits>;
 
-struct RQBLBitmapTraits {
-    using handle_type = HBITMAP;
-    static HBITMAP Empty() { return nullptr; }
-    static bool IsValid(HBITMAP h) { return h != nullptr; }
-    static void Close(HBITMAP h) { ::DeleteObject(h); }
+// Bitmaps, fonts, brushes: every GDI object is deleted the same way.
+template <typename T>
+struct RQBLGdiObjectTraits {
+    using handle_type = T;
+    static T Empty() { return nullptr; }
+    static bool IsValid(T h) { return h != nullptr; }
+    static void Close(T h) { ::DeleteObject(h); }
 };
-using CRQBLBitmap = CRQBLUniqueHandle<RQBLBitmapTraits>;
+using CRQBLBitmap = CRQBLUniqueHandle<RQBLGdiObjectTraits<HBITMAP>>;
+using CRQBLFont = CRQBLUniqueHandle<RQBLGdiObjectTraits<HFONT>>;
+
+// A memory device context (CreateCompatibleDC).
+struct RQBLMemoryDcTraits {
+    using handle_type = HDC;
+    static HDC Empty() { return nullptr; }
+    static bool IsValid(HDC h) { return h != nullptr; }
+    static void Close(HDC h) { ::DeleteDC(h); }
+};
+using CRQBLMemoryDc = CRQBLUniqueHandle<RQBLMemoryDcTraits>;
+
+// A COM interface pointer: released once.
+template <typename T>
+struct RQBLComTraits {
+    using handle_type = T*;
+    static T* Empty() { return nullptr; }
+    static bool IsValid(T* p) { return p != nullptr; }
+    static void Close(T* p) { p->Release(); }
+};
+template <typename T>
+using CRQBLComPtr = CRQBLUniqueHandle<RQBLComTraits<T>>;
 
 // A named mutex that this process may own: released before it is closed.
 class CRQBLMutex {

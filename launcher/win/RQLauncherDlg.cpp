@@ -76,6 +76,18 @@ INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             return FALSE;
         case WM_QUERYDRAGICON:
             return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+        case WM_DRAWITEM:
+            if (wParam == IDC_STATUS) {
+                m_statusLine.Draw(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+                return TRUE;
+            }
+            return FALSE;
+        case WM_RQ_STATUS:
+            m_statusLine.SetText(m_windowTarget.TakeStatus());
+            return TRUE;
+        case WM_RQ_FAILURE:
+            m_taskbar.SetError();
+            return TRUE;
         case WM_NCDESTROY:
             PostNcDestroy();
             return FALSE;
@@ -89,21 +101,27 @@ BOOL CRQLauncherDlg::OnInitDialog() {
     m_ctrlProgress = GetDlgItem(m_hWnd, IDC_PROGRESS);
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.Get()));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon.Get()));
-    SizeToBackground();
+    SIZE picture = SizeToBackground();
+    m_statusLine.Create(m_hWnd, IDC_STATUS, picture.cx, picture.cy);
+    m_taskbar.Attach(m_hWnd);
     // The worker sets the real range once the script's transfer has begun.
     SendMessageW(m_ctrlProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
     return TakeMutexesAndStartWorker() ? TRUE : FALSE;
 }
 
-void CRQLauncherDlg::SizeToBackground() {
+SIZE CRQLauncherDlg::SizeToBackground() {
     // Only its size is read here; the picture control shows its own copy.
     CRQBLBitmap bitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACKGROUND)));
     BITMAP bm{};
     if (!bitmap || GetObjectW(bitmap.Get(), sizeof(bm), &bm) == 0) {
-        return;  // the template's sizes stay
+        // The template's sizes stay.
+        RECT rc{};
+        GetWindowRect(GetDlgItem(m_hWnd, IDC_BACKGROUND), &rc);
+        return SIZE{rc.right - rc.left, rc.bottom - rc.top};
     }
     SetWindowPos(m_hWnd, nullptr, 0, 0, bm.bmWidth, bm.bmHeight + kProgressBarHeight, SWP_NOZORDER);
     SetWindowPos(m_ctrlProgress, nullptr, 0, bm.bmHeight, bm.bmWidth, kProgressBarHeight, SWP_NOZORDER);
+    return SIZE{bm.bmWidth, bm.bmHeight};
 }
 
 bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
@@ -153,6 +171,7 @@ void CRQLauncherDlg::OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             PBRANGE range{};
             SendMessageW(m_ctrlProgress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
             SendMessageW(m_ctrlProgress, PBM_SETPOS, static_cast<WPARAM>(range.iHigh), 0);
+            m_taskbar.SetPos(range.iHigh);
             UpdateWindow(m_hWnd);
             break;
         }
@@ -161,10 +180,12 @@ void CRQLauncherDlg::OnWorkerMessage(UINT nMsg, WPARAM wParam, LPARAM lParam) {
             // 1 KiB) gives 0..10.
             auto nHigh = static_cast<int32_t>(lParam);
             SendMessageW(m_ctrlProgress, PBM_SETRANGE32, 0, nHigh == 0 ? 10 : nHigh);
+            m_taskbar.SetRange(nHigh == 0 ? 10 : nHigh);
             break;
         }
         case WM_RQ_PROGRESS_POS:
             SendMessageW(m_ctrlProgress, PBM_SETPOS, static_cast<WPARAM>(static_cast<int32_t>(wParam)), 0);
+            m_taskbar.SetPos(static_cast<int32_t>(wParam));
             break;
         case WM_RQ_UPDATE_DONE:
             SetTimer(m_hWnd, IDT_START_GAME, kStartGameDelayMs, nullptr);

@@ -11,6 +11,8 @@
 #include "launcher/RQLauncherSettings.h"
 #include "launcher/RQTransferQueue.h"
 #include "launcher/win/RQLauncherWinLink.h"
+#include "launcher/win/RQStatusLine.h"
+#include "launcher/win/RQTaskbarProgress.h"
 
 class CRQLauncherThread;
 
@@ -36,7 +38,8 @@ private:
     void OnPaint();
     HCURSOR OnQueryDragIcon() const;
 
-    void SizeToBackground();
+    // The picture's size; the window and the bar are fitted to it.
+    SIZE SizeToBackground();
     bool TakeMutexesAndStartWorker();
     CRQTransferQueue::TransportFactory MakeTransportFactory() const;
     void Refuse(const wchar_t* pszText);
@@ -45,6 +48,8 @@ private:
     HWND m_hWnd = nullptr;
     CRQBLIcon m_hIcon;
     HWND m_ctrlProgress = nullptr;
+    CRQStatusLine m_statusLine;
+    CRQTaskbarProgress m_taskbar;
     // Held from start-up until the game is started or start-up fails.
     CRQBLMutex m_launcherMutex;
     // Declared before the worker, so that it outlives the worker's link.

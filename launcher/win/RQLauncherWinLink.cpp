@@ -14,7 +14,20 @@ void CRQLauncherWinLink::SendToMainWindow(uint32_t nMessage, uint64_t wParam, in
 }
 
 void CRQLauncherWinLink::ShowMessageBox(const std::wstring& strText) {
+    // The taskbar shows the failure while the box waits for the player.
+    HWND hWnd = m_target.Get();
+    if (hWnd != nullptr) {
+        PostMessageW(hWnd, WM_RQ_FAILURE, 0, 0);
+    }
     // No owner: an owner window belongs to another thread, which would have to
     // answer while this one waits in the box.
     RQAppMessageBox(nullptr, strText);
+}
+
+void CRQLauncherWinLink::ShowStatus(const std::wstring& strText) {
+    m_target.PutStatus(strText);
+    HWND hWnd = m_target.Get();
+    if (hWnd != nullptr) {
+        PostMessageW(hWnd, WM_RQ_STATUS, 0, 0);
+    }
 }

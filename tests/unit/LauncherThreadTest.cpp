@@ -18,6 +18,7 @@
 #include "baselib/RQBLDownloader.h"
 #include "baselib/RQBLPlatform.h"
 #include "baselib/RQBLStreamCrc.h"
+#include "baselib/RQBLUtf8.h"
 
 namespace fs = std::filesystem;
 using rqtest::CLinkEvent;
@@ -208,7 +209,9 @@ TEST_F(LauncherThread, ScriptThatCannotBeFetchedShowsTheNotFoundBoxAndClosesTheW
         std::vector<CLinkEvent> events = m_pRecord->Events();
         ASSERT_EQ(events.size(), 3u) << c.nStatus;
         EXPECT_EQ(events[0].kind, CLinkEvent::BOX);
-        EXPECT_EQ(events[0].strText, kNotFound);
+        // The first line as ever; a line of why follows, except for "not found" itself.
+        EXPECT_EQ(events[0].strText.substr(0, events[0].strText.find(L'\n')), kNotFound) << c.nStatus;
+        EXPECT_EQ(events[0].strText == kNotFound, c.nStatus == 404) << c.nStatus;
         EXPECT_EQ(events[1].nMessage, RQ_WM_CLOSE);  // after the player closed the box
         EXPECT_EQ(events[2].nMessage, WM_RQ_UPDATE_DONE);
         EXPECT_EQ(m_log.Texts(kTag)[1], L"130011 LAUNCHER US_START_UP fail " + std::to_wstring(c.nLogged))
@@ -221,7 +224,8 @@ TEST_F(LauncherThread, ScriptTransferThatBreaksOffEndsLikeAScriptThatCannotBeFet
     ServeScript(MakeScript({}) + "--" + std::string(300000, 'x')).vecCutAt = {100000};
     EXPECT_EQ(Run(),
               (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_CLOSE}));
-    EXPECT_EQ(m_pRecord->Boxes(), std::vector<std::wstring>{kNotFound});
+    ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
+    EXPECT_EQ(m_pRecord->Boxes()[0].find(kNotFound + L"\n"), 0u);
     EXPECT_EQ(Messages().front(), 2026u);
     EXPECT_EQ(Messages().back(), 2028u);
     EXPECT_EQ(m_log.Texts(kTag)[1], L"130011 LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : 3");
@@ -271,9 +275,12 @@ TEST_F(LauncherThread, AFileThatFailsEveryTryIsNamedInOneBoxAndTheGameIsNotStart
     PutLocal("c.dat", "old c");
     EXPECT_EQ(Run(), (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD,
                                            Worker::US_PATCHER_FILE_DOWNLOAD, Worker::US_CLOSE}));
-    EXPECT_EQ(m_pRecord->Boxes(),
-              std::vector<std::wstring>{kUpdateFailed.substr(0, kUpdateFailed.size() - 1) +
-                                        L"\ndata/a.dat\nc.dat"});
+    ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
+    const std::wstring strBox = m_pRecord->Boxes()[0];
+    EXPECT_EQ(strBox.find(kUpdateFailed.substr(0, kUpdateFailed.size() - 1) +
+                          L"\n・data/a.dat（サーバーエラー 500）\n・c.dat（通信が途切れました）\n"),
+              0u)
+        << RQBLWideToUtf8(strBox);
     std::vector<uint32_t> messages = Messages();
     EXPECT_EQ(std::count(messages.begin(), messages.end(), 2025u), 0);
     EXPECT_EQ(messages[messages.size() - 2], static_cast<uint32_t>(RQ_WM_CLOSE));

@@ -26,8 +26,13 @@ struct CLinkEvent {
 struct CLinkRecord {
     mutable std::mutex mutex;
     std::vector<CLinkEvent> vecEvents;
+    std::vector<std::wstring> vecStatuses;
     std::function<void(const CLinkEvent&)> onEvent;  // runs on the worker's thread
 
+    std::vector<std::wstring> Statuses() const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return vecStatuses;
+    }
     std::vector<CLinkEvent> Events() const {
         std::lock_guard<std::mutex> lock(mutex);
         return vecEvents;
@@ -78,6 +83,11 @@ public:
         e.kind = CLinkEvent::BOX;
         e.strText = strText;
         Add(e);
+    }
+    // Kept apart from the events: how often it comes is a matter of time.
+    void ShowStatus(const std::wstring& strText) override {
+        std::lock_guard<std::mutex> lock(m_pRecord->mutex);
+        m_pRecord->vecStatuses.push_back(strText);
     }
 
 private:
