@@ -133,17 +133,13 @@ bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, 
     if (strObject.empty()) {
         strObject = L"/";
     }
-    // One connection handle per server, kept from request to request: making
-    // a new one costs as much as a small request. (WinINet keeps the TCP
-    // connections themselves alive either way.)
-    if (!m_hConnect || strHost != m_strConnectHost || parts.nPort != m_nConnectPort) {
-        m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), strHost.c_str(), parts.nPort, nullptr, nullptr,
-                                          INTERNET_SERVICE_HTTP, 0, 0));
-        if (!m_hConnect) {
-            return false;
-        }
-        m_strConnectHost = strHost;
-        m_nConnectPort = parts.nPort;
+    // A connection handle per request: WinINet moves a handle to the server
+    // that a redirect names, and a kept one would send every later request
+    // there. (The TCP connections themselves stay alive either way.)
+    m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), strHost.c_str(), parts.nPort, nullptr, nullptr,
+                                      INTERNET_SERVICE_HTTP, 0, 0));
+    if (!m_hConnect) {
+        return false;
     }
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
         dwFlags |= INTERNET_FLAG_SECURE;
@@ -174,18 +170,17 @@ CRQBLHttp::OpenResult CRQBLHttp::OpenRequest(const wchar_t* pszVerb, const wchar
     if (!SendRequest(pszVerb, std::wstring(pSrcPath) + pFileName, kOpenUrlFlags)) {
         return OPEN_FAILED;
     }
-    // Only "404" and "500" are refused; any other status (403, 503, ...) is
-    // taken as it is, and a status that cannot be read counts as accepted.
+    // Only "200" is the file: an error page (403, 503, ...) is never stored
+    // in its place. "404" keeps its own result; every other status is a
+    // server error. A status that cannot be read is no answer at all.
     wchar_t szStatus[kQueryChars];
-    if (QueryHeader(m_hOpenURL.Get(), HTTP_QUERY_STATUS_CODE, szStatus)) {
-        if (std::wcscmp(szStatus, L"404") == 0) {
-            return OPEN_NOT_FOUND;
-        }
-        if (std::wcscmp(szStatus, L"500") == 0) {
-            return OPEN_SERVER_ERROR;
-        }
+    if (!QueryHeader(m_hOpenURL.Get(), HTTP_QUERY_STATUS_CODE, szStatus)) {
+        return OPEN_FAILED;
     }
-    return OPEN_OK;
+    if (std::wcscmp(szStatus, L"200") == 0) {
+        return OPEN_OK;
+    }
+    return std::wcscmp(szStatus, L"404") == 0 ? OPEN_NOT_FOUND : OPEN_SERVER_ERROR;
 }
 
 void CRQBLHttp::QuerySize() {

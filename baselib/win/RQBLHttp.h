@@ -76,8 +76,6 @@ private:
     CRQBLInternetHandle m_hInternet;
     // The connection handle under m_hOpenURL, for the server it names.
     CRQBLInternetHandle m_hConnect;
-    std::wstring m_strConnectHost;
-    INTERNET_PORT m_nConnectPort = 0;
     CRQBLInternetHandle m_hOpenURL;
     CRQBLHandle m_hLocalFile;
     // Read ahead from the request, written to the file a block at a time.
