@@ -50,6 +50,16 @@ struct RQBLKernelHandleTraits {
 };
 using CRQBLHandle = CRQBLUniqueHandle<RQBLKernelHandleTraits>;
 
+// Memory the system allocated for the caller with LocalAlloc (security
+// descriptors, argument arrays).
+struct RQBLLocalMemoryTraits {
+    using handle_type = HLOCAL;
+    static HLOCAL Empty() { return nullptr; }
+    static bool IsValid(HLOCAL h) { return h != nullptr; }
+    static void Close(HLOCAL h) { ::LocalFree(h); }
+};
+using CRQBLLocalMemory = CRQBLUniqueHandle<RQBLLocalMemoryTraits>;
+
 // A named mutex that this process may own: released before it is closed.
 class CRQBLMutex {
 public:
