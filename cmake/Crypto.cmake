@@ -51,7 +51,6 @@ if(WIN32)
   add_library(rqcrypto STATIC IMPORTED GLOBAL)
   set_target_properties(rqcrypto PROPERTIES
     IMPORTED_LOCATION "${rq_ssl_build}/libcrypto.a"
-    INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${rq_ssl_build}/include;${RQ_OPENSSL_SOURCE_DIR}/include"
     INTERFACE_INCLUDE_DIRECTORIES "${rq_ssl_build}/include;${RQ_OPENSSL_SOURCE_DIR}/include"
     INTERFACE_LINK_LIBRARIES "ws2_32;crypt32;advapi32;user32")
   add_dependencies(rqcrypto openssl_build)
