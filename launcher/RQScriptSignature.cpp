@@ -48,12 +48,10 @@ bool FieldValue(std::string_view strLine, std::string_view strName, std::string_
     return true;
 }
 
-std::string SignedHeader(const RQ_SCRIPT_SIGNATURE& sig) {
-    std::string strHeader(kMagicLine);
-    strHeader += "\nrelease: " + std::to_string(sig.ullRelease);
-    strHeader += "\nexpires: " + (sig.strExpires.empty() ? std::string(kNever) : sig.strExpires);
-    strHeader += "\n";
-    return strHeader;
+// The third and fourth line of the file, which the signature covers.
+std::string ReleaseLines(const RQ_SCRIPT_SIGNATURE& sig) {
+    return "release: " + std::to_string(sig.ullRelease) +
+           "\nexpires: " + (sig.strExpires.empty() ? std::string(kNever) : sig.strExpires) + "\n";
 }
 
 }  // namespace
@@ -88,20 +86,15 @@ bool RQParsePublicKey(std::string_view strText, RQ_PUBLIC_KEY& key) {
 }
 
 std::string RQSignedScriptMessage(const std::string& strScript, const RQ_SCRIPT_SIGNATURE& sig) {
-    std::string strMessage = SignedHeader(sig);
-    strMessage.reserve(strMessage.size() + 1 + strScript.size());
-    strMessage += "\n";
+    std::string strMessage = std::string(kMagicLine) + "\n" + ReleaseLines(sig) + "\n";
+    strMessage.reserve(strMessage.size() + strScript.size());
     strMessage += strScript;
     return strMessage;
 }
 
 std::string RQFormatScriptSignature(const RQ_SCRIPT_SIGNATURE& sig) {
-    std::string strFile(kMagicLine);
-    strFile += "\nkey: " + RQFormatPublicKey(sig.key);
-    strFile += "\nrelease: " + std::to_string(sig.ullRelease);
-    strFile += "\nexpires: " + (sig.strExpires.empty() ? std::string(kNever) : sig.strExpires);
-    strFile += "\nsignature: " + RQBLToHex(sig.signature.data(), sig.signature.size()) + "\n";
-    return strFile;
+    return std::string(kMagicLine) + "\nkey: " + RQFormatPublicKey(sig.key) + "\n" + ReleaseLines(sig) +
+           "signature: " + RQBLToHex(sig.signature.data(), sig.signature.size()) + "\n";
 }
 
 bool RQParseScriptSignature(const std::string& strFile, RQ_SCRIPT_SIGNATURE& sig) {
