@@ -6,3 +6,5 @@
 #define IDI_LAUNCHER 130
 #define IDC_BACKGROUND 1000
 #define IDC_PROGRESS 1001
+// Made at run time, over the picture just above the bar.
+#define IDC_STATUS 1002

@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake g++ pkg-config ninja-build
   g++-mingw-w64-x86-64-posix
-  wine64 xvfb xdotool x11-utils imagemagick
+  wine wine64 xvfb xdotool x11-utils imagemagick
   googletest liblua5.1-0-dev zlib1g-dev libssl-dev make perl
   fonts-noto-cjk locales
   nginx-light curl openssl dpkg-dev

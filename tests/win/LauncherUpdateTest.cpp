@@ -8,43 +8,30 @@
 #include <filesystem>
 #include <string>
 
+#include "RQLauncherFixture.h"
 #include "RQTestContent.h"
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
 #include "baselib/RQBLDownloadTemp.h"
+#include "baselib/win/RQBLWinHandle.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Generous: on a loaded machine a Wine process can take many seconds to start.
-constexpr DWORD kUiTimeoutMs = 90000;
-
-class LauncherUpdate : public ::testing::Test {
+class LauncherUpdate : public rqtest::CLauncherFixture {
 protected:
     void SetUp() override {
         if (!rqtest::EnvVar(L"RQ_TEST_BASE_URL").empty()) {
             GTEST_SKIP() << "needs the in-process server";
         }
         ASSERT_TRUE(m_content.Ready());
-        m_strFolder = rqui::MakeTempFolder(L"update");
-        ASSERT_FALSE(m_strFolder.empty());
-        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
-    }
-    void TearDown() override {
-        if (!m_strFolder.empty()) {
-            rqui::RemoveFolderTree(m_strFolder);
-        }
+        MakeInstall(L"update");
     }
 
-    bool Start(rqui::CChildProcess& proc) {
-        std::wstring strExe = m_strFolder + L"\\Launcher.exe";
-        return proc.Start(strExe, L"\"" + strExe + L"\" _C " + m_content.BaseUrl(), rqui::ProgramFolder());
-    }
-    fs::path Install() const { return fs::path(m_strFolder); }
+    bool Start(rqui::CChildProcess& proc) { return StartLauncher(proc, L"_C " + m_content.BaseUrl()); }
 
     rqtest::CTestContent m_content;
-    std::wstring m_strFolder;
 };
 
 }  // namespace
@@ -57,7 +44,7 @@ TEST_F(LauncherUpdate, UpdatesTheFolderAndEndsAfterTheStartTimer) {
     }
     ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
     // The game it starts at the end: without one, a box would wait for the player.
-    ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\TOLVANE.exe", m_strFolder));
+    AddGame();
     rqui::CChildProcess proc;
     ASSERT_TRUE(Start(proc));
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
@@ -114,4 +101,61 @@ TEST_F(LauncherUpdate, EscapeDuringTheDownloadsStopsTheWorkerAndChangesNothing) 
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
     EXPECT_EQ(rqtest::ReadBytes(Install() / "slow.dat"), "old");
     EXPECT_FALSE(fs::exists(temp));
+}
+
+TEST_F(LauncherUpdate, TheStatusLineShowsSizesAndMovesOn) {
+    std::vector<rqtest::CPatchEntry> entries = {{"", "slow.dat", rqtest::MakeBody(3000000, 5)}};
+    ASSERT_TRUE(m_content.Put(L"slow.dat", entries[0].strBody));
+    ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+    rqtest::CServerBehaviour slow;
+    slow.dwSlowDelayMs = 50;
+    slow.nSlowChunk = 32768;
+    m_content.Server()->SetBehaviour("/slow.dat", slow);
+
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    HWND hWnd = rqui::WaitForWindow(proc.Id(), L"LAUNCHER", kUiTimeoutMs);
+    ASSERT_NE(hWnd, nullptr);
+    HWND hStatus = GetDlgItem(hWnd, 1002);
+    ASSERT_NE(hStatus, nullptr) << "no status line";
+    auto Status = [&] { return rqui::WindowText(hStatus); };
+    std::wstring strFirst;
+    for (int i = 0; i < 600 && strFirst.find(L" MB") == std::wstring::npos; ++i) {
+        Sleep(50);
+        strFirst = Status();
+    }
+    ASSERT_NE(strFirst.find(L"ダウンロード中 (0 / 1)"), std::wstring::npos) << rqtest::Narrow(strFirst);
+    EXPECT_NE(strFirst.find(L" / 2.9 MB"), std::wstring::npos) << rqtest::Narrow(strFirst);
+    std::wstring strLater = strFirst;
+    for (int i = 0; i < 100 && strLater == strFirst; ++i) {
+        Sleep(100);
+        strLater = Status();
+    }
+    EXPECT_NE(strLater, strFirst) << "the status line did not change during the download";
+    PostMessageW(hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+}
+
+TEST_F(LauncherUpdate, AFileHeldByAnotherProgramIsNamedAndLeftIntact) {
+    std::vector<rqtest::CPatchEntry> entries = {{"data/", "held.pak", rqtest::MakeBody(200000, 6)}};
+    ASSERT_TRUE(m_content.Put(L"data/held.pak", entries[0].strBody));
+    ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "data" / "held.pak", "old content"));
+    AddGame();
+    // Open without any sharing, as some editors and scanners do.
+    CRQBLHandle held(CreateFileW((Install() / "data" / "held.pak").c_str(), GENERIC_READ, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    rqui::CMessageBoxInfo box;
+    ASSERT_TRUE(rqui::WaitForMessageBox(proc.Id(), kUiTimeoutMs, box));
+    EXPECT_NE(box.strText.find(L"data/held.pak"), std::wstring::npos) << rqtest::Narrow(box.strText);
+    EXPECT_NE(box.strText.find(L"使用中"), std::wstring::npos) << rqtest::Narrow(box.strText);
+    ASSERT_TRUE(rqui::PressButton(box.hWnd));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    held.Close();
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "data" / "held.pak"), "old content");
+    EXPECT_FALSE(fs::exists(Install() / "data" / "held.pak.rqpart"));
+    EXPECT_FALSE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
 }

@@ -7,10 +7,10 @@
 #include "baselib/RQBLMappedFile.h"
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
+#include "baselib/RQBLUtf8.h"
 #include "launcher/RQPatchPath.h"
 #include "launcher/RQReleaseState.h"
 #include "launcher/RQScriptSignature.h"
-#include "script/RQLuaConvert.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +47,7 @@ bool HashFile(const std::wstring& strPath, uint64_t ullSize, RQPatchFile& file) 
 
 std::wstring RQRelativePathText(const fs::path& relative) {
     std::string strUtf8 = relative.generic_u8string();
-    return rqlua::Utf8ToWide(strUtf8.data(), strUtf8.size());
+    return RQBLUtf8ToWide(strUtf8);
 }
 
 bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, RQPatchScanResult& result,

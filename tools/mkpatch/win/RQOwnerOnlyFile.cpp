@@ -12,7 +12,7 @@ namespace {
 
 // "D:P(A;;FA;;;<the user's SID>)": full access for the user running the
 // tool and for nobody else, with no entries inherited from the folder.
-bool OwnerOnlyDescriptor(CRQBLLocalMemory& descriptor) {
+bool OwnerOnlyDescriptor(CRQBLSecurityDescriptor& descriptor) {
     HANDLE hToken = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) {
         return false;
@@ -26,7 +26,7 @@ bool OwnerOnlyDescriptor(CRQBLLocalMemory& descriptor) {
         !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(vecUser.data())->User.Sid, &pszSid)) {
         return false;
     }
-    CRQBLLocalMemory sid(pszSid);
+    CRQBLLocalString sid(pszSid);
     std::wstring strSddl = L"D:P(A;;FA;;;" + std::wstring(pszSid) + L")";
     PSECURITY_DESCRIPTOR pDescriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(strSddl.c_str(), SDDL_REVISION_1, &pDescriptor,
@@ -40,7 +40,7 @@ bool OwnerOnlyDescriptor(CRQBLLocalMemory& descriptor) {
 }  // namespace
 
 RQOwnerOnlyFile RQCreateOwnerOnlyFile(const std::filesystem::path& file, const std::string& strData) {
-    CRQBLLocalMemory descriptor;
+    CRQBLSecurityDescriptor descriptor;
     if (!OwnerOnlyDescriptor(descriptor)) {
         return RQOwnerOnlyFile::FAILED;
     }
