@@ -45,11 +45,6 @@ constexpr wchar_t PathSeparator() {
 #endif
 }
 
-// Puts strSource in the place of strTarget in one step, replacing any file
-// there: a reader sees the old file or the new one, never a mix. Both must be
-// on one volume (a temporary file beside the target).
-bool AtomicReplace(const std::wstring& strSource, const std::wstring& strTarget);
-
 // Creates or empties a file for binary writing while denying other writers
 // (readers are allowed). Null when the file cannot be opened or is held.
 FILE* OpenDenyWrite(const std::wstring& strPath);

@@ -1,11 +1,7 @@
 #include "launcher/RQReleaseState.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-
+#include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLMappedFile.h"
-#include "baselib/RQBLPlatform.h"
 #include "launcher/RQScriptSignature.h"
 
 namespace {
@@ -46,16 +42,13 @@ uint64_t RQLoadHighestRelease(const std::wstring& strPath) {
 bool RQSaveHighestRelease(const std::wstring& strPath, uint64_t ullRelease) {
     const std::wstring strTemp = strPath + L".tmp";
     const std::string strText = kPrefix + std::to_string(ullRelease) + "\n";
-    FILE* pFile = rqbl::OpenDenyWrite(strTemp);
-    if (pFile == nullptr) {
-        return false;
-    }
-    const bool bWritten = std::fwrite(strText.data(), 1, strText.size(), pFile) == strText.size();
-    const bool bClosed = std::fclose(pFile) == 0;
-    if (bWritten && bClosed && rqbl::AtomicReplace(strTemp, strPath)) {
+    rqbl::CRQBLOutFile file;
+    bool bWritten = file.Open(strTemp, true) == rqbl::FileError::NONE &&
+                    file.Write(strText.data(), strText.size()) == rqbl::FileError::NONE;
+    bWritten = file.Close() == rqbl::FileError::NONE && bWritten;
+    if (bWritten && rqbl::ReplaceAtomically(strTemp, strPath) == rqbl::FileError::NONE) {
         return true;
     }
-    std::error_code ec;
-    std::filesystem::remove(std::filesystem::path(strTemp), ec);
+    rqbl::RemoveFile(strTemp);
     return false;
 }

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <thread>
@@ -116,13 +115,6 @@ bool MakeDirectory(const std::wstring& strPath) {
         return false;
     }
     return mkdir(name.c_str(), 0777) == 0 || (errno == EEXIST && IsDirectory(strPath));
-}
-
-bool AtomicReplace(const std::wstring& strSource, const std::wstring& strTarget) {
-    std::string source;
-    std::string target;
-    return WideToFileName(strSource, source) && WideToFileName(strTarget, target) &&
-           std::rename(source.c_str(), target.c_str()) == 0;
 }
 
 FILE* OpenDenyWrite(const std::wstring& strPath) {

@@ -91,13 +91,6 @@ bool MakeDirectory(const std::wstring& strPath) {
            (GetLastError() == ERROR_ALREADY_EXISTS && IsDirectory(strPath));
 }
 
-bool AtomicReplace(const std::wstring& strSource, const std::wstring& strTarget) {
-    // Write-through: the call returns once the new name is on the disk, so a
-    // power cut afterwards cannot bring the old file back.
-    return MoveFileExW(strSource.c_str(), strTarget.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-}
-
 FILE* OpenDenyWrite(const std::wstring& strPath) {
     return _wfsopen(strPath.c_str(), L"wb", _SH_DENYWR);
 }
