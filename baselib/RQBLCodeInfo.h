@@ -18,4 +18,5 @@ struct CODE_INFO {
     uint32_t dwValue10 = 0;    // 10
     bool bValue11 = false;     // 11
     bool bValue12 = false;     // 12
+    std::wstring strSHA256;    // 13: SHA-256 of the content in 64 hexadecimal digits, or empty
 };

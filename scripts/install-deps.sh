@@ -8,7 +8,7 @@ packages=(
   cmake g++ pkg-config ninja-build
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xdotool x11-utils imagemagick
-  googletest liblua5.1-0-dev zlib1g-dev
+  googletest liblua5.1-0-dev zlib1g-dev libssl-dev make perl
   fonts-noto-cjk locales
   nginx-light curl openssl dpkg-dev
 )
@@ -41,3 +41,6 @@ fi
 # Lua 5.1.5 for the Windows build comes from Debian's source package, so both
 # builds run the same interpreter with the same fixes (CVE-2014-5461 among them).
 "$here/scripts/fetch-lua-source.sh"
+# OpenSSL's libcrypto (SHA-256, Ed25519) for the Windows build, likewise from
+# Debian's source package; natively the build links Debian's libssl-dev.
+"$here/scripts/fetch-openssl-source.sh"

@@ -31,6 +31,8 @@ struct RQBLLocalMemoryTraits {
     static void Close(T p) { ::LocalFree(reinterpret_cast<HLOCAL>(p)); }
 };
 using CRQBLArgv = CRQBLUniqueHandle<RQBLLocalMemoryTraits<LPWSTR*>>;
+using CRQBLLocalString = CRQBLUniqueHandle<RQBLLocalMemoryTraits<LPWSTR>>;
+using CRQBLSecurityDescriptor = CRQBLUniqueHandle<RQBLLocalMemoryTraits<PSECURITY_DESCRIPTOR>>;
 
 struct RQBLIconTraits {
     using handle_type = HICON;

@@ -40,7 +40,8 @@ protected:
 
 TEST_F(CodeTablesTest, SlotsFillTheirFieldsInOrder) {
     ASSERT_TRUE(
-        Read("CODE_TABLE = { { 'data\\\\', 'a.dat', 3735928559, -4, 123456789012, 6, 7, 8, 0, 10, 1, 2 } }"));
+        Read("CODE_TABLE = { { 'data\\\\', 'a.dat', 3735928559, -4, 123456789012, 6, 7, 8, 0, 10, 1, 2, "
+             "'ab01' } }"));
     ASSERT_EQ(m_mapCodeInfo.size(), 1u);
     const CODE_INFO& info = m_mapCodeInfo.at(L"a.dat");
     EXPECT_EQ(info.strPath, L"data\\");
@@ -55,6 +56,7 @@ TEST_F(CodeTablesTest, SlotsFillTheirFieldsInOrder) {
     EXPECT_EQ(info.dwValue10, 10u);
     EXPECT_TRUE(info.bValue11);
     EXPECT_TRUE(info.bValue12);
+    EXPECT_EQ(info.strSHA256, L"ab01");
     EXPECT_TRUE(m_mapDeleteInfo.empty());  // no DELETE_CODE_TABLE is no failure
 }
 

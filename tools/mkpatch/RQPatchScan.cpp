@@ -4,10 +4,46 @@
 #include <system_error>
 
 #include "baselib/RQBLCrc32.h"
+#include "baselib/RQBLMappedFile.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
 #include "launcher/RQPatchPath.h"
+#include "launcher/RQReleaseState.h"
+#include "launcher/RQScriptSignature.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Names at the top of the folder that are no game files: the script, its
+// signature, and the record of an install's highest release (a game folder
+// copied from an install has one; listed, it would overwrite every player's).
+bool IsOwnFile(const std::wstring& strRelative) {
+    return strRelative == L"PATCHER_CODE.LUA" || strRelative == RQ_SCRIPT_SIGNATURE_FILE ||
+           strRelative == RQ_RELEASE_STATE_FILE;
+}
+
+// CRC-32 and SHA-256 in one pass over the file.
+bool HashFile(const std::wstring& strPath, uint64_t ullSize, RQPatchFile& file) {
+    CRQBLStreamCrc crc;
+    CRQBLSha256 sha;
+    auto both = [&](const uint8_t* pData, size_t nBytes) {
+        crc.Update(pData, nBytes);
+        sha.Update(pData, nBytes);
+    };
+    rqbl::MappedWalk walk = rqbl::WalkMappedFile(strPath.c_str(), 10 << 20, both);
+    RQ_SHA256 digest{};
+    if (!(walk == rqbl::MappedWalk::COMPLETE || (walk == rqbl::MappedWalk::NO_CONTENT && ullSize == 0)) ||
+        !sha.Final(digest)) {
+        return false;
+    }
+    file.dwCRC = crc.Value();
+    file.strSha256 = RQBLSha256Hex(digest);
+    return true;
+}
+
+}  // namespace
 
 std::wstring RQRelativePathText(const fs::path& relative) {
     std::string strUtf8 = relative.generic_u8string();
@@ -15,7 +51,7 @@ std::wstring RQRelativePathText(const fs::path& relative) {
 }
 
 bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, RQPatchScanResult& result,
-                      std::wstring& strError) {
+                      std::wstring& strError, bool bWithSha256) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         strError = L"not a folder: " + RQRelativePathText(folder);
@@ -27,8 +63,8 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
             continue;
         }
         std::wstring strRelative = RQRelativePathText(fs::relative(it->path(), folder, ec));
-        if (strRelative == L"PATCHER_CODE.LUA") {
-            continue;  // the script does not list itself
+        if (IsOwnFile(strRelative)) {
+            continue;
         }
         vecFound.emplace_back(strRelative, it->path());
     }
@@ -48,7 +84,9 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
         RQPatchFile file = RQSplitRelativePath(strRelative);
         file.ullFileSize = fs::file_size(path, ec);
         std::wstring strFull = RQRelativePathText(path);
-        if (ec || !pCrc->GetFileCrc(strFull.c_str(), file.dwCRC)) {
+        const bool bRead = bWithSha256 ? HashFile(strFull, file.ullFileSize, file)
+                                       : pCrc->GetFileCrc(strFull.c_str(), file.dwCRC);
+        if (ec || !bRead) {
             result.vecUnreadable.push_back(strRelative);
             continue;
         }

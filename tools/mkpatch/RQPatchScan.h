@@ -18,10 +18,11 @@ struct RQPatchScanResult {
 // Called after each file with the count done so far and the bytes read.
 using RQPatchProgress = std::function<void(size_t nFiles, uint64_t ullBytes)>;
 
-// Lists every regular file under folder (its own PATCHER_CODE.LUA excepted),
-// with CRC-32 and size. False when the folder cannot be walked.
+// Lists every regular file under folder (but the script, its signature and
+// an install's release record at the top), with CRC-32 and size, and with
+// SHA-256 too when bWithSha256. False when the folder cannot be walked.
 bool RQScanGameFolder(const std::filesystem::path& folder, const RQPatchProgress& progress,
-                      RQPatchScanResult& result, std::wstring& strError);
+                      RQPatchScanResult& result, std::wstring& strError, bool bWithSha256 = false);
 
 // A relative path as "/"-separated wide text (UTF-8 decoded on every platform).
 std::wstring RQRelativePathText(const std::filesystem::path& relative);

@@ -37,6 +37,9 @@ bool AppendEntry(std::string& strOut, const char* pszFunction, const RQPatchFile
     AppendLuaString(strOut, strName);
     if (bWithNumbers) {
         strOut += "," + std::to_string(file.dwCRC) + "," + std::to_string(file.ullFileSize);
+        if (!file.strSha256.empty()) {
+            strOut += ",\"" + file.strSha256 + "\"";
+        }
     }
     strOut += ")\n";
     return true;
@@ -83,10 +86,11 @@ bool RQWritePatchScript(const std::vector<RQPatchFile>& vecFiles,
     strOut.reserve(vecFiles.size() * 64 + 1024);
     strOut +=
         "-- PATCHER_CODE.LUA, written by mkpatch: every file of the game folder with its\n"
-        "-- CRC-32 and size. Each entry is { folder, name, crc, 0, size }.\n"
+        "-- CRC-32, size and, in a signed script, SHA-256. Each entry is\n"
+        "-- { folder, name, crc, 0, size, [13] = sha256 }.\n"
         "CODE_TABLE = {}\n"
         "DELETE_CODE_TABLE = {}\n"
-        "local function F(p, n, c, s) CODE_TABLE[#CODE_TABLE + 1] = { p, n, c, 0, s } end\n"
+        "local function F(p, n, c, s, h) CODE_TABLE[#CODE_TABLE + 1] = { p, n, c, 0, s, [13] = h } end\n"
         "local function D(p, n) DELETE_CODE_TABLE[#DELETE_CODE_TABLE + 1] = { p, n, 0 } end\n";
     if (!AppendChunks(strOut, "F", vecFiles, true, encoding, strError) ||
         !AppendChunks(strOut, "D", vecDeletions, false, encoding, strError)) {

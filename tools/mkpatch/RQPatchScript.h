@@ -12,10 +12,11 @@ struct RQPatchFile {
     std::wstring strFileName;  // file name
     uint32_t dwCRC = 0;
     uint64_t ullFileSize = 0;
+    std::string strSha256;  // 64 hexadecimal digits for slot 13, or empty (not hashed)
 };
 
 // Entries per Lua function: Lua 5.1 allows at most 262 143 constants in one
-// function, and each entry brings up to four.
+// function, and each entry brings up to five.
 constexpr size_t kPatchEntriesPerChunk = 4096;
 
 // Splits a "/"-separated relative path into folder prefix and file name.

@@ -4,16 +4,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "baselib/RQBLEd25519.h"
 #include "baselib/RQBLUtf8.h"
+#include "launcher/RQScriptSignature.h"
+#include "launcher/RQUtcDate.h"
 #include "tools/common/RQToolArgs.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
+#include "tools/mkpatch/RQSecretKeyFile.h"
 
 namespace fs = std::filesystem;
 
@@ -23,10 +28,20 @@ enum ExitCode { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_REFUSED = 2, EXIT_IO = 3 };
 
 const char* const kUsage =
     "usage: mkpatch [options] GAME_FOLDER\n"
+    "       mkpatch --keygen SECRET_FILE\n"
     "\n"
     "Writes PATCHER_CODE.LUA listing every file of GAME_FOLDER (folder, name, CRC-32, size).\n"
     "\n"
+    "  --keygen SECRET_FILE   make a new signing key in SECRET_FILE (a new file, readable by\n"
+    "                         its owner only) and print its public key line for RQ_TRUSTED_KEYS\n"
+    "\n"
     "options:\n"
+    "  -s, --sign SECRET_FILE sign the script: adds each file's SHA-256 and writes\n"
+    "                         PATCHER_CODE.LUA.sig beside the script (and into --content)\n"
+    "  -r, --release N        the signed release number (needed with --sign); launchers\n"
+    "                         refuse a release lower than the highest they have accepted\n"
+    "  -x, --expires DATE     launchers refuse the signed release from DATE (YYYY-MM-DD,\n"
+    "                         00:00 UTC) on\n"
     "  -o, --output FILE      where to write the script (default: ./PATCHER_CODE.LUA)\n"
     "  -d, --delete FILE      deletion list: one relative path per line ('#' starts a comment)\n"
     "  -c, --content DIR      also lay out DIR for a web server: every file at its relative\n"
@@ -45,6 +60,10 @@ struct Options {
     fs::path content;
     RQPatchEncoding encoding = RQPatchEncoding::CP932;
     bool bQuiet = false;
+    fs::path keygen;  // --keygen: make a key and nothing else
+    fs::path signKey;
+    bool bHaveRelease = false;
+    RQ_SCRIPT_SIGNATURE signature;  // release and expiry from the command line
 };
 
 void PrintError(const std::wstring& strText) {
@@ -88,6 +107,34 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
                              name.u8string().c_str());
                 return EXIT_USAGE;
             }
+        } else if (a == "--keygen") {
+            if (!value(options.keygen))
+                return EXIT_USAGE;
+        } else if (a == "-s" || a == "--sign") {
+            if (!value(options.signKey))
+                return EXIT_USAGE;
+        } else if (a == "-r" || a == "--release") {
+            fs::path number;
+            if (!value(number))
+                return EXIT_USAGE;
+            if (!RQParseReleaseNumber(number.u8string(), options.signature.ullRelease)) {
+                std::fprintf(stderr, "mkpatch: the release is a whole number without leading zeros: %s\n",
+                             number.u8string().c_str());
+                return EXIT_USAGE;
+            }
+            options.bHaveRelease = true;
+        } else if (a == "-x" || a == "--expires") {
+            fs::path date;
+            int64_t nUnix = 0;
+            if (!value(date))
+                return EXIT_USAGE;
+            if (!RQParseUtcDate(date.u8string(), nUnix)) {
+                std::fprintf(stderr, "mkpatch: the expiry is a date as YYYY-MM-DD: %s\n",
+                             date.u8string().c_str());
+                return EXIT_USAGE;
+            }
+            options.signature.strExpires = date.u8string();
+            options.signature.nExpiresUnix = nUnix;
         } else if (a == "-q" || a == "--quiet") {
             options.bQuiet = true;
         } else if (!a.empty() && a[0] == '-') {
@@ -101,8 +148,20 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
             bHaveFolder = true;
         }
     }
+    if (!options.keygen.empty() && (bHaveFolder || !options.signKey.empty() || options.bHaveRelease)) {
+        std::fputs("mkpatch: --keygen makes a key and nothing else\n", stderr);
+        return EXIT_USAGE;
+    }
+    if (!options.keygen.empty()) {
+        return EXIT_OK;
+    }
     if (!bHaveFolder) {
         std::fputs(kUsage, stderr);
+        return EXIT_USAGE;
+    }
+    if (options.signKey.empty() != !options.bHaveRelease ||
+        (options.signKey.empty() && !options.signature.strExpires.empty())) {
+        std::fputs("mkpatch: --sign needs --release, and --release and --expires need --sign\n", stderr);
         return EXIT_USAGE;
     }
     return EXIT_OK;
@@ -153,8 +212,31 @@ bool WriteFile(const fs::path& file, const std::string& strData) {
     return true;
 }
 
+// PATCHER_CODE.LUA.sig for the script the launcher fetches; NAME.sig for a
+// script written under another name.
+fs::path SignatureBeside(fs::path script) {
+    return script += ".sig";
+}
+
+int MakeKey(const fs::path& secretFile) {
+    RQ_PUBLIC_KEY key{};
+    std::wstring strError;
+    if (!RQWriteNewSecretKey(secretFile, key, strError)) {
+        PrintError(strError);
+        return EXIT_IO;
+    }
+    std::printf("%s\n", RQFormatPublicKey(key).c_str());
+    return EXIT_OK;
+}
+
+// Writes the script and, for a signed one, its signature file beside it.
+bool WriteScript(const fs::path& file, const std::string& strScript, const std::string& strSignature) {
+    return WriteFile(file, strScript) &&
+           (strSignature.empty() || WriteFile(SignatureBeside(file), strSignature));
+}
+
 bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFiles,
-                   const std::string& strScript) {
+                   const std::string& strScript, const std::string& strSignature) {
     std::error_code ec;
     for (const RQPatchFile& file : vecFiles) {
         fs::path relative = fs::u8path(RQBLWideToUtf8(file.strPath + file.strFileName));
@@ -166,7 +248,11 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
             return false;
         }
     }
-    return WriteFile(options.content / "PATCHER_CODE.LUA", strScript);
+    if (!WriteScript(options.content / "PATCHER_CODE.LUA", strScript, strSignature)) {
+        PrintError(L"cannot write the script into the content folder");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -177,6 +263,17 @@ int main(int argc, char** argv) {
     if (nParse != EXIT_OK) {
         return nParse < 0 ? EXIT_OK : nParse;
     }
+    if (!options.keygen.empty()) {
+        return MakeKey(options.keygen);
+    }
+    // The key is read first: a wrong key file should not cost a scan of the whole game.
+    RQ_SECRET_KEY secret{};
+    std::wstring strError;
+    if (!options.signKey.empty() && !RQReadSecretKey(options.signKey, secret, strError)) {
+        PrintError(strError);
+        return EXIT_IO;
+    }
+    const bool bSign = !options.signKey.empty();
 
     auto tLast = std::chrono::steady_clock::now();
     RQPatchProgress progress = [&](size_t nFiles, uint64_t ullBytes) {
@@ -190,8 +287,7 @@ int main(int argc, char** argv) {
     };
 
     RQPatchScanResult scan;
-    std::wstring strError;
-    if (!RQScanGameFolder(options.gameFolder, progress, scan, strError)) {
+    if (!RQScanGameFolder(options.gameFolder, progress, scan, strError, bSign)) {
         PrintError(strError);
         return EXIT_IO;
     }
@@ -222,15 +318,31 @@ int main(int argc, char** argv) {
         PrintError(strError);
         return EXIT_REFUSED;
     }
-    if (!WriteFile(options.output, strScript)) {
+    std::string strSignature;
+    if (bSign) {
+        RQ_SCRIPT_SIGNATURE sig = options.signature;
+        const bool bSigned = RQSignScript(strScript, secret, sig);
+        RQBLWipe(secret.data(), secret.size());
+        if (!bSigned) {
+            PrintError(L"the script could not be signed");
+            return EXIT_IO;
+        }
+        strSignature = RQFormatScriptSignature(sig);
+        if (!sig.strExpires.empty() && sig.nExpiresUnix <= static_cast<int64_t>(std::time(nullptr))) {
+            std::fprintf(stderr, "mkpatch: warning: release %llu has expired already; launchers refuse it\n",
+                         static_cast<unsigned long long>(sig.ullRelease));
+        }
+    }
+    if (!WriteScript(options.output, strScript, strSignature)) {
         PrintError(L"cannot write " + RQRelativePathText(options.output));
         return EXIT_IO;
     }
-    if (!options.content.empty() && !LayOutContent(options, scan.vecFiles, strScript)) {
+    if (!options.content.empty() && !LayOutContent(options, scan.vecFiles, strScript, strSignature)) {
         return EXIT_IO;
     }
     if (!options.bQuiet) {
-        std::fprintf(stderr, "mkpatch: wrote %s\n", options.output.u8string().c_str());
+        std::fprintf(stderr, "mkpatch: wrote %s%s\n", options.output.u8string().c_str(),
+                     bSign ? " and its signature" : "");
     }
     return EXIT_OK;
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,10 +13,14 @@
 #include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
 #include "baselib/RQBLPlatform.h"
+#include "baselib/RQBLSha256.h"
 #include "launcher/RQPatchManifest.h"
+#include "launcher/RQScriptSignature.h"
+#include "launcher/RQScriptTrust.h"
 #include "script/RQLuaTable.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
+#include "tools/mkpatch/RQSecretKeyFile.h"
 
 namespace fs = std::filesystem;
 
@@ -167,6 +172,12 @@ TEST_F(Mkpatch, ThreeHundredThousandEntriesLoadThroughTheLauncher) {
         vecFiles[i].strFileName = L"file" + std::to_wstring(i) + L".bin";
         vecFiles[i].dwCRC = static_cast<uint32_t>(i * 2654435761u);
         vecFiles[i].ullFileSize = i * 1000;
+        // A signed script's slot 13, as random as real digests: Lua 5.1 hashes
+        // only every third character of such a string, so look-alike test
+        // strings would all collide in its string table.
+        RQ_SHA256 digest{};
+        CRQBLSha256::Of(&i, sizeof(i), digest);
+        vecFiles[i].strSha256 = RQBLSha256Hex(digest);
     }
     std::string strScript;
     std::wstring strError;
@@ -183,4 +194,83 @@ TEST_F(Mkpatch, ThreeHundredThousandEntriesLoadThroughTheLauncher) {
     EXPECT_EQ(mapCode.at(L"file299999.bin").strPath, L"data/" + std::to_wstring(299999 % 97) + L"/");
     EXPECT_EQ(mapCode.at(L"file299999.bin").ullFileSize, 299999000u);
     EXPECT_EQ(mapCode.at(L"file12345.bin").dwCRC, static_cast<uint32_t>(12345 * 2654435761u));
+    const std::string strHash = vecFiles[12345].strSha256;
+    EXPECT_EQ(mapCode.at(L"file12345.bin").strSHA256, std::wstring(strHash.begin(), strHash.end()));
+}
+
+TEST_F(Mkpatch, SignedScriptCarriesHashesTheLauncherChecks) {
+    RQTestTempDir::WriteAll("game/TOLVANE.EXE", "MZ fake");
+    RQTestTempDir::WriteAll("game/data/world.pak", std::string(3 << 20, 'w'));
+    RQTestTempDir::WriteAll("game/empty.dat", "");
+    // Not game files: the script, its signature and an install's release record.
+    RQTestTempDir::WriteAll("game/PATCHER_CODE.LUA.sig", "old");
+    RQTestTempDir::WriteAll("game/LAUNCHER_RELEASE.DAT", "TOLVANE-RELEASE 3\n");
+
+    RQPatchScanResult scan;
+    std::wstring strError;
+    ASSERT_TRUE(RQScanGameFolder("game", nullptr, scan, strError, true));
+    ASSERT_EQ(scan.vecFiles.size(), 3u);
+    std::string strScript;
+    ASSERT_TRUE(RQWritePatchScript(scan.vecFiles, {}, RQPatchEncoding::CP932, strScript, strError));
+    CodeMap mapCode;
+    CodeMap mapDelete;
+    ASSERT_TRUE(LoadScript(strScript, mapCode, mapDelete));
+    for (const auto& [strName, info] : mapCode) {
+        const std::vector<char> vecContent = RQTestTempDir::ReadAll(L"game/" + info.strPath + strName);
+        RQ_SHA256 expected{};
+        ASSERT_TRUE(CRQBLSha256::Of(vecContent.data(), vecContent.size(), expected));
+        const std::string strHex = RQBLSha256Hex(expected);
+        EXPECT_EQ(info.strSHA256, std::wstring(strHex.begin(), strHex.end()));
+        uint32_t dwCrc = 0;
+        CRQBLCrc32::CreateInstance(false)->GetFileCrc((L"game/" + info.strPath + strName).c_str(), dwCrc);
+        EXPECT_EQ(info.dwCRC, dwCrc);  // the one-pass hashing gives the launcher's CRC-32 too
+    }
+
+    RQ_PUBLIC_KEY key{};
+    ASSERT_TRUE(RQWriteNewSecretKey("release.key", key, strError));
+    RQ_SECRET_KEY secret{};
+    ASSERT_TRUE(RQReadSecretKey("release.key", secret, strError));
+    RQ_SCRIPT_SIGNATURE sig;
+    sig.ullRelease = 7;
+    ASSERT_TRUE(RQSignScript(strScript, secret, sig));
+    const std::string strSig = RQFormatScriptSignature(sig);
+    uint64_t ullRelease = 0;
+    EXPECT_EQ(RQCheckScriptSignature(strScript, &strSig, {key}, 7, std::time(nullptr), ullRelease),
+              RQScriptVerdict::OK);
+    EXPECT_EQ(ullRelease, 7u);
+}
+
+TEST_F(Mkpatch, SecretKeyFilesAreNewOwnerOnlyAndChecked) {
+    RQ_PUBLIC_KEY key{};
+    std::wstring strError;
+    ASSERT_TRUE(RQWriteNewSecretKey("k.key", key, strError));
+    const std::vector<char> vecFile = RQTestTempDir::ReadAll("k.key");
+#ifndef _WIN32
+    EXPECT_EQ(fs::status("k.key").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+#endif
+    RQ_PUBLIC_KEY again{};
+    EXPECT_FALSE(RQWriteNewSecretKey("k.key", again, strError));
+    EXPECT_NE(strError.find(L"not overwritten"), std::wstring::npos);
+    EXPECT_EQ(RQTestTempDir::ReadAll("k.key"), vecFile);
+
+    RQ_SECRET_KEY secret{};
+    RQ_PUBLIC_KEY derived{};
+    ASSERT_TRUE(RQReadSecretKey("k.key", secret, strError));
+    ASSERT_TRUE(RQBLEd25519PublicKey(secret, derived));
+    EXPECT_EQ(derived, key);
+    EXPECT_NE(std::string(vecFile.begin(), vecFile.end()).find(RQFormatPublicKey(key)), std::string::npos);
+
+    // A changed digit of the secret no longer matches the public line; a
+    // missing file and some other file are no keys either.
+    std::string strDamaged(vecFile.begin(), vecFile.end());
+    const size_t nDigit = strDamaged.find("ed25519:") + 8;
+    strDamaged[nDigit] = strDamaged[nDigit] == '0' ? '1' : '0';
+    RQTestTempDir::WriteAll("damaged.key", strDamaged);
+    RQTestTempDir::WriteAll("other.key", RQFormatPublicKey(key) + "\n");
+    for (const char* pszFile : {"damaged.key", "other.key", "missing.key"}) {
+        RQ_SECRET_KEY untouched{};
+        EXPECT_FALSE(RQReadSecretKey(pszFile, untouched, strError)) << pszFile;
+        EXPECT_EQ(untouched, RQ_SECRET_KEY{});
+    }
 }

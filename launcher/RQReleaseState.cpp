@@ -1,0 +1,54 @@
+#include "launcher/RQReleaseState.h"
+
+#include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLMappedFile.h"
+#include "launcher/RQScriptSignature.h"
+
+namespace {
+
+constexpr char kPrefix[] = "TOLVANE-RELEASE ";
+// The prefix, at most 20 digits and the line end.
+constexpr size_t kMaxFileBytes = sizeof(kPrefix) - 1 + 20 + 1;
+
+bool ParseState(const std::string& strText, uint64_t& ullRelease) {
+    const std::string_view strPrefix = kPrefix;
+    return strText.size() > strPrefix.size() && strText.compare(0, strPrefix.size(), strPrefix) == 0 &&
+           strText.back() == '\n' &&
+           RQParseReleaseNumber(
+               std::string_view(strText).substr(strPrefix.size(), strText.size() - strPrefix.size() - 1),
+               ullRelease);
+}
+
+}  // namespace
+
+uint64_t RQLoadHighestRelease(const std::wstring& strPath) {
+    std::string strText;
+    bool bTooLarge = false;
+    auto collect = [&](const uint8_t* pData, size_t nBytes) {
+        if (strText.size() + nBytes > kMaxFileBytes) {
+            bTooLarge = true;
+            return;
+        }
+        strText.append(reinterpret_cast<const char*>(pData), nBytes);
+    };
+    uint64_t ullRelease = 0;
+    if (rqbl::WalkMappedFile(strPath.c_str(), 64 * 1024, collect) != rqbl::MappedWalk::COMPLETE ||
+        bTooLarge || !ParseState(strText, ullRelease)) {
+        return 0;
+    }
+    return ullRelease;
+}
+
+bool RQSaveHighestRelease(const std::wstring& strPath, uint64_t ullRelease) {
+    const std::wstring strTemp = strPath + L".tmp";
+    const std::string strText = kPrefix + std::to_string(ullRelease) + "\n";
+    rqbl::CRQBLOutFile file;
+    bool bWritten = file.Open(strTemp, true) == rqbl::FileError::NONE &&
+                    file.Write(strText.data(), strText.size()) == rqbl::FileError::NONE;
+    bWritten = file.Close() == rqbl::FileError::NONE && bWritten;
+    if (bWritten && rqbl::ReplaceAtomically(strTemp, strPath) == rqbl::FileError::NONE) {
+        return true;
+    }
+    rqbl::RemoveFile(strTemp);
+    return false;
+}
