@@ -74,12 +74,22 @@ void CRQDownloadSink::PrepareTry(const std::string& strValidator, RQBL_FETCH_REQ
 
 void CRQDownloadSink::StartOver() {
     m_ullOffset = 0;
+    ResetChecksums();
+}
+
+void CRQDownloadSink::ResetChecksums() {
     m_crc.Restart();
+    m_pSha256 = m_job.strSha256.empty() ? nullptr : std::make_unique<CRQBLSha256>();
 }
 
 void CRQDownloadSink::PrimeChecksums() {
-    m_crc.Restart();
-    auto fnWindow = [this](const uint8_t* pData, size_t nBytes) { m_crc.Update(pData, nBytes); };
+    ResetChecksums();
+    auto fnWindow = [this](const uint8_t* pData, size_t nBytes) {
+        m_crc.Update(pData, nBytes);
+        if (m_pSha256) {
+            m_pSha256->Update(pData, nBytes);
+        }
+    };
     rqbl::MappedWalk walk = rqbl::WalkMappedFile(m_strPart.c_str(), kPrimeWindowBytes, fnWindow);
     if (walk != rqbl::MappedWalk::COMPLETE) {
         StartOver();  // unreadable: it cannot be continued
@@ -158,6 +168,9 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
                                                           : RQTransferFailure::WRITE_FAILED);
     }
     m_crc.Update(pData, nBytes);
+    if (m_pSha256) {
+        m_pSha256->Update(pData, nBytes);
+    }
     m_ullWritten += nBytes;
     if (m_links.pReceivedBytes != nullptr) {
         m_links.pReceivedBytes->fetch_add(nBytes);
@@ -190,7 +203,7 @@ RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
         return RQTransferFailure::WRITE_FAILED;
     }
     const uint64_t ullBytes = PartBytes();
-    if (m_job.bHasCheck && (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc)) {
+    if (m_job.bHasCheck && (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc || !StrongHashMatches())) {
         RQ_LOG(kTag, RQ_LOG_ERR)
             .Trace(kTraceNum, L"Downloaded file differs from its entry: %ls, %ls bytes, CRC %08X",
                    m_job.strShown.c_str(), std::to_wstring(ullBytes).c_str(), m_crc.Value());
@@ -205,6 +218,18 @@ RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
         rqbl::RemoveFile(m_strPart);
     }
     return failure;
+}
+
+bool CRQDownloadSink::StrongHashMatches() {
+    if (m_job.strSha256.empty()) {
+        return true;
+    }
+    // Size and CRC-32 find accidents; only the hash a signed script names
+    // finds a file made to look like the listed one.
+    RQ_SHA256 expected{};
+    RQ_SHA256 digest{};
+    return m_pSha256 && RQBLParseSha256Hex(m_job.strSha256, expected) && m_pSha256->Final(digest) &&
+           digest == expected;
 }
 
 bool CRQDownloadSink::IsSelf() const {

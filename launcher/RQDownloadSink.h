@@ -7,9 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLTransport.h"
 #include "launcher/RQRateLimiter.h"
@@ -64,10 +66,12 @@ private:
     bool Refuse(RQTransferFailure failure);
     bool MayResume() const;
     void StartOver();
+    void ResetChecksums();
     void PrimeChecksums();
     void PublishFileBytes();
     RQTransferFailure PutInPlace(const std::atomic<bool>& stop);
     bool IsSelf() const;
+    bool StrongHashMatches();
 
     const RQ_TRANSFER_JOB m_job;
     const RQ_TRANSFER_OPTIONS& m_options;
@@ -80,6 +84,8 @@ private:
     bool m_bHeadSeen = false;
     std::string m_strValidator;
     CRQBLStreamCrc m_crc;
+    // Only for a job whose script names its SHA-256.
+    std::unique_ptr<CRQBLSha256> m_pSha256;
     RQTransferFailure m_refusal = RQTransferFailure::NONE;
     uint64_t m_ullNeeded = 0;
     uint64_t m_ullFree = 0;

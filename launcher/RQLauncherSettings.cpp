@@ -87,6 +87,7 @@ void ApplyAddressFile(const RQ_LAUNCHER_INPUTS& inputs, RQ_LAUNCHER_SETTINGS& se
 RQ_LAUNCHER_SETTINGS RQResolveLauncherSettings(const RQ_LAUNCHER_INPUTS& inputs) {
     RQ_LAUNCHER_SETTINGS settings;
     settings.update.strSelfPath = inputs.strSelfPath;
+    settings.update.vecTrustedKeys = inputs.vecTrustedKeys;
     settings.update.strCdnAddress = ReadCdnSwitch(inputs.vecArgs, std::wstring());
     if (settings.update.strCdnAddress.size() < 2) {
         settings.update.strCdnAddress = inputs.strDefaultCdnAddress;

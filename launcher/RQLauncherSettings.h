@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLEd25519.h"
+
 // The update worker's settings.
 struct RQ_UPDATE_SETTINGS {
     // Base URL of the content server; every download is this followed
@@ -28,6 +30,9 @@ struct RQ_UPDATE_SETTINGS {
     // The launcher's own file, relative to the game folder; a script may list
     // it, and it is then replaced in a way a running program allows.
     std::wstring strSelfPath;
+    // The keys built into this launcher. With any, the patch script runs only
+    // when one of them has signed it; without, unsigned scripts run.
+    std::vector<RQ_PUBLIC_KEY> vecTrustedKeys;
 };
 
 struct RQ_LAUNCHER_SETTINGS {
@@ -48,6 +53,7 @@ struct RQ_LAUNCHER_INPUTS {
     // Used when the command line names no server (or too short a one).
     std::wstring strDefaultCdnAddress;
     std::wstring strSelfPath;
+    std::vector<RQ_PUBLIC_KEY> vecTrustedKeys;
 };
 
 // In rising order of precedence: the build's default, "_C <URL>" on the

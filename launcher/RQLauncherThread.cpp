@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
+#include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "baselib/RQBLCodeInfo.h"
@@ -11,7 +16,12 @@
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "launcher/RQPatchManifest.h"
 #include "launcher/RQPatchPath.h"
+#include "launcher/RQReleaseState.h"
+#include "launcher/RQScriptSignature.h"
+#include "launcher/RQScriptTrust.h"
 #include "launcher/RQUrlText.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLUtf8.h"
 #include "script/RQLuaTable.h"
 
 namespace {
@@ -21,6 +31,35 @@ constexpr int kTraceNum = 130011;
 const wchar_t* const kScriptName = L"PATCHER_CODE.LUA";
 // Where unfinished downloads remember where they came from, for a later run.
 const wchar_t* const kResumeRecord = L"LAUNCHER_RESUME.DAT";
+// A signed script and its signature arrive under these names, and take their
+// own only once they have been checked: a refused script leaves nothing behind.
+const std::wstring kUnverifiedScript = std::wstring(kScriptName) + L".unverified";
+const std::wstring kUnverifiedSignature = std::wstring(RQ_SCRIPT_SIGNATURE_FILE) + L".unverified";
+const wchar_t* const kTextNotVerified =
+    L"アップデートデータを確認できませんでした。しばらくしてから再度お試しください。";
+
+// The launcher's own files beside it: a script must not overwrite them.
+bool IsLauncherStateFile(const std::wstring& strLocal) {
+    for (const std::wstring& strName : {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord),
+                                        std::wstring(RQ_SCRIPT_SIGNATURE_FILE), kUnverifiedScript,
+                                        kUnverifiedSignature}) {
+        if (strLocal.size() == strName.size() &&
+            std::equal(strLocal.begin(), strLocal.end(), strName.begin(),
+                       [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ReadFileBytes(const std::wstring& strPath, std::string& strBytes) {
+    std::ifstream in(std::filesystem::path(strPath), std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    strBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
 
 // The window takes wParam and lParam of the progress messages as 32-bit
 // signed numbers.
@@ -126,13 +165,11 @@ void CRQLauncherThread::BeginScript() {
     ShowStatus(RQ_STATUS{RQUpdatePhase::GETTING_SCRIPT}, true);
     RQ_TRANSFER_OUTCOME failed;
     for (; m_nScriptServer < vecServers.size(); ++m_nScriptServer) {
-        RQ_TRANSFER_JOB script;
-        script.strShown = kScriptName;
-        script.strUrlPath = kScriptName;
-        script.strLocal = kScriptName;
-        m_pQueue = std::make_unique<CRQTransferQueue>(TransferOptions({vecServers[m_nScriptServer]}, 1),
-                                                      m_fnMakeTransport);
-        m_pQueue->Start({script});
+        // One after the other, the script first: its size is the bar's range.
+        RQ_TRANSFER_OPTIONS options = TransferOptions({vecServers[m_nScriptServer]}, 1);
+        options.nParallel = 1;
+        m_pQueue = std::make_unique<CRQTransferQueue>(options, m_fnMakeTransport);
+        m_pQueue->Start(ScriptJobs());
         // Until the transfer has begun (or could not).
         for (;;) {
             bool bEnded = WaitStep();
@@ -157,6 +194,22 @@ void CRQLauncherThread::BeginScript() {
     FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));
 }
 
+std::vector<RQ_TRANSFER_JOB> CRQLauncherThread::ScriptJobs() const {
+    const bool bSigned = !m_settings.vecTrustedKeys.empty();
+    RQ_TRANSFER_JOB script;
+    script.strShown = kScriptName;
+    script.strUrlPath = kScriptName;
+    script.strLocal = bSigned ? kUnverifiedScript : std::wstring(kScriptName);
+    if (!bSigned) {
+        return {script};
+    }
+    RQ_TRANSFER_JOB signature;
+    signature.strShown = RQ_SCRIPT_SIGNATURE_FILE;
+    signature.strUrlPath = RQ_SCRIPT_SIGNATURE_FILE;
+    signature.strLocal = kUnverifiedSignature;
+    return {script, signature};
+}
+
 void CRQLauncherThread::ReceiveScript() {
     bool bEnded = WaitStep();
     if (StopRequested()) {
@@ -168,22 +221,71 @@ void CRQLauncherThread::ReceiveScript() {
         SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
         return;
     }
-    RQ_TRANSFER_OUTCOME out = m_pQueue->Outcomes()[0];
+    std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes = m_pQueue->Outcomes();
     m_pQueue.reset();
-    if (!out.bDone) {
-        int32_t r = LegacyResult(out);
+    // A signature the server does not have is the script's own fault, not the
+    // server's: the check below refuses it.
+    bool bSignatureMissing = vecOutcomes.size() > 1 && !vecOutcomes[1].bDone &&
+                             vecOutcomes[1].failure == RQTransferFailure::SERVER_REFUSED &&
+                             vecOutcomes[1].nStatus == 404;
+    const RQ_TRANSFER_OUTCOME* pFailed = nullptr;
+    if (!vecOutcomes[0].bDone) {
+        pFailed = &vecOutcomes[0];
+    } else if (vecOutcomes.size() > 1 && !vecOutcomes[1].bDone && !bSignatureMissing) {
+        pFailed = &vecOutcomes[1];
+    }
+    if (pFailed != nullptr) {
+        int32_t r = LegacyResult(*pFailed);
         RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : %d", r);
         SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+        rqbl::RemoveFile(kUnverifiedScript);
+        rqbl::RemoveFile(kUnverifiedSignature);
         if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
             ++m_nScriptServer;  // the next server, from the start
             m_nUpdateState = US_START_UP;
             return;
         }
-        FailAndClose(RQScriptFailureText(out, rqbl::GetVolumeName(L".")));
+        FailAndClose(RQScriptFailureText(*pFailed, rqbl::GetVolumeName(L".")));
         return;
     }
     RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED");
+    if (!m_settings.vecTrustedKeys.empty() && !AcceptSignedScript(!bSignatureMissing)) {
+        FailAndClose(kTextNotVerified);
+        return;
+    }
     m_nUpdateState = BuildDownloadList();
+}
+
+bool CRQLauncherThread::AcceptSignedScript(bool bHasSignature) {
+    std::string strScript;
+    std::string strSignature;
+    bHasSignature = bHasSignature && ReadFileBytes(kUnverifiedSignature, strSignature);
+    const uint64_t ullHighest = RQLoadHighestRelease(RQ_RELEASE_STATE_FILE);
+    uint64_t ullRelease = 0;
+    RQScriptVerdict verdict = ReadFileBytes(kUnverifiedScript, strScript)
+                                  ? RQCheckScriptSignature(strScript, bHasSignature ? &strSignature : nullptr,
+                                                           m_settings.vecTrustedKeys, ullHighest,
+                                                           static_cast<int64_t>(std::time(nullptr)), ullRelease)
+                                  : RQScriptVerdict::MALFORMED_SIGNATURE;
+    if (!RQScriptMayRun(verdict)) {
+        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(verdict));
+        rqbl::RemoveFile(kUnverifiedScript);
+        rqbl::RemoveFile(kUnverifiedSignature);
+        return false;
+    }
+    if (rqbl::ReplaceAtomically(kUnverifiedScript, kScriptName) != rqbl::FileError::NONE) {
+        rqbl::RemoveFile(kUnverifiedScript);
+        rqbl::RemoveFile(kUnverifiedSignature);
+        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER SCRIPT NOT STORED");
+        return false;
+    }
+    rqbl::ReplaceAtomically(kUnverifiedSignature, RQ_SCRIPT_SIGNATURE_FILE);
+    if (ullRelease > ullHighest) {
+        RQSaveHighestRelease(RQ_RELEASE_STATE_FILE, ullRelease);
+    }
+    RQ_LOG(kTag, RQ_LOG_NTS)
+        .Trace(kTraceNum, L"LAUNCHER SCRIPT VERIFIED : release %ls", std::to_wstring(ullRelease).c_str());
+    return true;
 }
 
 int32_t CRQLauncherThread::BuildDownloadList() {
@@ -215,7 +317,7 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         // The script comes from the network: a path that could reach outside
         // the game folder is never compared, created or written.
         RQ_PATCH_PATH path;
-        if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE) {
+        if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE || IsLauncherStateFile(path.strLocal)) {
             RQ_LOG(kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
                        RQPrintablePath(item.strShown).c_str());
@@ -227,6 +329,14 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         item.job.bHasCheck = true;
         item.job.ullSize = info.ullFileSize;
         item.job.dwCrc = info.dwCRC;
+        // A hash that is not one would make the file fail every try.
+        RQ_SHA256 digest{};
+        if (!info.strSHA256.empty() && !RQBLParseSha256Hex(info.strSHA256, digest)) {
+            RQ_LOG(kTag, RQ_LOG_ERR)
+                .Trace(kTraceNum, L"LAUNCHER PATCH HASH REFUSED : %ls", RQPrintablePath(item.strShown).c_str());
+            continue;
+        }
+        item.job.strSha256 = RQBLWideToUtf8(info.strSHA256);
         if (NeedsDownload(item.job)) {
             m_vecDownloadList.push_back(item);
         }

@@ -64,7 +64,11 @@ private:
 
     // address -> script -> manifest -> list -> transfers -> end
     void BeginScript();
+    std::vector<RQ_TRANSFER_JOB> ScriptJobs() const;
     void ReceiveScript();
+    // With built-in keys: checks the script's signature and release; only a
+    // script that passes takes its name. False (all removed) when refused.
+    bool AcceptSignedScript(bool bHasSignature);
     int32_t BuildDownloadList();
     bool NeedsDownload(const RQ_TRANSFER_JOB& job);
     void DownloadFiles();
