@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts: what they call from the system, and which Debian
 # package brings it. scripts/install-deps.sh installs the package of whatever
 # is missing and then checks every entry again; a script that needs a command
@@ -39,6 +40,8 @@ setsid util-linux
 debootstrap debootstrap
 git git
 unshare util-linux
+chroot coreutils
+mount mount
 TABLE
 }
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run Windows programs: a private 64-bit Wine prefix,
 # a persistent wineserver (each later Wine start then costs milliseconds) and a
 # virtual X display when there is no display of the user's.
