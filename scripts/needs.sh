@@ -31,6 +31,7 @@ nginx nginx-light
 curl curl
 openssl openssl
 dpkg-source dpkg-dev
+patch patch
 xz xz-utils
 apt-get apt
 sha256sum coreutils

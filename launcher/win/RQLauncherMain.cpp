@@ -3,6 +3,15 @@
 #include "launcher/win/RQLauncherApp.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    theApp.InitInstance();
-    return theApp.ExitInstance();
+    int nExitCode = 0;
+    {
+        CRQLauncherApp app;
+        app.InitInstance();
+        nExitCode = app.ExitInstance();
+    }
+    // A transfer caught in a network call that the system would not cut short
+    // may still run on its own thread. Ending here, without the static
+    // destructors of a normal return, keeps it from touching objects that are
+    // gone; every log line is on disk already.
+    ExitProcess(static_cast<UINT>(nExitCode));
 }
