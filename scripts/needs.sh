@@ -11,10 +11,8 @@ rq_needs_table() {
 cmake cmake
 ninja ninja-build
 g++ g++
-pkg-config pkg-config
 x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 /usr/src/googletest/CMakeLists.txt googletest
-/usr/include/lua5.1/lua.h liblua5.1-0-dev
 /usr/include/zlib.h zlib1g-dev
 wine wine
 wineboot wine
