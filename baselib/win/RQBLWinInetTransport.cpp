@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cwchar>
 #include <string>
 
@@ -18,10 +19,6 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
 // Under Wine a time-out of a read leaves the request usable (the next call
 // goes on waiting); WinINet reports it as its own or as the socket's error.
 constexpr DWORD kSocketTimeout = 10060;  // WSAETIMEDOUT
-// A read that took less grows the next one; one that took more shrinks it.
-constexpr double kFastReadMs = 10;
-constexpr double kSlowReadMs = 50;
-
 bool IsTimeout(DWORD dwError) {
     return dwError == ERROR_INTERNET_TIMEOUT || dwError == kSocketTimeout;
 }
@@ -278,6 +275,13 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
     const size_t nReadMax =
         request.nMaxReadBytes == 0 ? READ_MAX : std::clamp<size_t>(request.nMaxReadBytes, 1, READ_MAX);
     uint64_t ullReceived = 0;
+    // A read returns only when it has all it asked for (or the body ends),
+    // and nothing cuts it short under Wine: so never ask for more than about
+    // READ_AHEAD_MS of the rate seen so far. On a fast line that grows to
+    // large reads at once (few calls); a server that drips gets reads of what
+    // is there, and the stall check stays in charge.
+    double dBytesPerSecond = 0;
+    auto last = std::chrono::steady_clock::now();
     for (;;) {
         if (Aborted()) {
             result.error = RQBLFetchError::ABORTED;
@@ -296,11 +300,8 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
         if (dwAvailable == 0) {
             break;  // the end of the body
         }
-        // Reading more than the HTTP layer holds (a few KiB) saves calls on a
-        // fast line; the size grows while reads come back at once and shrinks
-        // when they wait, so a slow server never holds a call for long.
-        size_t nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, m_nReadAhead));
-        auto start = std::chrono::steady_clock::now();
+        auto nAhead = static_cast<size_t>(dBytesPerSecond * READ_AHEAD_MS / 1000.0);
+        size_t nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, nAhead));
         DWORD dwRead = 0;
         if (!InternetReadFile(hRequest, m_pBuffer.get(), static_cast<DWORD>(nWant), &dwRead)) {
             result.error = RQBLFetchError::CUT;
@@ -311,16 +312,17 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
             result.error = RQBLFetchError::ABORTED;
             return result;
         }
-        double dMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        if (dMs < kFastReadMs && dwRead == nWant) {
-            m_nReadAhead = std::min<size_t>(m_nReadAhead * 2, READ_MAX);
-        } else if (dMs > kSlowReadMs) {
-            m_nReadAhead = std::max<size_t>(m_nReadAhead / 2, READ_MIN);
-        }
         if (dwRead == 0) {
             break;
         }
+        // Bytes per second over about the last RATE_WINDOW_MS: each read's
+        // bytes count in full now and fade out as time goes on.
+        auto now = std::chrono::steady_clock::now();
+        double dSeconds = std::chrono::duration<double>(now - last).count();
+        const double dWindow = RATE_WINDOW_MS / 1000.0;
+        dBytesPerSecond =
+            dBytesPerSecond * std::exp(-dSeconds / dWindow) + static_cast<double>(dwRead) / dWindow;
+        last = now;
         if (!sink.OnData(m_pBuffer.get(), dwRead)) {
             result.error = RQBLFetchError::SINK;
             return result;

@@ -40,8 +40,9 @@ public:
     void Abort() override;
 
     enum : size_t {
-        READ_MIN = 64 * 1024,
         READ_MAX = 4 * 1024 * 1024,
+        READ_AHEAD_MS = 50,
+        RATE_WINDOW_MS = 250,
     };
 
 private:
@@ -53,7 +54,6 @@ private:
 
     std::shared_ptr<CRQBLInternetSession> m_pSession;
     std::unique_ptr<uint8_t[]> m_pBuffer;
-    size_t m_nReadAhead = READ_MIN;
     std::atomic<bool> m_bAbort{false};
     // Guards the handles against Abort closing them from another thread.
     std::mutex m_mutex;
