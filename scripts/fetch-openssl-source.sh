@@ -14,11 +14,15 @@ if [ -f "$dest/Configure" ] && [ "$(cat "$dest/.verified" 2>/dev/null)" = "$vers
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
+. "$here/scripts/needs.sh"
+rq_need apt-get dpkg-source sha256sum xz
 src_list=/etc/apt/sources.list.d/tolvane-deb-src.sources
 if ! apt-get source --print-uris -qq openssl >/dev/null 2>&1; then
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
+  # The source package comes from the mirror this machine already uses.
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  mirror=$("$here/scripts/debian-mirror.sh")
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$mirror" "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
   "${sudo_cmd[@]}" apt-get update -qq
 fi
 
