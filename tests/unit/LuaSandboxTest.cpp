@@ -106,7 +106,11 @@ TEST_F(LuaSandboxTest, EndlessLoopsEndEvenWhenTheyCatchTheError) {
 }
 
 TEST_F(LuaSandboxTest, DefaultBudgetStopsAnEndlessLoop) {
-    CRQLuaTable table;
+    // The instruction budget, not the wall clock (which a sanitizer build on
+    // a busy machine could reach first).
+    RQLuaLimits limits = RQLuaLimits::Default();
+    limits.dwTimeLimitMs = 10 * 60 * 1000;
+    CRQLuaTable table(limits);
     EXPECT_FALSE(RunScript(table, "local n = 0 while true do n = n + 1 end"));
     ASSERT_EQ(m_log.m_lines.size(), 1u);
     EXPECT_EQ(m_log.m_lines[0].second, L"test.lua:1: instruction limit exceeded\n");
