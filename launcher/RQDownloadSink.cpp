@@ -203,7 +203,8 @@ RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
         return RQTransferFailure::WRITE_FAILED;
     }
     const uint64_t ullBytes = PartBytes();
-    if (m_job.bHasCheck && (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc || !StrongHashMatches())) {
+    if (m_job.bHasCheck &&
+        (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc || !StrongHashMatches())) {
         RQ_LOG(kTag, RQ_LOG_ERR)
             .Trace(kTraceNum, L"Downloaded file differs from its entry: %ls, %ls bytes, CRC %08X",
                    m_job.strShown.c_str(), std::to_wstring(ullBytes).c_str(), m_crc.Value());

@@ -13,6 +13,8 @@
 #include "baselib/RQBLCrc32.h"
 #include "baselib/RQBLDownloader.h"
 #include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "launcher/RQPatchManifest.h"
 #include "launcher/RQPatchPath.h"
@@ -20,8 +22,6 @@
 #include "launcher/RQScriptSignature.h"
 #include "launcher/RQScriptTrust.h"
 #include "launcher/RQUrlText.h"
-#include "baselib/RQBLSha256.h"
-#include "baselib/RQBLUtf8.h"
 #include "script/RQLuaTable.h"
 
 namespace {
@@ -40,9 +40,9 @@ const wchar_t* const kTextNotVerified =
 
 // The launcher's own files beside it: a script must not overwrite them.
 bool IsLauncherStateFile(const std::wstring& strLocal) {
-    for (const std::wstring& strName : {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord),
-                                        std::wstring(RQ_SCRIPT_SIGNATURE_FILE), kUnverifiedScript,
-                                        kUnverifiedSignature}) {
+    for (const std::wstring& strName :
+         {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord),
+          std::wstring(RQ_SCRIPT_SIGNATURE_FILE), kUnverifiedScript, kUnverifiedSignature}) {
         if (strLocal.size() == strName.size() &&
             std::equal(strLocal.begin(), strLocal.end(), strName.begin(),
                        [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
@@ -262,13 +262,15 @@ bool CRQLauncherThread::AcceptSignedScript(bool bHasSignature) {
     bHasSignature = bHasSignature && ReadFileBytes(kUnverifiedSignature, strSignature);
     const uint64_t ullHighest = RQLoadHighestRelease(RQ_RELEASE_STATE_FILE);
     uint64_t ullRelease = 0;
-    RQScriptVerdict verdict = ReadFileBytes(kUnverifiedScript, strScript)
-                                  ? RQCheckScriptSignature(strScript, bHasSignature ? &strSignature : nullptr,
-                                                           m_settings.vecTrustedKeys, ullHighest,
-                                                           static_cast<int64_t>(std::time(nullptr)), ullRelease)
-                                  : RQScriptVerdict::MALFORMED_SIGNATURE;
+    RQScriptVerdict verdict =
+        ReadFileBytes(kUnverifiedScript, strScript)
+            ? RQCheckScriptSignature(strScript, bHasSignature ? &strSignature : nullptr,
+                                     m_settings.vecTrustedKeys, ullHighest,
+                                     static_cast<int64_t>(std::time(nullptr)), ullRelease)
+            : RQScriptVerdict::MALFORMED_SIGNATURE;
     if (!RQScriptMayRun(verdict)) {
-        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(verdict));
+        RQ_LOG(kTag, RQ_LOG_ERR)
+            .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(verdict));
         rqbl::RemoveFile(kUnverifiedScript);
         rqbl::RemoveFile(kUnverifiedSignature);
         return false;
@@ -317,7 +319,8 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         // The script comes from the network: a path that could reach outside
         // the game folder is never compared, created or written.
         RQ_PATCH_PATH path;
-        if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE || IsLauncherStateFile(path.strLocal)) {
+        if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE ||
+            IsLauncherStateFile(path.strLocal)) {
             RQ_LOG(kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
                        RQPrintablePath(item.strShown).c_str());
@@ -333,7 +336,8 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         RQ_SHA256 digest{};
         if (!info.strSHA256.empty() && !RQBLParseSha256Hex(info.strSHA256, digest)) {
             RQ_LOG(kTag, RQ_LOG_ERR)
-                .Trace(kTraceNum, L"LAUNCHER PATCH HASH REFUSED : %ls", RQPrintablePath(item.strShown).c_str());
+                .Trace(kTraceNum, L"LAUNCHER PATCH HASH REFUSED : %ls",
+                       RQPrintablePath(item.strShown).c_str());
             continue;
         }
         item.job.strSha256 = RQBLWideToUtf8(info.strSHA256);

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The launcher's main job, end to end, on this machine:
 #   1. builds what is missing (Windows launcher, native mkpatch and logdump);
-#   2. makes a sample game build and its content folder with mkpatch;
+#   2. makes a sample game build and its content folder with mkpatch, signed
+#      with the demo's key (the committed test key: its secret half is public);
 #   3. serves the content with nginx on a free loopback port;
 #   4. makes a local install out of date (missing, stale and current files);
-#   5. runs Launcher.exe under Wine (on your display if there is one, else a
+#   5. runs a Launcher.exe built to trust that key (LauncherKeyed.exe) under
+#      Wine (on your display if there is one, else a
 #      virtual one), saving a screenshot of the window mid-update;
 #   6. shows what was updated and the command line the started game received.
 set -euo pipefail
@@ -29,11 +31,13 @@ printf 'TOLVANE へようこそ。\r\n' > "$demo/build/manual/はじめに.txt"
 printf '[GRAPHIC]\r\nWIDTH=1280\r\nHEIGHT=720\r\n' > "$demo/build/config/default.ini"
 : > "$demo/build/config/empty.dat"
 
-echo "== content folder made by mkpatch"
-build/linux/bin/mkpatch --quiet --content "$demo/content" --output "$demo/PATCHER_CODE.LUA" "$demo/build"
+echo "== content folder made by mkpatch, signed (release 1)"
+build/linux/bin/mkpatch --quiet --sign tests/fixtures/keys/test-release.key --release 1 \
+  --content "$demo/content" --output "$demo/PATCHER_CODE.LUA" "$demo/build"
 
 echo "== an out-of-date install in $demo/install"
-cp build/windows/bin/Launcher.exe "$demo/install/"
+# The launcher that trusts the demo's key, under the launcher's own name.
+cp build/windows/bin/LauncherKeyed.exe "$demo/install/Launcher.exe"
 mkdir -p "$demo/install/data" "$demo/install/config"
 cp "$demo/build/data/ui.pak" "$demo/install/data/ui.pak"                      # current
 cp "$demo/build/config/empty.dat" "$demo/install/config/empty.dat"            # current
@@ -43,7 +47,8 @@ printf '[GRAPHIC]\r\nWIDTH=800\r\n' > "$demo/install/config/default.ini"      # 
 
 snapshot() {  # checksum of every game file of the install (not the launcher's own files)
   (cd "$demo/install" && find . -type f ! -path './Log/*' ! -name Launcher.exe ! -name TOLVANE_CMDLINE.txt \
-     ! -name PATCHER_CODE.LUA ! -name stack.log -print0 | sort -z | xargs -0 -r md5sum)
+     ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.sig ! -name 'LAUNCHER_*.DAT' ! -name stack.log -print0 |
+     sort -z | xargs -0 -r md5sum)
 }
 snapshot > "$demo/before.txt"
 
@@ -77,7 +82,8 @@ fi
 end=$(date +%s.%N)
 
 snapshot > "$demo/after.txt"
-(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA -print0 | sort -z | xargs -0 md5sum) > "$demo/content.txt"
+(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.sig -print0 | sort -z |
+  xargs -0 md5sum) > "$demo/content.txt"
 echo "== what changed in the install"
 diff "$demo/before.txt" "$demo/after.txt" | sed -n 's/^> [0-9a-f]*  /  updated: /p' || true
 if diff -q "$demo/after.txt" "$demo/content.txt" >/dev/null; then

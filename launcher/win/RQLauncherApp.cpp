@@ -60,7 +60,9 @@ bool CRQLauncherApp::InitInstance() {
     }
     CRQBLMain::CreateInstance(false);
     CRQBLLog::GetInstance().Start(L"Log", L"LAUNCHER_", 0);
-    const RQ_LAUNCHER_SETTINGS settings = RQResolveLauncherSettings(RQGatherLauncherInputs(RQ_DEFAULT_CDN));
+    RQ_LAUNCHER_INPUTS inputs = RQGatherLauncherInputs(RQ_DEFAULT_CDN);
+    inputs.vecTrustedKeys = m_vecTrustedKeys;
+    const RQ_LAUNCHER_SETTINGS settings = RQResolveLauncherSettings(inputs);
 
     CRQLauncherDlg dlg(settings);
     dlg.DoModal();

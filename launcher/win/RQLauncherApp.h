@@ -3,9 +3,17 @@
 // window has closed.
 #pragma once
 
+#include <utility>
+#include <vector>
+
+#include "baselib/RQBLEd25519.h"
+
 class CRQLauncherApp {
 public:
-    CRQLauncherApp() = default;
+    // vecTrustedKeys: whose signatures on the patch script are accepted
+    // (none: unsigned scripts run).
+    explicit CRQLauncherApp(std::vector<RQ_PUBLIC_KEY> vecTrustedKeys)
+        : m_vecTrustedKeys(std::move(vecTrustedKeys)) {}
     CRQLauncherApp(const CRQLauncherApp&) = delete;
     CRQLauncherApp& operator=(const CRQLauncherApp&) = delete;
 
@@ -15,6 +23,7 @@ public:
     int ExitInstance();
 
 private:
+    const std::vector<RQ_PUBLIC_KEY> m_vecTrustedKeys;
     bool m_bOleStarted = false;
     int m_nExitCode = 0;
 };

@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include "launcher/keys/RQBuiltInKeys.h"
 #include "launcher/win/RQLauncherApp.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int nExitCode = 0;
     {
-        CRQLauncherApp app;
+        // The keys this very executable was built with.
+        CRQLauncherApp app(RQBuiltInTrustedKeys());
         app.InitInstance();
         nExitCode = app.ExitInstance();
     }

@@ -20,11 +20,12 @@ protected:
     static constexpr DWORD kUiTimeoutMs = 90000;
 
     // Call from SetUp: a new folder under the temporary folder with a copy of
-    // the launcher in it.
-    void MakeInstall(const wchar_t* pszTag) {
+    // the launcher in it (pszBuilt: which of the built launchers, as Launcher.exe).
+    void MakeInstall(const wchar_t* pszTag, const wchar_t* pszBuilt = L"Launcher.exe") {
         m_strFolder = rqui::MakeTempFolder(pszTag);
         ASSERT_FALSE(m_strFolder.empty());
-        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
+        ASSERT_TRUE(
+            CopyFileW((rqui::ProgramFolder() + L"\\" + pszBuilt).c_str(), LauncherPath().c_str(), TRUE));
     }
     // The game's stand-in, which records the command line it was started with.
     void AddGame() { ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\TOLVANE.exe", m_strFolder)); }
