@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// How many reports may wait at most.
+constexpr size_t kMaxWaitingReports = 3;
+
 struct CRQWaitingReport {
     std::string strName;  // the report folder's name, which sorts by age
     bool bConsented = false;
