@@ -206,6 +206,43 @@ TEST_F(CrashUpload, SendDeliversTheDumpTheLogsAndTheCaptureAndShowsTheReportId) 
     EXPECT_TRUE(LocalReports().empty()) << "a sent report is not kept";
 }
 
+// The launcher's own entry hands the switch to the report step before
+// anything else (no window of its own, no mutex): here on a report folder as
+// the crash reporter lays it out.
+TEST_F(CrashUpload, LauncherStartedWithTheSwitchAsksAndSends) {
+    std::wstring strReport = m_strFolder + L"\\CrashReport_20260101_120000_1";
+    ASSERT_TRUE(CreateDirectoryW(strReport.c_str(), nullptr));
+    const std::string strDump = std::string("MDMP\x93\xa7\0\0", 8) + "launcher";
+    ASSERT_TRUE(rqui::WriteTextFile(strReport + L"\\crash.dmp", strDump));
+    ASSERT_TRUE(rqui::WriteTextFile(strReport + L"\\report.ini",
+                                    "product=PXPatcher\r\nversion=ver 0.9a\r\nserver=" + Narrow(m_strUrl) +
+                                        "\r\nport=80\r\nmessage1=An Error has been detected\r\n"
+                                        "message2=Please Send Dump Files\r\ncapture=0\r\n"));
+    ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
+    std::wstring strExe = m_strFolder + L"\\Launcher.exe";
+    rqui::CJobProcess launcher;
+    ASSERT_TRUE(launcher.Start(strExe, L"\"" + strExe + L"\" _CRASH_REPORT \"" + strReport + L"\" 0", m_strFolder));
+
+    HWND hDlg = nullptr;
+    DWORD dwStart = GetTickCount();
+    while (hDlg == nullptr && GetTickCount() - dwStart < kStepTimeoutMs) {
+        for (HWND hWnd : rqui::ProcessWindows(launcher.Id())) {
+            hDlg = GetDlgItem(hWnd, IDC_CRASH_STATUS) != nullptr ? hWnd : hDlg;
+        }
+        Sleep(100);
+    }
+    ASSERT_NE(hDlg, nullptr) << "no consent dialog";
+    rqui::PressButton(hDlg, IDOK);
+    std::wstring strStatus = WaitForUploadEnd(hDlg);
+    rqui::PressButton(hDlg, IDCANCEL);
+    EXPECT_EQ(launcher.Wait(kStepTimeoutMs), 0);
+    ASSERT_EQ(strStatus.compare(0, wcslen(kSentPrefix), kSentPrefix), 0) << Narrow(strStatus);
+    std::wstring strId = strStatus.substr(wcslen(kSentPrefix));
+    EXPECT_EQ(ReadFile(m_strStore + L"\\" + strId + L"\\upload_file_minidump.dmp"), strDump);
+    EXPECT_TRUE(LocalReports().empty());
+    EXPECT_TRUE(FindNames(m_strFolder + L"\\Log").empty()) << "the launcher itself did not start";
+}
+
 TEST_F(CrashUpload, DontSendSendsNothingNowNorAtTheNextStart) {
     size_t nStored = StoredReports().size();
     CrashAndAnswer(m_strUrl, IDCANCEL);

@@ -1,6 +1,6 @@
 // Sets up crash reporting as the launcher does, then commits the fatal error
-// named on its command line. Run by crash_report_tests from a folder of its
-// own; the crash report appears beside it.
+// named on its command line. Run by crash_report_tests and crash_upload_tests
+// from a folder of its own; the crash report appears beside it.
 //   rq_crash_probe.exe CASE                 a crash; the report stays in its folder
 //   rq_crash_probe.exe CASE SERVER_URL      a crash reported as the launcher does:
 //                                           the player is asked, the report sent to SERVER_URL
