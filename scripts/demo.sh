@@ -60,9 +60,12 @@ start=$(date +%s.%N)
 (cd "$demo/install" && LC_ALL=ja_JP.UTF-8 wine Launcher.exe _C "$url" >/dev/null 2>&1) &
 launcher=$!
 sleep 2.5
-import -display "$DISPLAY" -window root "$demo/screen-full.png" 2>/dev/null &&
-  convert "$demo/screen-full.png" -crop 600x310+0+0 +repage "$demo/screenshot.png" 2>/dev/null &&
+if import -display "$DISPLAY" -window root "$demo/screen-full.png" &&
+  convert "$demo/screen-full.png" -crop 600x310+0+0 +repage "$demo/screenshot.png"; then
   echo "== screenshot mid-update: $demo/screenshot.png"
+else
+  echo "demo: no screenshot (ImageMagick's import or convert failed)" >&2
+fi
 for _ in $(seq 600); do
   kill -0 "$launcher" 2>/dev/null || break
   sleep 0.2

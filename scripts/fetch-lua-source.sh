@@ -2,6 +2,7 @@
 # Fetches Debian's lua5.1 source package into .deps/lua5.1 with its patches applied.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+. "$here/scripts/needs.sh"
 dest="$here/.deps/lua5.1"
 orig_sha256=2640fc56a795f29d28ef15e13c34a47e223960b0240e8cb0a82d9b0738695333
 debian_sha256=c39fc17b2ce09aa17771af49b9f40465a2458913ff2e25ff967fe32aada0737f
@@ -12,22 +13,25 @@ if [ -f "$dest/src/lapi.c" ] && [ -f "$dest/.verified" ]; then exit 0; fi
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
+rq_need apt-get dpkg-source sha256sum xz
 src_list=/etc/apt/sources.list.d/tolvane-deb-src.sources
 if ! apt-get source --print-uris -qq lua5.1 >/dev/null 2>&1; then
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
+  # The source package comes from the mirror this machine already uses.
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  mirror=$("$here/scripts/debian-mirror.sh")
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$mirror" "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
   "${sudo_cmd[@]}" apt-get update -qq
 fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$work" && apt-get source -qq --download-only lua5.1 2>/dev/null)
+(cd "$work" && apt-get source -qq --download-only lua5.1)
 # The archive's signature key is not on every machine, so the two tarballs are
 # checked against pinned digests instead.
 (cd "$work" && printf '%s  %s\n%s  %s\n' "$orig_sha256" lua5.1_5.1.5.orig.tar.gz \
   "$debian_sha256" lua5.1_5.1.5-9.debian.tar.xz | sha256sum -c --quiet -)
-(cd "$work" && dpkg-source -q --no-check -x lua5.1_*.dsc lua5.1 >/dev/null 2>&1)
+(cd "$work" && dpkg-source -q --no-check -x lua5.1_*.dsc lua5.1 >/dev/null)
 # dpkg-source applies the package's whole series; make sure the vararg fix is in it.
 grep -qx "$vararg_patch" "$work/lua5.1/debian/patches/series"
 grep -q 'luaD_checkstack(L, p->maxstacksize + p->numparams)' "$work/lua5.1/src/ldo.c"

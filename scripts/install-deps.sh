@@ -1,35 +1,45 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a fresh Debian machine.
-# Idempotent and quiet when all is there; run as root (or through sudo).
+# Installs everything the build, the tests and the scripts need on a fresh
+# Debian machine (bookworm): the package of every command or file listed in
+# scripts/needs.sh that is missing, then checks that all of them are there.
+# Quiet when all is there, so every script can run it first; run as root (or
+# through sudo).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-
-packages=(
-  cmake g++ pkg-config ninja-build
-  g++-mingw-w64-x86-64-posix
-  wine64 xvfb xdotool x11-utils imagemagick
-  googletest liblua5.1-0-dev zlib1g-dev
-  fonts-noto-cjk locales
-  nginx-light curl openssl dpkg-dev
-)
+. "$here/scripts/needs.sh"
 
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+while read -r thing package; do
+  if ! rq_has "$thing"; then
+    case " ${missing[*]} " in *" $package "*) ;; *) missing+=("$package") ;; esac
+  fi
+done < <(rq_needs_table)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Without recommended packages: what the scripts need from a recommendation
+  # is listed in scripts/needs.sh by name (wine64's loader needs the package
+  # wine for the commands wine, wineboot and wineserver).
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
+# A package that installed but did not bring what it was listed for stops here,
+# not later as an unrelated symptom.
+while read -r thing package; do
+  if ! rq_has "$thing"; then
+    echo "install-deps: $thing is still missing after installing the package $package" >&2
+    exit 1
+  fi
+done < <(rq_needs_table)
 
 # nginx-light's package starts a system-wide server on port 80; the tests run
 # their own instances on free loopback ports, so the system one is not needed.
+# Where there is no systemd (a container, a chroot) nothing was started.
 if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet nginx 2>/dev/null; then
-  "${sudo_cmd[@]}" systemctl stop nginx || true
+  "${sudo_cmd[@]}" systemctl stop nginx
 fi
 
 # Wine runs the launcher as on a Japanese Windows (code page 932) when started

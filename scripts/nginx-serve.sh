@@ -4,9 +4,11 @@
 #   scripts/nginx-serve.sh start DIR STATE_DIR [LIMIT_RATE]   -> prints the base URL
 #   scripts/nginx-serve.sh stop STATE_DIR
 set -euo pipefail
+. "$(dirname "$0")/needs.sh"
 cmd=${1:?start or stop}
 case "$cmd" in
   start)
+    rq_need nginx curl shuf
     root=$(cd "${2:?folder}" && pwd)
     state=${3:?state folder}
     rate=${4:-0}

@@ -1,7 +1,8 @@
 // Every fatal error in a real process: rq_crash_probe.exe sets up crash
 // reporting like the launcher and commits the error named on its command
-// line. All cases start at once (each in its own folder) and are checked one
-// by one: the handler's message box, exit code 1 and the report folder.
+// line. The cases run a few at a time, each in its own folder and with
+// deadlines of its own, so that a loaded machine slows them down without
+// failing them; a case that fails says how far its probe got.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -15,7 +16,13 @@
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 60000;
+// A probe alone on a quiet 2-core machine shows its box within a few seconds
+// (about 3 s of processor time, most of it Wine's); on a machine busy with
+// builds and other Wine work it has taken more than a minute. The deadlines
+// are each probe's own.
+constexpr DWORD kBoxTimeoutMs = 150000;  // from the start to the box (or the end)
+constexpr DWORD kExitTimeoutMs = 60000;  // from the pressed button to the end
+constexpr size_t kProbesAtOnce = 3;
 constexpr long kAccessViolation = static_cast<long>(0xC0000005);
 
 struct CrashCase {
@@ -42,18 +49,6 @@ const CrashCase kCases[] = {
     // terminate aborts, and a fault goes to the crash reporter's own filter.
     {L"terminate_on_worker", L"SigabrtHandler", 1},
     {L"sigsegv_on_worker", nullptr, kAccessViolation},
-};
-
-struct RunningCase {
-    std::wstring strFolder;
-    rqui::CChildProcess process;
-    bool bStarted = false;
-    // What the first message box of the process showed; nBoxes counts the
-    // message boxes open at that moment.
-    bool bBoxSeen = false;
-    rqui::CMessageBoxInfo box;
-    int nBoxes = 0;
-    long nExitCode = -1;
 };
 
 std::string ReadFile(const std::wstring& strPath) {
@@ -84,60 +79,113 @@ int CountMessageBoxes(DWORD dwProcessId) {
     return nBoxes;
 }
 
-class CrashReport : public ::testing::TestWithParam<CrashCase> {
-public:
-    // Starts every case at once, then answers the message boxes in the order
-    // in which they appear, so that the slow parts (the minidump, a GUI
-    // process's start and end under Wine) overlap.
-    static void SetUpTestSuite() {
-        std::wstring strProbe = rqui::ProgramFolder() + L"\\rq_crash_probe.exe";
-        std::vector<RunningCase*> vecWaiting;
-        for (const CrashCase& crash : kCases) {
-            auto pRun = std::make_unique<RunningCase>();
-            pRun->strFolder = rqui::MakeTempFolder(L"crash");
-            if (!pRun->strFolder.empty() && rqui::CopyInto(strProbe, pRun->strFolder)) {
-                std::wstring strExe = pRun->strFolder + L"\\rq_crash_probe.exe";
-                pRun->bStarted =
-                    pRun->process.Start(strExe, L"\"" + strExe + L"\" " + crash.pszCase, pRun->strFolder);
-            }
-            if (pRun->bStarted) {
-                vecWaiting.push_back(pRun.get());
-            }
-            s_runs[crash.pszCase] = std::move(pRun);
-        }
-        DWORD dwStart = GetTickCount();
-        while (!vecWaiting.empty() && GetTickCount() - dwStart < kTimeoutMs) {
-            for (auto it = vecWaiting.begin(); it != vecWaiting.end();) {
-                RunningCase& run = **it;
-                if (rqui::WaitForMessageBox(run.process.Id(), 0, run.box)) {
-                    run.bBoxSeen = true;
-                    run.nBoxes = CountMessageBoxes(run.process.Id());
-                    rqui::PressButton(run.box.hWnd);
-                    it = vecWaiting.erase(it);
-                } else if (!run.process.IsRunning()) {
-                    it = vecWaiting.erase(it);  // ended without a box
-                } else {
-                    ++it;
-                }
-            }
-        }
-        for (auto& entry : s_runs) {
-            entry.second->nExitCode = entry.second->process.Wait(kTimeoutMs);
-        }
-    }
-    static void TearDownTestSuite() {
-        for (auto& entry : s_runs) {
-            entry.second->process.Kill();
-            rqui::RemoveFolderTree(entry.second->strFolder);
-        }
-        s_runs.clear();
-    }
+// How far one probe got, for the failure message.
+struct ProbeProgress {
+    bool bStarted = false;
+    bool bBoxSeen = false;
+    DWORD dwBoxMs = 0;  // from the start to the box
+    long nExitCode = -1;
 
-protected:
-    static std::map<std::wstring, std::unique_ptr<RunningCase>> s_runs;
+    std::string Describe(const std::wstring& strFolder) const {
+        bool bReport = !FindFiles(strFolder + L"\\CrashReport_*").empty();
+        return std::string("started: ") + (bStarted ? "yes" : "no") +
+               ", report folder made: " + (bReport ? "yes" : "no") +
+               ", box seen: " + (bBoxSeen ? "yes, after " + std::to_string(dwBoxMs) + " ms" : "no") +
+               ", exit code: " + (nExitCode == -1 ? "none (did not end)" : std::to_string(nExitCode));
+    }
 };
 
-std::map<std::wstring, std::unique_ptr<RunningCase>> CrashReport::s_runs;
+// One probe, from its start to its end, with deadlines of its own.
+class CProbeRun {
+public:
+    explicit CProbeRun(const CrashCase& crash) : m_crash(crash) {}
+    ~CProbeRun() {
+        if (!m_strFolder.empty()) {
+            rqui::RemoveFolderTree(m_strFolder);
+        }
+    }
+    CProbeRun(const CProbeRun&) = delete;
+    CProbeRun& operator=(const CProbeRun&) = delete;
+
+    void Start() {
+        m_strFolder = rqui::MakeTempFolder(L"crash");
+        std::wstring strExe = m_strFolder + L"\\rq_crash_probe.exe";
+        m_progress.bStarted = !m_strFolder.empty() &&
+                              rqui::CopyInto(rqui::ProgramFolder() + L"\\rq_crash_probe.exe", m_strFolder) &&
+                              m_process.Start(strExe, L"\"" + strExe + L"\" " + m_crash.pszCase, m_strFolder);
+        m_dwSince = GetTickCount();
+        m_stage = m_progress.bStarted ? Stage::kAwaitingBox : Stage::kDone;
+    }
+    // Looks once at the probe and moves it on; false once it is done.
+    bool Step() {
+        DWORD dwElapsed = GetTickCount() - m_dwSince;
+        if (m_stage == Stage::kAwaitingBox) {
+            if (rqui::WaitForMessageBox(m_process.Id(), 0, m_box)) {
+                m_progress.bBoxSeen = true;
+                m_progress.dwBoxMs = dwElapsed;
+                m_nBoxes = CountMessageBoxes(m_process.Id());
+                rqui::PressButton(m_box.hWnd);
+                m_stage = Stage::kAwaitingEnd;
+                m_dwSince = GetTickCount();
+            } else if (!m_process.IsRunning() || dwElapsed >= kBoxTimeoutMs) {
+                m_stage = Stage::kAwaitingEnd;  // ended without a box, or never showed one
+            }
+        }
+        if (m_stage == Stage::kAwaitingEnd &&
+            (!m_process.IsRunning() || GetTickCount() - m_dwSince >= kExitTimeoutMs)) {
+            m_progress.nExitCode = m_process.Wait(0);
+            m_process.Kill();
+            m_stage = Stage::kDone;
+        }
+        return m_stage != Stage::kDone;
+    }
+
+    const std::wstring& Folder() const { return m_strFolder; }
+    const ProbeProgress& Progress() const { return m_progress; }
+    const rqui::CMessageBoxInfo& Box() const { return m_box; }
+    int Boxes() const { return m_nBoxes; }
+
+private:
+    enum class Stage { kAwaitingBox, kAwaitingEnd, kDone };
+
+    const CrashCase& m_crash;
+    std::wstring m_strFolder;
+    rqui::CChildProcess m_process;
+    ProbeProgress m_progress;
+    rqui::CMessageBoxInfo m_box;
+    int m_nBoxes = 0;
+    Stage m_stage = Stage::kDone;
+    DWORD m_dwSince = 0;  // start of the current stage
+};
+
+class CrashReport : public ::testing::TestWithParam<CrashCase> {
+public:
+    // A few probes at a time, each with its own deadlines: all fourteen at
+    // once starve each other on two cores.
+    static void SetUpTestSuite() {
+        std::vector<CProbeRun*> vecActive;
+        size_t nNext = 0;
+        while (nNext < std::size(kCases) || !vecActive.empty()) {
+            while (vecActive.size() < kProbesAtOnce && nNext < std::size(kCases)) {
+                auto pRun = std::make_unique<CProbeRun>(kCases[nNext]);
+                pRun->Start();
+                vecActive.push_back(pRun.get());
+                s_runs[kCases[nNext].pszCase] = std::move(pRun);
+                ++nNext;
+            }
+            for (auto it = vecActive.begin(); it != vecActive.end();) {
+                it = (*it)->Step() ? it + 1 : vecActive.erase(it);
+            }
+            Sleep(50);
+        }
+    }
+    static void TearDownTestSuite() { s_runs.clear(); }
+
+protected:
+    static std::map<std::wstring, std::unique_ptr<CProbeRun>> s_runs;
+};
+
+std::map<std::wstring, std::unique_ptr<CProbeRun>> CrashReport::s_runs;
 
 std::string CaseName(const ::testing::TestParamInfo<CrashCase>& info) {
     std::wstring strCase = info.param.pszCase;
@@ -148,24 +196,27 @@ std::string CaseName(const ::testing::TestParamInfo<CrashCase>& info) {
 
 TEST_P(CrashReport, HandlerNamesItselfReportsAndEndsWithItsExitCode) {
     const CrashCase& crash = GetParam();
-    RunningCase& run = *s_runs[crash.pszCase];
-    ASSERT_TRUE(run.bStarted);
+    const CProbeRun& run = *s_runs[crash.pszCase];
+    const ProbeProgress& progress = run.Progress();
+    const std::wstring& strFolder = run.Folder();
+    SCOPED_TRACE(progress.Describe(strFolder));
+    ASSERT_TRUE(progress.bStarted);
 
     if (crash.pszHandler != nullptr) {
-        ASSERT_TRUE(run.bBoxSeen) << "no message box";
-        EXPECT_EQ(run.box.strCaption, crash.pszHandler);
-        EXPECT_EQ(run.box.strText, crash.pszHandler);
-        EXPECT_EQ(run.nBoxes, 1);
+        ASSERT_TRUE(progress.bBoxSeen) << "no message box";
+        EXPECT_EQ(run.Box().strCaption, crash.pszHandler);
+        EXPECT_EQ(run.Box().strText, crash.pszHandler);
+        EXPECT_EQ(run.Boxes(), 1);
     } else {
-        EXPECT_FALSE(run.bBoxSeen) << "unexpected box: "
-                                   << std::string(run.box.strCaption.begin(), run.box.strCaption.end());
+        EXPECT_FALSE(progress.bBoxSeen)
+            << "unexpected box: " << std::string(run.Box().strCaption.begin(), run.Box().strCaption.end());
     }
-    EXPECT_EQ(run.nExitCode, crash.nExitCode);
+    EXPECT_EQ(progress.nExitCode, crash.nExitCode);
 
     // The report folder beside the program.
-    std::vector<std::wstring> vecReports = FindFiles(run.strFolder + L"\\CrashReport_*");
+    std::vector<std::wstring> vecReports = FindFiles(strFolder + L"\\CrashReport_*");
     ASSERT_EQ(vecReports.size(), 1u);
-    std::wstring strReport = run.strFolder + L"\\" + vecReports[0];
+    std::wstring strReport = strFolder + L"\\" + vecReports[0];
     EXPECT_EQ(ReadFile(strReport + L"\\crash.dmp").substr(0, 4), "MDMP");
 
     std::string strText = ReadFile(strReport + L"\\report.txt");
@@ -176,12 +227,12 @@ TEST_P(CrashReport, HandlerNamesItselfReportsAndEndsWithItsExitCode) {
     // The crash log, set up before the runtime object named the build.
     std::string strStack = ReadFile(strReport + L"\\stack.log");
     EXPECT_EQ(strStack.substr(0, strStack.find("\r\n")), "0,__PATCHER__,0,__PATCHER__,Not Initialized");
-    EXPECT_EQ(strStack, ReadFile(run.strFolder + L"\\stack.log"));
+    EXPECT_EQ(strStack, ReadFile(strFolder + L"\\stack.log"));
 
     // The log object registered its .log file; the report holds a copy.
-    std::vector<std::wstring> vecLogs = FindFiles(run.strFolder + L"\\Log\\LAUNCHER_*.log");
+    std::vector<std::wstring> vecLogs = FindFiles(strFolder + L"\\Log\\LAUNCHER_*.log");
     ASSERT_EQ(vecLogs.size(), 1u);
-    std::string strLog = ReadFile(run.strFolder + L"\\Log\\" + vecLogs[0]);
+    std::string strLog = ReadFile(strFolder + L"\\Log\\" + vecLogs[0]);
     EXPECT_FALSE(strLog.empty());
     EXPECT_EQ(ReadFile(strReport + L"\\" + vecLogs[0]), strLog);
 }

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cstdio>
+
 namespace rqui {
 
 namespace {
@@ -56,43 +58,90 @@ BOOL CALLBACK CollectBoxPart(HWND hChild, LPARAM lParam) {
 }  // namespace
 
 CChildProcess::~CChildProcess() {
-    if (IsRunning()) {
+    if (m_hProcess) {
         Kill();
-    }
-    if (m_pi.hThread != nullptr) {
-        CloseHandle(m_pi.hThread);
-    }
-    if (m_pi.hProcess != nullptr) {
-        CloseHandle(m_pi.hProcess);
     }
 }
 
 bool CChildProcess::Start(const std::wstring& strProgram, const std::wstring& strCommandLine,
                           const std::wstring& strWorkDir) {
+    m_hJob.Reset(CreateJobObjectW(nullptr, nullptr));
+    if (m_hJob) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(m_hJob.Get(), JobObjectExtendedLimitInformation, &limits,
+                                     sizeof(limits))) {
+            m_hJob.Close();
+        }
+    }
     STARTUPINFOW si{};
     si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
     std::wstring strCmd = strCommandLine;
-    return CreateProcessW(strProgram.c_str(), strCmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          strWorkDir.empty() ? nullptr : strWorkDir.c_str(), &si, &m_pi) != FALSE;
+    // Suspended until it is in the job, so that nothing it starts escapes it.
+    if (!CreateProcessW(strProgram.c_str(), strCmd.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                        strWorkDir.empty() ? nullptr : strWorkDir.c_str(), &si, &pi)) {
+        return false;
+    }
+    CRQBLHandle hThread(pi.hThread);
+    m_hProcess.Reset(pi.hProcess);
+    m_dwProcessId = pi.dwProcessId;
+    if (m_hJob && !AssignProcessToJobObject(m_hJob.Get(), m_hProcess.Get())) {
+        m_hJob.Close();
+    }
+    ResumeThread(hThread.Get());
+    return true;
 }
 
 long CChildProcess::Wait(DWORD dwTimeoutMs) {
-    if (m_pi.hProcess == nullptr || WaitForSingleObject(m_pi.hProcess, dwTimeoutMs) != WAIT_OBJECT_0) {
+    if (!m_hProcess || WaitForSingleObject(m_hProcess.Get(), dwTimeoutMs) != WAIT_OBJECT_0) {
         return -1;
     }
     DWORD dwCode = 0;
-    GetExitCodeProcess(m_pi.hProcess, &dwCode);
+    GetExitCodeProcess(m_hProcess.Get(), &dwCode);
     return static_cast<long>(dwCode);
 }
 
 bool CChildProcess::IsRunning() const {
-    return m_pi.hProcess != nullptr && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT;
+    return m_hProcess && WaitForSingleObject(m_hProcess.Get(), 0) == WAIT_TIMEOUT;
 }
 
-void CChildProcess::Kill() {
-    if (m_pi.hProcess != nullptr) {
-        TerminateProcess(m_pi.hProcess, 99);
-        WaitForSingleObject(m_pi.hProcess, 5000);
+bool CChildProcess::Kill() {
+    if (!m_hProcess) {
+        return true;
+    }
+    // Generous: ending a process under Wine on a loaded machine can take seconds.
+    constexpr DWORD kGoneTimeoutMs = 60000;
+    if (m_hJob) {
+        TerminateJobObject(m_hJob.Get(), 99);
+    } else {
+        TerminateProcess(m_hProcess.Get(), 99);
+    }
+    bool bGone = WaitForSingleObject(m_hProcess.Get(), kGoneTimeoutMs) == WAIT_OBJECT_0 &&
+                 WaitUntilJobEmpty(kGoneTimeoutMs);
+    if (!bGone) {
+        std::fprintf(stderr, "rqui: process %lu (or one it started) still runs %lu s after it was ended\n",
+                     m_dwProcessId, kGoneTimeoutMs / 1000);
+    }
+    return bGone;
+}
+
+bool CChildProcess::WaitUntilJobEmpty(DWORD dwTimeoutMs) const {
+    if (!m_hJob) {
+        return true;
+    }
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info{};
+        if (!QueryInformationJobObject(m_hJob.Get(), JobObjectBasicAccountingInformation, &info, sizeof(info),
+                                       nullptr) ||
+            info.ActiveProcesses == 0) {
+            return true;
+        }
+        if (GetTickCount() - dwStart >= dwTimeoutMs) {
+            return false;
+        }
+        Sleep(20);
     }
 }
 

@@ -7,9 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "baselib/win/RQBLWinHandle.h"
+
 namespace rqui {
 
-// A started child process; killed on destruction if it still runs.
+// A started child process in a job of its own: whatever it starts belongs to
+// the job too, and the job ends them all when it is closed, also when the test
+// process itself is killed. Destruction ends the process if it still runs and
+// waits until it is gone, so that the next test finds no launcher of this one
+// (nor its named mutexes).
 class CChildProcess {
 public:
     CChildProcess() = default;
@@ -23,11 +29,16 @@ public:
     // Exit code, or -1 when the process has not ended within dwTimeoutMs.
     long Wait(DWORD dwTimeoutMs);
     bool IsRunning() const;
-    void Kill();
-    DWORD Id() const { return m_pi.dwProcessId; }
+    // Ends the process and everything it started; true once they are gone.
+    bool Kill();
+    DWORD Id() const { return m_dwProcessId; }
 
 private:
-    PROCESS_INFORMATION m_pi{};
+    bool WaitUntilJobEmpty(DWORD dwTimeoutMs) const;
+
+    CRQBLHandle m_hJob;
+    CRQBLHandle m_hProcess;
+    DWORD m_dwProcessId = 0;
 };
 
 struct CMessageBoxInfo {
