@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "RQJobProcess.h"
 #include "RQUiProbe.h"
 #include "crashupload/win/RQCrashConsentDlg.h"
 
@@ -67,11 +67,28 @@ std::wstring DeadServerUrl() {
     return L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/reception_jpn/Default.aspx";
 }
 
+// The processes whose parent is dwParentId.
+std::vector<DWORD> ChildProcessIds(DWORD dwParentId) {
+    std::vector<DWORD> vecIds;
+    CRQBLHandle hSnapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!hSnapshot || !Process32FirstW(hSnapshot.Get(), &entry)) {
+        return vecIds;
+    }
+    do {
+        if (entry.th32ParentProcessID == dwParentId) {
+            vecIds.push_back(entry.th32ProcessID);
+        }
+    } while (Process32NextW(hSnapshot.Get(), &entry));
+    return vecIds;
+}
+
 // The consent dialog: a dialog of a child process of the crashed probe.
 HWND WaitForConsentDialog(DWORD dwCrashedId) {
     DWORD dwStart = GetTickCount();
     do {
-        for (DWORD dwChild : rqui::ChildProcessIds(dwCrashedId)) {
+        for (DWORD dwChild : ChildProcessIds(dwCrashedId)) {
             for (HWND hWnd : rqui::ProcessWindows(dwChild)) {
                 if (GetDlgItem(hWnd, IDC_CRASH_STATUS) != nullptr) {
                     return hWnd;
@@ -119,7 +136,7 @@ protected:
     }
     void TearDown() override { rqui::RemoveFolderTree(m_strFolder); }
 
-    bool StartProbe(rqui::CJobProcess& probe, const std::wstring& strArgs) {
+    bool StartProbe(rqui::CChildProcess& probe, const std::wstring& strArgs) {
         std::wstring strExe = m_strFolder + L"\\rq_crash_probe.exe";
         return probe.Start(strExe, L"\"" + strExe + L"\" " + strArgs, m_strFolder);
     }
@@ -128,7 +145,7 @@ protected:
     // returns the status line the dialog ended with; then answers the
     // handler's box and checks that the process ends as before.
     std::wstring CrashAndAnswer(const std::wstring& strServerUrl, int nButton) {
-        rqui::CJobProcess probe;
+        rqui::CChildProcess probe;
         EXPECT_TRUE(StartProbe(probe, L"abort " + strServerUrl));
         HWND hDlg = WaitForConsentDialog(probe.Id());
         EXPECT_NE(hDlg, nullptr) << "no consent dialog";
@@ -157,7 +174,7 @@ protected:
 
     // A later start of the program, which sends what waits.
     void StartAgain() {
-        rqui::CJobProcess probe;
+        rqui::CChildProcess probe;
         ASSERT_TRUE(StartProbe(probe, L"pending " + m_strUrl));
         EXPECT_EQ(probe.Wait(2 * kStepTimeoutMs), 0);
     }
@@ -220,8 +237,9 @@ TEST_F(CrashUpload, LauncherStartedWithTheSwitchAsksAndSends) {
                                         "message2=Please Send Dump Files\r\ncapture=0\r\n"));
     ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
     std::wstring strExe = m_strFolder + L"\\Launcher.exe";
-    rqui::CJobProcess launcher;
-    ASSERT_TRUE(launcher.Start(strExe, L"\"" + strExe + L"\" _CRASH_REPORT \"" + strReport + L"\" 0", m_strFolder));
+    rqui::CChildProcess launcher;
+    ASSERT_TRUE(
+        launcher.Start(strExe, L"\"" + strExe + L"\" _CRASH_REPORT \"" + strReport + L"\" 0", m_strFolder));
 
     HWND hDlg = nullptr;
     DWORD dwStart = GetTickCount();
