@@ -58,7 +58,8 @@ private:
 // A non-blocking connection whose network events signal one event object.
 class CRQConnection {
 public:
-    CRQConnection(HANDLE hCancel, DWORD dwIdleMs) : m_hCancel(hCancel), m_dwIdleMs(dwIdleMs) {}
+    CRQConnection(HANDLE hCancel, DWORD dwIdleMs)
+        : m_hCancel(hCancel), m_dwIdleMs(dwIdleMs), m_ullDeadline(GetTickCount64() + kUploadTotalMs) {}
 
     bool Connect(const ADDRINFOW& address) {
         m_socket.Reset(socket(address.ai_family, address.ai_socktype, address.ai_protocol));
@@ -114,7 +115,9 @@ private:
         HANDLE ahWait[2] = {m_event.Get(), m_hCancel};
         DWORD dwCount = m_hCancel != nullptr ? 2 : 1;
         for (;;) {
-            DWORD dwWait = WaitForMultipleObjects(dwCount, ahWait, FALSE, m_dwIdleMs);
+            ULONGLONG ullNow = GetTickCount64();
+            DWORD dwLeft = ullNow < m_ullDeadline ? static_cast<DWORD>(m_ullDeadline - ullNow) : 0;
+            DWORD dwWait = WaitForMultipleObjects(dwCount, ahWait, FALSE, std::min(m_dwIdleMs, dwLeft));
             if (dwWait != WAIT_OBJECT_0) {
                 return false;
             }
@@ -134,6 +137,7 @@ private:
 
     HANDLE m_hCancel;
     DWORD m_dwIdleMs;
+    ULONGLONG m_ullDeadline;
     CRQSocket m_socket;
     CRQSocketEvent m_event;
 };
