@@ -8,6 +8,7 @@
 #       RQ_TEST_CRASH_STORE (the store as Wine sees it, Z:\...)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/needs.sh"
 cmd=${1:?command}
 state=${2:?state folder}
 mkdir -p "$state"
@@ -26,6 +27,7 @@ stop() {
 case "$cmd" in
   start)
     receiver=${3:?receiver program}
+    rq_need setsid timeout
     if [ ! -x "$receiver" ]; then
       # Built by the linux preset; build just this program when it is missing.
       (cd "$here/.." && cmake --preset linux >/dev/null && cmake --build --preset linux --target crashreceiver >/dev/null)

@@ -13,6 +13,8 @@ ninja ninja-build
 g++ g++
 pkg-config pkg-config
 x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+x86_64-w64-mingw32-dlltool binutils-mingw-w64-x86-64
+x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
 /usr/src/googletest/CMakeLists.txt googletest
 /usr/include/lua5.1/lua.h liblua5.1-0-dev
 /usr/include/zlib.h zlib1g-dev
@@ -37,6 +39,7 @@ sha256sum coreutils
 shuf coreutils
 flock util-linux
 setsid util-linux
+timeout coreutils
 debootstrap debootstrap
 git git
 unshare util-linux
