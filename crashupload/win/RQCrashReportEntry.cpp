@@ -38,21 +38,6 @@ std::vector<std::wstring> SplitCommandLine(const wchar_t* pszCommandLine) {
     return vecArgs;
 }
 
-std::wstring ModulePath() {
-    std::wstring strPath(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
-        if (n == 0) {
-            return std::wstring();
-        }
-        if (n < strPath.size()) {
-            strPath.resize(n);
-            return strPath;
-        }
-        strPath.resize(strPath.size() * 2);
-    }
-}
-
 int RunReportStep(const std::vector<std::wstring>& vecArgs) {
     // A folder that the crash reporter did not make is not sent anywhere.
     if (vecArgs.size() < 4 || !rqcrash::IsReportFolder(vecArgs[2])) {
@@ -78,7 +63,7 @@ bool RQCrashReportEntry(const wchar_t* pszCommandLine, int& nExitCode) {
         nExitCode = RunReportStep(vecArgs);
         return true;
     }
-    std::wstring strProgram = ModulePath();
+    std::wstring strProgram = rqcrash::ModulePath();
     if (!strProgram.empty()) {
         RQBT_SetReportSender(strProgram.c_str(), kSwitch);
     }

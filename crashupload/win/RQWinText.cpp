@@ -67,19 +67,23 @@ bool WriteFileBytes(const std::wstring& strPath, const std::string& strBytes) {
                                  dwWritten == strBytes.size()));
 }
 
-std::wstring ProgramFolder() {
+std::wstring ModulePath() {
     std::wstring strPath(MAX_PATH, L'\0');
     for (;;) {
         DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
         if (n == 0) {
-            return L".";
+            return std::wstring();
         }
         if (n < strPath.size()) {
             strPath.resize(n);
-            break;
+            return strPath;
         }
         strPath.resize(strPath.size() * 2);
     }
+}
+
+std::wstring ProgramFolder() {
+    std::wstring strPath = ModulePath();
     size_t nSlash = strPath.find_last_of(L"\\/");
     return nSlash == std::wstring::npos ? L"." : strPath.substr(0, nSlash);
 }

@@ -1,4 +1,4 @@
-// UTF-8 and the wide text of Windows, and whole files as bytes.
+// UTF-8 and the wide text of Windows, whole files as bytes, the program's path.
 #pragma once
 
 #include <string>
@@ -12,7 +12,9 @@ std::wstring FromUtf8(const std::string& strText);
 bool ReadFileBytes(const std::wstring& strPath, std::string& strBytes);
 bool WriteFileBytes(const std::wstring& strPath, const std::string& strBytes);
 
-// The folder of the running program, without a trailing separator.
+// The running program's path; empty when the system cannot say.
+std::wstring ModulePath();
+// Its folder, without a trailing separator ("." when the system cannot say).
 std::wstring ProgramFolder();
 
 }  // namespace rqcrash
