@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "tools/crashreceiver/RQReportStore.h"
@@ -169,7 +170,15 @@ void CRQReceiverServer::Run() {
             }
             ++m_nActive;
         }
-        std::thread(&CRQReceiverServer::Serve, this, nSocket, strClient).detach();
+        try {
+            std::thread(&CRQReceiverServer::Serve, this, nSocket, strClient).detach();
+        } catch (const std::system_error&) {
+            // No thread to be had: the client is told to come back later.
+            SendResponse(nSocket, CRQResponse{503, "busy; try again later\n"});
+            close(nSocket);
+            LogLine(strClient, "503 no thread");
+            Finished();
+        }
     }
     std::unique_lock<std::mutex> lock(m_cs);
     m_cvIdle.wait(lock, [this] { return m_nActive == 0; });
