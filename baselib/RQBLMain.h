@@ -4,14 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 
-#include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLProcess.h"
 #include "baselib/RQBLSingleton.h"
-
-class CRQLuaTable;
 
 class CRQBLMain : public CRQBLSingleton<CRQBLMain> {
 public:
@@ -26,12 +22,6 @@ public:
     uint32_t PrintMInfo(std::wstring strLabel);
 
     std::wstring GetNationName() const;
-
-    // Reads CODE_TABLE and DELETE_CODE_TABLE of a script that has run
-    // (baselib/RQBLMainCodeTables.cpp). False when there is no CODE_TABLE.
-    // Uses none of the object's state.
-    static bool ReadCodeTables(CRQLuaTable* pLuaTable, std::map<std::wstring, CODE_INFO>& mapCodeInfo,
-                               std::map<std::wstring, CODE_INFO>& mapDeleteInfo);
 
     // "KOR", "USA", "JPN", "CHN", "TWN" for the codes 2 to 6, else "NONE".
     static std::wstring NationName(int32_t nNation);

@@ -1,6 +1,6 @@
-// What the update worker needs of the launcher window and of the platform,
-// kept behind an interface so that every path of the worker runs in tests
-// without a window, without message boxes and without real pauses.
+// What the update worker needs of the launcher window, kept behind an
+// interface so that every path of the worker runs in tests without a window
+// and without message boxes.
 #pragma once
 
 #include <cstdint>
@@ -25,5 +25,4 @@ public:
     // The application's standard message box (OK, exclamation icon, the
     // application's title); returns once the player has closed it.
     virtual void ShowMessageBox(const std::wstring& strText) = 0;
-    virtual void WaitMs(uint32_t dwMilliseconds) = 0;
 };

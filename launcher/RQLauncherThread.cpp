@@ -1,26 +1,25 @@
 #include "launcher/RQLauncherThread.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
-#include <system_error>
 
 #include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
-#include "baselib/RQBLDownloadTemp.h"
-#include "baselib/RQBLMain.h"
+#include "baselib/RQBLDownloader.h"
+#include "baselib/RQBLFileOps.h"
 #include "baselib/log/RQBLLogTraceNum.h"
-#include "launcher/RQLauncherGlobals.h"
+#include "launcher/RQPatchManifest.h"
+#include "launcher/RQPatchPath.h"
+#include "launcher/RQUrlText.h"
 #include "script/RQLuaTable.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 const wchar_t* const kTag = L"CRQLauncherThread::ThreadLoop";
 constexpr int kTraceNum = 130011;
 const wchar_t* const kScriptName = L"PATCHER_CODE.LUA";
-const wchar_t* const kDestFolder = L"./";
+// Where unfinished downloads remember where they came from, for a later run.
+const wchar_t* const kResumeRecord = L"LAUNCHER_RESUME.DAT";
 
 const wchar_t* const kTextDiskFull = L"ハードディスクの容量が不足しています。";
 const wchar_t* const kTextScriptNotFound = L"アップデートファイルが見つかりませんでした。";
@@ -32,26 +31,47 @@ int64_t ClampKiB(uint64_t ullKiB) {
     return static_cast<int64_t>(std::min<uint64_t>(ullKiB, 0x7FFFFFFF));
 }
 
+// The downloader's result codes, which the log has always shown for a
+// script that could not be fetched.
+int32_t LegacyResult(const RQ_TRANSFER_OUTCOME& out) {
+    switch (out.failure) {
+        case RQTransferFailure::DISK_FULL:
+            return DOWNLOAD_DISK_FULL;
+        case RQTransferFailure::SERVER_REFUSED:
+            return out.nStatus == 404 ? DOWNLOAD_NOT_FOUND : DOWNLOAD_SERVER_ERROR;
+        case RQTransferFailure::UNREACHABLE:
+            return DOWNLOAD_OPEN_URL_FAILED;
+        case RQTransferFailure::WRITE_FAILED:
+        case RQTransferFailure::FILE_IN_USE:
+        case RQTransferFailure::FOLDER_IN_WAY:
+            return DOWNLOAD_CREATE_FILE_FAILED;
+        default:
+            return DOWNLOAD_READ_FAILED;
+    }
+}
+
 }  // namespace
 
-CRQLauncherThread::CRQLauncherThread(std::unique_ptr<CRQBLDownloader> pHttp,
+CRQLauncherThread::CRQLauncherThread(RQ_UPDATE_SETTINGS settings,
+                                     CRQTransferQueue::TransportFactory fnMakeTransport,
                                      std::unique_ptr<CRQLauncherLink> pLink)
-    : m_pHttp(std::move(pHttp)), m_pLink(std::move(pLink)) {
-    m_pHttp->Open();  // a failure shows at the first download
+    : m_settings(std::move(settings)),
+      m_fnMakeTransport(std::move(fnMakeTransport)),
+      m_pLink(std::move(pLink)) {
     CRQBLCrc32::CreateInstance(false);
 }
 
 CRQLauncherThread::~CRQLauncherThread() {
     // First: the worker must not run on while the members go away.
     ThreadStop(STOP_TIMEOUT_MS);
-    m_pHttp->Close();
+    m_pQueue.reset();
     CRQBLCrc32::DestroyInstance();
 }
 
 bool CRQLauncherThread::ThreadLoop(float /*fElapsed*/) {
     switch (m_nUpdateState.load()) {
         case US_START_UP:
-            StartUp();
+            BeginScript();
             break;
         case US_PATCHER_CRC_DOWNLOAD:
             ReceiveScript();
@@ -74,33 +94,96 @@ bool CRQLauncherThread::ThreadLoop(float /*fElapsed*/) {
     return true;
 }
 
-void CRQLauncherThread::StartUp() {
-    RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_START_UP : %ls", g_strCdnAddress.c_str());
-    // Unfinished downloads of a run that was killed halfway.
-    RQBLSweepDownloadTemps(L".");
-    int32_t r = m_pHttp->DownloadBegin(g_strCdnAddress.c_str(), kScriptName, kDestFolder, kScriptName);
-    if (r == DOWNLOAD_SUCCEEDED) {
-        m_nUpdateState = US_PATCHER_CRC_DOWNLOAD;
-        SendProgress(WM_RQ_PROGRESS_RANGE);
-        return;
+RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring> vecBaseUrls,
+                                                       unsigned nTries) const {
+    RQ_TRANSFER_OPTIONS options;
+    options.vecBaseUrls = std::move(vecBaseUrls);
+    options.nParallel = std::max(1u, m_settings.nParallel);
+    options.nTries = nTries;
+    options.dwRetryPauseMs = m_settings.dwRetryPauseMs;
+    options.dwStallWindowMs = m_settings.dwStallSeconds * 1000;
+    options.ullRateLimitBytesPerSec = m_settings.ullRateLimitKiB * 1024;
+    options.strSelfPath = m_settings.strSelfPath;
+    options.strResumeRecordPath = kResumeRecord;
+    return options;
+}
+
+bool CRQLauncherThread::WaitStep() {
+    return m_pQueue->WaitForEnd(PROGRESS_STEP_MS);
+}
+
+// The script, whole from one server: the content server first, then each
+// mirror in turn while the ones before could not deliver it.
+void CRQLauncherThread::BeginScript() {
+    std::vector<std::wstring> vecServers = {m_settings.strCdnAddress};
+    vecServers.insert(vecServers.end(), m_settings.vecMirrors.begin(), m_settings.vecMirrors.end());
+    if (m_nScriptServer == 0) {
+        RQ_LOG(kTag, RQ_LOG_NTS)
+            .Trace(kTraceNum, L"LAUNCHER US_START_UP : %ls", RQUrlForLog(m_settings.strCdnAddress).c_str());
+        // A launcher that replaced itself left its old self beside it.
+        if (!m_settings.strSelfPath.empty()) {
+            rqbl::RemoveFile(m_settings.strSelfPath + L".rqold");
+        }
     }
+    RQ_TRANSFER_OUTCOME failed;
+    for (; m_nScriptServer < vecServers.size(); ++m_nScriptServer) {
+        RQ_TRANSFER_JOB script;
+        script.strShown = kScriptName;
+        script.strUrlPath = kScriptName;
+        script.strLocal = kScriptName;
+        m_pQueue = std::make_unique<CRQTransferQueue>(TransferOptions({vecServers[m_nScriptServer]}, 1),
+                                                      m_fnMakeTransport);
+        m_pQueue->Start({script});
+        // Until the transfer has begun (or could not).
+        for (;;) {
+            bool bEnded = WaitStep();
+            if (StopRequested()) {
+                m_pQueue->Stop();
+                return;
+            }
+            // A response began: its bytes (or its break) are received next.
+            if (m_pQueue->Progress().nStarted > 0) {
+                m_nUpdateState = US_PATCHER_CRC_DOWNLOAD;
+                m_ullLastSentKiB = UINT64_MAX;
+                SendTotals(WM_RQ_PROGRESS_RANGE, 0, m_pQueue->Progress().ullTotalBytes);
+                return;
+            }
+            if (bEnded) {
+                break;
+            }
+        }
+        failed = m_pQueue->Outcomes()[0];
+    }
+    int32_t r = LegacyResult(failed);
     RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", r);
     FailAndClose(r == DOWNLOAD_DISK_FULL ? std::wstring(kTextDiskFull)
                                          : std::wstring(kTextScriptNotFound) + L" " + kScriptName);
 }
 
 void CRQLauncherThread::ReceiveScript() {
-    int32_t r = m_pHttp->Downloading();
-    if (r == DOWNLOAD_CONTINUE) {
-        SendProgress(WM_RQ_PROGRESS_POS);
+    bool bEnded = WaitStep();
+    if (StopRequested()) {
+        m_pQueue->Stop();
         return;
     }
-    if (r != DOWNLOAD_SUCCEEDED) {
+    RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
+    if (!bEnded) {
+        SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+        return;
+    }
+    RQ_TRANSFER_OUTCOME out = m_pQueue->Outcomes()[0];
+    m_pQueue.reset();
+    if (!out.bDone) {
+        int32_t r = LegacyResult(out);
         RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : %d", r);
-        SendProgress(WM_RQ_PROGRESS_POS);
-        // The transfer is over (its handles are closed): trying to read on
-        // would spin without end. It ends like a script that cannot be fetched.
-        FailAndClose(std::wstring(kTextScriptNotFound) + L" " + kScriptName);
+        SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+        if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
+            ++m_nScriptServer;  // the next server, from the start
+            m_nUpdateState = US_START_UP;
+            return;
+        }
+        FailAndClose(r == DOWNLOAD_DISK_FULL ? std::wstring(kTextDiskFull)
+                                             : std::wstring(kTextScriptNotFound) + L" " + kScriptName);
         return;
     }
     RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED");
@@ -110,48 +193,50 @@ void CRQLauncherThread::ReceiveScript() {
 int32_t CRQLauncherThread::BuildDownloadList() {
     m_vecDownloadList.clear();
     CRQLuaTable luaTable;
+    // A closing window ends the run, wherever the script spends its time.
+    luaTable.SetStopFlag(&m_nStopRequested);
     if (!luaTable.DoFile(kScriptName)) {
         return US_CLOSE;
     }
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
     std::map<std::wstring, CODE_INFO> mapDeleteInfo;  // read, but the launcher deletes nothing
-    if (!CRQBLMain::ReadCodeTables(&luaTable, mapCodeInfo, mapDeleteInfo)) {
+    if (!RQReadCodeTables(&luaTable, mapCodeInfo, mapDeleteInfo, MAX_CODE_ENTRIES)) {
         return US_CLOSE;
     }
     for (const auto& entry : mapCodeInfo) {
+        // Comparing a long list takes a while: a closing window must not wait.
+        if (StopRequested()) {
+            return US_CLOSE;
+        }
         const CODE_INFO& info = entry.second;
         RQ_DOWNLOAD_ITEM item;
         item.strShown = info.strPath + info.strFileName;
         // The script comes from the network: a path that could reach outside
         // the game folder is never compared, created or written.
-        if (RQMakePatchPath(item.strShown, item.path) != RQPatchPathError::NONE) {
+        RQ_PATCH_PATH path;
+        if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE) {
             RQ_LOG(kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
                        RQPrintablePath(item.strShown).c_str());
             continue;
         }
-        item.check.ullFileSize = info.ullFileSize;
-        item.check.dwCRC = info.dwCRC;
-        if (NeedsDownload(item.path.strLocal, item.check)) {
+        item.job.strShown = item.strShown;
+        item.job.strUrlPath = path.strUrl;
+        item.job.strLocal = path.strLocal;
+        item.job.bHasCheck = true;
+        item.job.ullSize = info.ullFileSize;
+        item.job.dwCrc = info.dwCRC;
+        if (NeedsDownload(item.job)) {
             m_vecDownloadList.push_back(item);
         }
     }
     return m_vecDownloadList.empty() ? US_UPDATE_END : US_PATCHER_FILE_DOWNLOAD;
 }
 
-bool CRQLauncherThread::NeedsDownload(const std::wstring& strLocal, const RQBL_DOWNLOAD_CHECK& check) {
-    std::error_code ec;
-    fs::path p(strLocal);
-    fs::file_status status = fs::status(p, ec);
-    if (ec || !fs::exists(status)) {
-        return true;
-    }
-    // Anything but a file (a folder of that name) cannot be the listed file.
-    if (!fs::is_regular_file(status)) {
-        return true;
-    }
-    uintmax_t ullSize = fs::file_size(p, ec);
-    if (ec || ullSize != check.ullFileSize) {
+bool CRQLauncherThread::NeedsDownload(const RQ_TRANSFER_JOB& job) {
+    // Missing, or anything but a file (a folder of that name): to be fetched.
+    uint64_t ullSize = 0;
+    if (!rqbl::GetRegularFileSize(job.strLocal, ullSize) || ullSize != job.ullSize) {
         return true;  // the checksum is computed only when the size matches
     }
     uint32_t dwCrc = 0;
@@ -159,45 +244,48 @@ bool CRQLauncherThread::NeedsDownload(const std::wstring& strLocal, const RQBL_D
     if (pCrc == nullptr) {
         return true;
     }
-    pCrc->GetFileCrc(strLocal.c_str(), dwCrc);
-    return dwCrc != check.dwCRC;
+    pCrc->GetFileCrc(job.strLocal.c_str(), dwCrc);
+    return dwCrc != job.dwCrc;
 }
 
 void CRQLauncherThread::DownloadFiles() {
     RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_PATCHER_FILE_DOWNLOAD");
-    uint64_t ullTotalBytes = QueryTotalBytes();
+    std::vector<RQ_TRANSFER_JOB> vecJobs;
+    uint64_t ullTotalBytes = 0;
+    for (const RQ_DOWNLOAD_ITEM& item : m_vecDownloadList) {
+        vecJobs.push_back(item.job);
+        ullTotalBytes += item.job.ullSize;
+    }
     // The bar's range so far was the script's size; from here on it is the
     // sum of the files to fetch, and the position counts over all of them.
+    m_ullLastSentKiB = UINT64_MAX;
     SendTotals(WM_RQ_PROGRESS_RANGE, 0, ullTotalBytes);
-    uint64_t ullDoneBytes = 0;
-    for (const RQ_DOWNLOAD_ITEM& item : m_vecDownloadList) {
-        // A stop request (the window is closing) ends the pass here: going on
-        // to begin every remaining file, each with up to ten tries a second
-        // apart, would keep an invisible launcher alive for minutes when the
-        // server is gone.
+
+    std::vector<std::wstring> vecServers = {m_settings.strCdnAddress};
+    vecServers.insert(vecServers.end(), m_settings.vecMirrors.begin(), m_settings.vecMirrors.end());
+    m_pQueue =
+        std::make_unique<CRQTransferQueue>(TransferOptions(vecServers, m_settings.nTries), m_fnMakeTransport);
+    m_pQueue->Start(std::move(vecJobs));
+    while (!WaitStep()) {
         if (StopRequested()) {
             break;
         }
-        fs::path parent = fs::path(item.path.strLocal).parent_path();
-        if (!parent.empty()) {
-            std::error_code ec;
-            fs::create_directories(parent, ec);  // a failure shows when the file is created
-        }
-        if (!BeginWithRetries(item)) {
-            continue;
-        }
-        int32_t r = DOWNLOAD_CONTINUE;
-        do {
-            r = m_pHttp->Downloading();
-            if (r != DOWNLOAD_CONTINUE && r != DOWNLOAD_SUCCEEDED) {
-                m_nUpdateState = US_CLOSE;
-                break;
-            }
-            SendTotals(WM_RQ_PROGRESS_POS, ullDoneBytes + m_pHttp->GetDownloadSize(), ullTotalBytes);
-        } while (!StopRequested() && r != DOWNLOAD_SUCCEEDED);
-        ullDoneBytes += m_pHttp->GetDownloadSize();
+        RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
+        SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
     }
     if (StopRequested()) {
+        // The window is closing: nothing more is reported or changed.
+        m_pQueue->Stop();
+        return;
+    }
+    RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
+    SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+    std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes = m_pQueue->Outcomes();
+    m_pQueue.reset();
+    bool bAllDone = std::all_of(vecOutcomes.begin(), vecOutcomes.end(),
+                                [](const RQ_TRANSFER_OUTCOME& out) { return out.bDone; });
+    if (!bAllDone) {
+        ReportFailures(vecOutcomes);
         return;
     }
     m_vecDownloadList.clear();
@@ -205,47 +293,31 @@ void CRQLauncherThread::DownloadFiles() {
     m_nUpdateState = US_UPDATE_END;
 }
 
-uint64_t CRQLauncherThread::QueryTotalBytes() {
-    uint64_t ullTotal = 0;
-    size_t nAsked = 0;
-    for (; nAsked < m_vecDownloadList.size() && !StopRequested(); ++nAsked) {
-        const RQ_DOWNLOAD_ITEM& item = m_vecDownloadList[nAsked];
-        uint64_t ullKiB = 0;
-        if (m_pHttp->DownloadInfo(g_strCdnAddress.c_str(), item.path.strUrl.c_str())) {
-            ullKiB = m_pHttp->GetFileSizeKB();
+void CRQLauncherThread::ReportFailures(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
+    // One box for all of them: the game does not start with files known to
+    // be wrong, and the player learns which ones.
+    std::vector<std::wstring> vecFailed;
+    bool bDiskFull = false;
+    for (size_t i = 0; i < vecOutcomes.size(); ++i) {
+        if (vecOutcomes[i].bDone || vecOutcomes[i].failure == RQTransferFailure::STOPPED) {
+            continue;
         }
-        // The server's size only says KiB; the entry's exact size is used
-        // where the two agree or the server names none.
-        bool bUseEntry = ullKiB == 0 || ullKiB == (item.check.ullFileSize >> 10);
-        ullTotal += bUseEntry ? item.check.ullFileSize : ullKiB << 10;
+        bDiskFull = bDiskFull || vecOutcomes[i].failure == RQTransferFailure::DISK_FULL;
+        vecFailed.push_back(m_vecDownloadList[i].strShown);
     }
-    for (; nAsked < m_vecDownloadList.size(); ++nAsked) {
-        ullTotal += m_vecDownloadList[nAsked].check.ullFileSize;
+    if (bDiskFull) {
+        FailAndClose(kTextDiskFull);
+        return;
     }
-    return ullTotal;
-}
-
-bool CRQLauncherThread::BeginWithRetries(const RQ_DOWNLOAD_ITEM& item) {
-    const wchar_t* pszUrl = item.path.strUrl.c_str();
-    const wchar_t* pszLocal = item.path.strLocal.c_str();
-    int32_t r = m_pHttp->DownloadBegin(g_strCdnAddress.c_str(), pszUrl, kDestFolder, pszLocal, &item.check);
-    for (uint32_t nFailed = 0; r != DOWNLOAD_SUCCEEDED;) {
-        m_pLink->WaitMs(RETRY_PAUSE_MS);
-        ++nFailed;
-        if (StopRequested()) {
-            return false;
+    std::wstring strText = kTextUpdateFailed;
+    if (vecFailed.size() == 1) {
+        strText += L" " + vecFailed[0];
+    } else {
+        for (const std::wstring& strPath : vecFailed) {
+            strText += L"\n" + strPath;
         }
-        if (r == DOWNLOAD_DISK_FULL) {
-            FailAndClose(kTextDiskFull);
-            return false;
-        }
-        if (nFailed >= BEGIN_TRIES) {
-            FailAndClose(std::wstring(kTextUpdateFailed) + L" " + item.strShown);
-            return false;
-        }
-        r = m_pHttp->DownloadBegin(g_strCdnAddress.c_str(), pszUrl, kDestFolder, pszLocal, &item.check);
     }
-    return true;
+    FailAndClose(strText);
 }
 
 void CRQLauncherThread::FailAndClose(const std::wstring& strText) {
@@ -255,11 +327,16 @@ void CRQLauncherThread::FailAndClose(const std::wstring& strText) {
     m_nUpdateState = US_CLOSE;
 }
 
-void CRQLauncherThread::SendProgress(uint32_t nMessage) {
-    m_pLink->SendToMainWindow(nMessage, m_pHttp->GetDownloadSize() >> 10, m_pHttp->GetFileSizeKB());
-}
-
 void CRQLauncherThread::SendTotals(uint32_t nMessage, uint64_t ullDoneBytes, uint64_t ullTotalBytes) {
-    m_pLink->SendToMainWindow(nMessage, static_cast<uint64_t>(ClampKiB(ullDoneBytes >> 10)),
+    const uint64_t ullDoneKiB = ullDoneBytes >> 10;
+    // The bar only changes in whole KiB; repeating a position costs the
+    // window a repaint for nothing.
+    if (nMessage == WM_RQ_PROGRESS_POS && ullDoneKiB == m_ullLastSentKiB) {
+        return;
+    }
+    if (nMessage == WM_RQ_PROGRESS_POS) {
+        m_ullLastSentKiB = ullDoneKiB;
+    }
+    m_pLink->SendToMainWindow(nMessage, static_cast<uint64_t>(ClampKiB(ullDoneKiB)),
                               ClampKiB(ullTotalBytes >> 10));
 }

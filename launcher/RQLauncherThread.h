@@ -2,6 +2,10 @@
 // fetches the patch script, runs it, compares the files it lists with the
 // game folder, downloads those that are missing or differ, and tells the
 // launcher window when the update is over.
+//
+// The transfers themselves run on threads of a transfer queue; the worker
+// only starts them and waits for them in short steps, so it reports progress
+// steadily and a stop request ends everything at once.
 #pragma once
 
 #include <atomic>
@@ -10,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "baselib/RQBLDownloader.h"
 #include "baselib/RQBLThread.h"
 #include "launcher/RQLauncherLink.h"
-#include "launcher/RQPatchPath.h"
+#include "launcher/RQLauncherSettings.h"
+#include "launcher/RQTransferQueue.h"
 
 class CRQLauncherThread : public CRQBLThread {
 public:
@@ -25,15 +29,19 @@ public:
         US_CLOSE = 4,
     };
     enum : uint32_t {
-        BEGIN_TRIES = 10,
-        RETRY_PAUSE_MS = 1000,
         STOP_TIMEOUT_MS = 3000,
+        // The window hears of progress at most this often.
+        PROGRESS_STEP_MS = 50,
+        // More entries than this are not a game's file list: the script is
+        // refused like one that cannot be run.
+        MAX_CODE_ENTRIES = 500000,
     };
 
-    // Opens the downloader's session and creates the process-wide CRC-32
-    // object. The worker owns both arguments.
-    CRQLauncherThread(std::unique_ptr<CRQBLDownloader> pHttp, std::unique_ptr<CRQLauncherLink> pLink);
-    // Stops the thread first, then closes the session.
+    // Creates the process-wide CRC-32 object. Every transfer gets a transport
+    // of its own from fnMakeTransport. The worker owns the link.
+    CRQLauncherThread(RQ_UPDATE_SETTINGS settings, CRQTransferQueue::TransportFactory fnMakeTransport,
+                      std::unique_ptr<CRQLauncherLink> pLink);
+    // Stops the thread first, then everything it started.
     ~CRQLauncherThread() override;
     CRQLauncherThread(const CRQLauncherThread&) = delete;
     CRQLauncherThread& operator=(const CRQLauncherThread&) = delete;
@@ -48,28 +56,32 @@ protected:
 private:
     struct RQ_DOWNLOAD_ITEM {
         std::wstring strShown;  // the path as the script wrote it, for the player
-        RQ_PATCH_PATH path;
-        RQBL_DOWNLOAD_CHECK check;
+        RQ_TRANSFER_JOB job;
     };
 
-    void StartUp();
+    // address -> script -> manifest -> list -> transfers -> end
+    void BeginScript();
     void ReceiveScript();
-    // Runs the script and lists the files to fetch; the next state.
     int32_t BuildDownloadList();
-    bool NeedsDownload(const std::wstring& strLocal, const RQBL_DOWNLOAD_CHECK& check);
+    bool NeedsDownload(const RQ_TRANSFER_JOB& job);
     void DownloadFiles();
-    // Sizes of the listed files from the server, in bytes (the entries' own
-    // sizes where the server names none); stops early on a stop request.
-    uint64_t QueryTotalBytes();
-    // Begins one file, up to BEGIN_TRIES times; false when it gave up.
-    bool BeginWithRetries(const RQ_DOWNLOAD_ITEM& item);
+    void ReportFailures(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes);
+
+    RQ_TRANSFER_OPTIONS TransferOptions(std::vector<std::wstring> vecBaseUrls, unsigned nTries) const;
+    // Waits one progress step; true when the queue has ended.
+    bool WaitStep();
     void FailAndClose(const std::wstring& strText);
-    void SendProgress(uint32_t nMessage);
     void SendTotals(uint32_t nMessage, uint64_t ullDoneBytes, uint64_t ullTotalBytes);
     bool StopRequested() const { return m_nStopRequested.load() != 0; }
 
-    std::atomic<int32_t> m_nUpdateState{US_START_UP};
-    std::unique_ptr<CRQBLDownloader> m_pHttp;
-    std::vector<RQ_DOWNLOAD_ITEM> m_vecDownloadList;
+    const RQ_UPDATE_SETTINGS m_settings;
+    const CRQTransferQueue::TransportFactory m_fnMakeTransport;
     std::unique_ptr<CRQLauncherLink> m_pLink;
+    std::atomic<int32_t> m_nUpdateState{US_START_UP};
+    std::vector<RQ_DOWNLOAD_ITEM> m_vecDownloadList;
+    // The transfers in progress: the script's, then the files'.
+    std::unique_ptr<CRQTransferQueue> m_pQueue;
+    // The server the script comes from (0: the content server, then mirrors).
+    size_t m_nScriptServer = 0;
+    uint64_t m_ullLastSentKiB = UINT64_MAX;
 };

@@ -4,6 +4,7 @@
 
 #include "baselib/RQBLDownloadTemp.h"
 #include "baselib/RQBLPlatform.h"
+#include "baselib/RQBLUtf8.h"
 
 namespace {
 
@@ -67,24 +68,6 @@ bool NextCodePoint(const std::wstring& s, size_t& i, uint32_t& cp) {
     return true;
 }
 
-void AppendUtf8(uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Bytes that stand for themselves in a URL path segment (RFC 3986 unreserved
 // and sub-delims, plus "@"). Everything else, "%" and "#" among it, is escaped,
 // so a name is never read as an escape, a query or a fragment.
@@ -135,7 +118,6 @@ RQPatchPathError CheckComponent(const std::wstring& strComponent, std::string& s
     if (strComponent == L"." || strComponent == L"..") {
         return RQPatchPathError::DOT_COMPONENT;
     }
-    strUtf8.clear();
     for (size_t i = 0; i < strComponent.size();) {
         uint32_t cp = 0;
         if (!NextCodePoint(strComponent, i, cp)) {
@@ -150,7 +132,6 @@ RQPatchPathError CheckComponent(const std::wstring& strComponent, std::string& s
         if (cp == '<' || cp == '>' || cp == '"' || cp == '|' || cp == '?' || cp == '*') {
             return RQPatchPathError::INVALID_CHARACTER;
         }
-        AppendUtf8(cp, strUtf8);
     }
     // Windows drops a trailing dot or blank, so "a." would open "a".
     if (strComponent.back() == L'.' || strComponent.back() == L' ') {
@@ -159,7 +140,9 @@ RQPatchPathError CheckComponent(const std::wstring& strComponent, std::string& s
     if (IsDeviceName(strComponent)) {
         return RQPatchPathError::DEVICE_NAME;
     }
-    return RQPatchPathError::NONE;
+    // Every code point was checked above, so the strict encoding cannot fail.
+    return RQBLWideToUtf8Strict(strComponent, strUtf8) ? RQPatchPathError::NONE
+                                                       : RQPatchPathError::INVALID_UNICODE;
 }
 
 }  // namespace

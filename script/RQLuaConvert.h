@@ -19,7 +19,4 @@ uint64_t TruncToUInt64(double dValue);
 // The low 32 bits of the 64-bit signed truncation (-1 gives 0xFFFFFFFF).
 uint32_t TruncToUInt32(double dValue);
 
-// UTF-8 to wide text; malformed sequences become U+FFFD.
-std::wstring Utf8ToWide(const char* pszText, size_t nLen);
-
 }  // namespace rqlua

@@ -53,6 +53,12 @@ void CountHook(lua_State* pLuaState, lua_Debug* /*pDebug*/) {
     if (pBox == nullptr || !pBox->bLimited) {
         return;
     }
+    if (const char* pszReason = rqlua::LimitReached(*pBox)) {
+        luaL_where(pLuaState, 0);
+        lua_pushstring(pLuaState, pszReason);
+        lua_concat(pLuaState, 2);
+        lua_error(pLuaState);
+    }
     if (!pBox->bInstructionLimitHit) {
         pBox->nInstructionsRun += kHookInterval;
         pBox->nInstructionsLeft -= kHookInterval;
@@ -211,12 +217,14 @@ int PushFileError(lua_State* pLuaState, const char* pszWhat, const char* pszFile
 // tables built through helper functions, grouped closures and a loop): about
 // 1 s, a peak of 129 MiB and 9.3 million instructions. The cap leaves four
 // times that memory, the budget fifty times those instructions, and a script
-// that loops for ever is stopped after a second or two.
+// that loops for ever is stopped after a second or two; the time limit leaves
+// a slow machine fifteen times that script's run.
 RQLuaLimits RQLuaLimits::Default() {
     RQLuaLimits limits{};
     limits.nMemoryCap = size_t{512} << 20;
     limits.nInstructionBudget = 500000000;
     limits.nAlertInstructionBudget = 10000000;
+    limits.dwTimeLimitMs = 15000;
     return limits;
 }
 
@@ -253,6 +261,7 @@ CRQLuaLimitScope::CRQLuaLimitScope(lua_State* pLuaState, uint64_t nInstructionBu
     constexpr auto kMaxBudget = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     m_pBox->bLimited = true;
     m_pBox->bInstructionLimitHit = false;
+    m_pBox->nDeadlineMs = SteadyNowMs() + m_pBox->limits.dwTimeLimitMs;
     m_pBox->nInstructionsLeft =
         static_cast<int64_t>(nInstructionBudget < kMaxBudget ? nInstructionBudget : kMaxBudget);
     lua_sethook(pLuaState, CountHook, LUA_MASKCOUNT, kHookInterval);

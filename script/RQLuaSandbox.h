@@ -5,6 +5,8 @@
 // precompiled chunks, and a bounded run (instructions and memory).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +19,10 @@ struct RQLuaLimits {
     uint64_t nInstructionBudget;
     // Instructions of one call of the script's "_ALERT" function.
     uint64_t nAlertInstructionBudget;
+    // Wall-clock time of one load or run. It also reaches inside the string
+    // library's pattern matcher, where a backtracking pattern spends its time
+    // without running a single instruction.
+    uint32_t dwTimeLimitMs;
 
     static RQLuaLimits Default();
 };
@@ -35,9 +41,32 @@ struct RQLuaSandbox {
     int64_t nInstructionsLeft = 0;
     uint64_t nInstructionsRun = 0;
     bool bInstructionLimitHit = false;
+    // Steady-clock milliseconds at which the current load or run is ended.
+    int64_t nDeadlineMs = 0;
+    // When set and non-zero, the run ends (the launcher is closing).
+    const std::atomic<int64_t>* pStop = nullptr;
 };
 
 namespace rqlua {
+
+inline int64_t SteadyNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Why the limited run must end now, or null when it may go on. Checked by the
+// instruction count hook and, through a small patch of our own, by the
+// pattern matcher every few thousand steps.
+inline const char* LimitReached(const RQLuaSandbox& box) {
+    if (!box.bLimited) {
+        return nullptr;
+    }
+    if (box.pStop != nullptr && box.pStop->load() != 0) {
+        return "stopped";
+    }
+    return SteadyNowMs() >= box.nDeadlineMs ? "time limit exceeded" : nullptr;
+}
 
 // A fresh sandboxed state with pBox as its control block (which must outlive
 // the state), or null when the state cannot be built.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "baselib/RQBLPlatform.h"
+#include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLWideFormat.h"
 #include "script/RQLuaApi.h"
 #include "script/RQLuaConvert.h"
@@ -159,7 +160,7 @@ bool CRQLuaTable::GetData(int32_t nIndex, std::wstring& strOut, bool bUTF8) {
     const char* pszText = lua_tolstring(m_pLuaState, -1, nullptr);
     std::string strBytes(pszText, std::strlen(pszText));  // up to the first zero byte
     lua_settop(m_pLuaState, -2);
-    strOut = bUTF8 ? rqlua::Utf8ToWide(strBytes.data(), strBytes.size())
+    strOut = bUTF8 ? RQBLUtf8ToWide(strBytes.data(), strBytes.size())
                    : rqbl::AnsiToWide(strBytes.data(), strBytes.size());
     return true;
 }

@@ -26,6 +26,8 @@ public:
 
     // Loads and runs a script file; errors go through lua_tinker::print_error.
     bool DoFile(const wchar_t* pszFileName);
+    // While *pStop is non-zero, a load or run ends at once (as an error).
+    void SetStopFlag(const std::atomic<int64_t>* pStop) { m_pSandbox->pStop = pStop; }
 
     // The global (no table open) or the field of the current table of that
     // name becomes the current table, if it is a table.

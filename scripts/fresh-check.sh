@@ -30,14 +30,7 @@ inside() {
   echo "root $((t1 - t0))" >>"$work/results"
   echo "== fresh-check: clean $suite root made in $((t1 - t0)) s"
 
-  # HEAD of the checkout, whether or not a branch names it; nothing uncommitted.
-  git clone --quiet --no-hardlinks --no-checkout "$here" "$root$in_root"
-  git -C "$root$in_root" fetch --quiet "$here" HEAD
-  if [ "$(git -C "$root$in_root" rev-parse FETCH_HEAD)" != "$head" ]; then
-    echo "fresh-check: HEAD of $here moved while the root was made" >&2
-    return 1
-  fi
-  git -C "$root$in_root" checkout --quiet --detach FETCH_HEAD
+  mv "$work/clone" "$root$in_root"
   cp -L /etc/resolv.conf "$root/etc/resolv.conf"
   mount -t proc proc "$root/proc"
   mount --bind /dev "$root/dev"
@@ -146,6 +139,11 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
 
+# HEAD of the checkout as it is now, whether or not a branch names it;
+# nothing uncommitted.
+git clone --quiet --no-hardlinks --no-checkout "$here" "$work/clone"
+git -C "$work/clone" fetch --quiet "$here" "$head"
+git -C "$work/clone" checkout --quiet --detach "$head"
 echo "== fresh-check: HEAD $head of $here, mirror $mirror, in $work"
 unshare --mount --propagation private -- "$0" --inside "$work" "$head" "$mirror" &
 ns_pid=$!

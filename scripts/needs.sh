@@ -5,18 +5,18 @@
 # says so up front (rq_need) instead of failing later with an unrelated error.
 
 # "command-or-path package" per line: a command is looked up on PATH (and in
-# /usr/sbin), a path must exist.
+# /usr/sbin), a path must exist. The Lua header is the one that Debian's Lua
+# sources include for their install paths in the native build.
 rq_needs_table() {
   cat <<'TABLE'
 cmake cmake
 ninja ninja-build
 g++ g++
-pkg-config pkg-config
 x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
 x86_64-w64-mingw32-dlltool binutils-mingw-w64-x86-64
 x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
+/usr/include/x86_64-linux-gnu/lua5.1-deb-multiarch.h liblua5.1-0-dev
 /usr/src/googletest/CMakeLists.txt googletest
-/usr/include/lua5.1/lua.h liblua5.1-0-dev
 /usr/include/zlib.h zlib1g-dev
 wine wine
 wineboot wine
@@ -33,6 +33,7 @@ nginx nginx-light
 curl curl
 openssl openssl
 dpkg-source dpkg-dev
+patch patch
 xz xz-utils
 apt-get apt
 sha256sum coreutils

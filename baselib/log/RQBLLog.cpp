@@ -50,11 +50,11 @@ CRQBLLog::~CRQBLLog() {
 FILE* CRQBLLog::KindFile(int nKind) const {
     switch (nKind) {
         case 0:
-            return m_pErrFile;
+            return m_pErrFile.Get();
         case 1:
-            return m_pNtsFile;
+            return m_pNtsFile.Get();
         case 3:
-            return m_pDbgFile;
+            return m_pDbgFile.Get();
         default:
             return nullptr;  // network lines have no file of their own
     }
@@ -67,7 +67,7 @@ bool CRQBLLog::Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncryp
     // The open test is made under the lock: rotation may close and reopen the
     // .log file on another thread at any moment.
     std::lock_guard<std::recursive_mutex> lock(m_cs);
-    if (m_pLogFile == nullptr) {
+    if (!m_pLogFile) {
         return false;
     }
     RQBL_DATETIME now = rqbl::LocalNow();
@@ -83,20 +83,20 @@ bool CRQBLLog::Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncryp
         }
         std::fflush(pOwn);
     }
-    if (m_pLogFile != nullptr) {
+    if (m_pLogFile) {
         std::wstring strPrefixed = rqbl::Format(form.pszLogForm, strLine.c_str());
         if (bEncrypt) {
-            WriteLogRecord(m_pLogFile, strPrefixed);
+            WriteLogRecord(m_pLogFile.Get(), strPrefixed);
         } else {
-            WriteAnsi(m_pLogFile, strPrefixed);
+            WriteAnsi(m_pLogFile.Get(), strPrefixed);
         }
-        std::fflush(m_pLogFile);
+        std::fflush(m_pLogFile.Get());
     }
-    if (m_pHtmFile != nullptr) {
+    if (m_pHtmFile) {
         if (!bEncrypt) {
-            WriteAnsi(m_pHtmFile, rqbl::Format(form.pszHtmForm, strLine.c_str()));
+            WriteAnsi(m_pHtmFile.Get(), rqbl::Format(form.pszHtmForm, strLine.c_str()));
         }
-        std::fflush(m_pHtmFile);
+        std::fflush(m_pHtmFile.Get());
     }
     if (!bEncrypt && bEcho) {
         rqbl::SetConsoleAttribute(form.nConsoleAttribute);
@@ -154,7 +154,7 @@ std::array<CRQBLLog::FileSlot, 5> CRQBLLog::OpenOrder() {
 bool CRQBLLog::OpenAll(const RQBL_DATETIME& dt, bool bStopAtFailure) {
     bool bAll = true;
     for (const FileSlot& slot : OpenOrder()) {
-        if (!OpenLogFile(dt, slot.ppStream, slot.pszExt)) {
+        if (!OpenLogFile(dt, *slot.pStream, slot.pszExt)) {
             bAll = false;
             if (bStopAtFailure) {
                 break;
@@ -185,13 +185,13 @@ std::wstring CRQBLLog::BuildLogFilePath(const RQBL_DATETIME& dt, const wchar_t* 
     return rqbl::GetCurrentDir() + sep + m_szFolder + sep + strBase + pszExt;
 }
 
-bool CRQBLLog::OpenLogFile(const RQBL_DATETIME& dt, FILE** ppStream, const wchar_t* pszExt) {
+bool CRQBLLog::OpenLogFile(const RQBL_DATETIME& dt, CRQBLFile& stream, const wchar_t* pszExt) {
     std::wstring strPath = BuildLogFilePath(dt, pszExt);
     {
         std::lock_guard<std::recursive_mutex> lock(m_cs);
-        *ppStream = strPath.empty() ? nullptr : rqbl::OpenDenyWrite(strPath);
+        stream.Reset(strPath.empty() ? nullptr : rqbl::OpenDenyWrite(strPath));
     }
-    if (*ppStream == nullptr) {
+    if (!stream) {
         return false;
     }
     if (std::wcscmp(pszExt, L".log") == 0) {
@@ -206,8 +206,8 @@ bool CRQBLLog::CheckRotation(const RQBL_DATETIME& now) {
     if (bKeep) {
         // Reopen, with the current time stamp, any file whose earlier open failed.
         for (const FileSlot& slot : OpenOrder()) {
-            if (*slot.ppStream == nullptr) {
-                OpenLogFile(now, slot.ppStream, slot.pszExt);
+            if (!*slot.pStream) {
+                OpenLogFile(now, *slot.pStream, slot.pszExt);
             }
         }
         return true;
@@ -219,10 +219,7 @@ bool CRQBLLog::CheckRotation(const RQBL_DATETIME& now) {
 }
 
 void CRQBLLog::CloseAll() {
-    for (FILE** ppStream : {&m_pErrFile, &m_pNtsFile, &m_pDbgFile, &m_pLogFile, &m_pHtmFile}) {
-        if (*ppStream != nullptr) {
-            std::fclose(*ppStream);
-            *ppStream = nullptr;
-        }
+    for (CRQBLFile* pStream : {&m_pErrFile, &m_pNtsFile, &m_pDbgFile, &m_pLogFile, &m_pHtmFile}) {
+        pStream->Close();
     }
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "baselib/RQBLFile.h"
 #include "baselib/RQBLPlatform.h"
 
 class CRQBLLog {
@@ -23,7 +24,7 @@ public:
     bool Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncrypt);
 
     bool Start(const wchar_t* pszFolder, const wchar_t* pszPrefix, int nRotateHours);
-    bool OpenLogFile(const RQBL_DATETIME& dt, FILE** ppStream, const wchar_t* pszExt);
+    bool OpenLogFile(const RQBL_DATETIME& dt, CRQBLFile& stream, const wchar_t* pszExt);
     bool CheckRotation(const RQBL_DATETIME& now);
     void CloseAll();
 
@@ -32,7 +33,7 @@ public:
     // Base name "prefixYYYYMMDD_HHMMSS"; empty when it does not fit its buffer.
     static std::wstring BuildBaseName(const wchar_t* pszPrefix, const RQBL_DATETIME& dt);
     const RQBL_DATETIME& GetFileTime() const { return m_FileTime; }
-    bool IsLogFileOpen() const { return m_pLogFile != nullptr; }
+    bool IsLogFileOpen() const { return static_cast<bool>(m_pLogFile); }
 
     enum {
         FOLDER_CHARS = 260,
@@ -48,7 +49,7 @@ public:
 
 private:
     struct FileSlot {
-        FILE** ppStream;
+        CRQBLFile* pStream;
         const wchar_t* pszExt;
     };
     // The five files in the order in which they are opened.
@@ -59,11 +60,11 @@ private:
     std::recursive_mutex m_cs;
     std::wstring m_szFolder;
     std::wstring m_szPrefix;
-    FILE* m_pErrFile = nullptr;
-    FILE* m_pNtsFile = nullptr;
-    FILE* m_pDbgFile = nullptr;
-    FILE* m_pLogFile = nullptr;
-    FILE* m_pHtmFile = nullptr;
+    CRQBLFile m_pErrFile;
+    CRQBLFile m_pNtsFile;
+    CRQBLFile m_pDbgFile;
+    CRQBLFile m_pLogFile;
+    CRQBLFile m_pHtmFile;
     int m_nRotateHours = 0;
     RQBL_DATETIME m_FileTime;
     uint32_t m_dwStartRetryMs = START_RETRY_MS;

@@ -41,24 +41,6 @@ bool IsUpper(char c) {
     return c >= 'A' && c <= 'Z';
 }
 
-void AppendUtf8(std::string& strOut, uint32_t c) {
-    if (c < 0x80) {
-        strOut.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        strOut.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        strOut.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        strOut.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        strOut.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        strOut.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        strOut.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        strOut.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        strOut.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        strOut.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 }  // namespace
 
 RQBL_LOG_READ_RESULT RQBLReadLogRecords(const uint8_t* pData, size_t nSize) {
@@ -151,21 +133,4 @@ bool RQBLSplitLogLine(const std::string& strLine, RQBL_LOG_LINE_PARTS& parts) {
     parts.strTime = strBody.substr(6, 8);
     parts.strText = strBody.substr(16);
     return true;
-}
-
-std::string RQBLUtf16ToUtf8(const std::u16string& strText) {
-    std::string strOut;
-    strOut.reserve(strText.size());
-    for (size_t i = 0; i < strText.size(); ++i) {
-        uint32_t c = strText[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < strText.size() && strText[i + 1] >= 0xDC00 &&
-            strText[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (strText[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;
-        }
-        AppendUtf8(strOut, c);
-    }
-    return strOut;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLUtf8.h"
+
 struct RQBL_LOG_RECORD {
     uint64_t nOffset = 0;    // where the record starts in its file
     std::u16string strLine;  // the prefixed line as written, CR LF included
@@ -46,6 +48,3 @@ bool RQBLSplitLogLine(const std::string& strLine, RQBL_LOG_LINE_PARTS& parts);
 
 // The line without its final CR LF (or LF).
 std::string RQBLStripLineEnd(const std::string& strLine);
-
-// UTF-8 of UTF-16 code units; an unpaired surrogate becomes U+FFFD.
-std::string RQBLUtf16ToUtf8(const std::u16string& strText);

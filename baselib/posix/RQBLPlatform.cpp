@@ -12,6 +12,8 @@
 #include <cwchar>
 #include <thread>
 
+#include "baselib/RQBLUtf8.h"
+
 namespace rqbl {
 
 std::wstring AnsiToWide(const char* pszText, size_t nLen) {
@@ -53,32 +55,7 @@ bool WideToAnsi(const std::wstring& strText, std::string& strOut) {
 
 bool WideToFileName(const std::wstring& strPath, std::string& strOut) {
     // File names on Linux are bytes; UTF-8 is what every tool expects.
-    std::string out;
-    for (wchar_t wc : strPath) {
-        auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            if (c >= 0xD800 && c < 0xE000) {
-                return false;
-            }
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x110000) {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            return false;
-        }
-    }
-    strOut.swap(out);
-    return true;
+    return RQBLWideToUtf8Strict(strPath, strOut);
 }
 
 std::u16string WideToUtf16(const std::wstring& strText) {

@@ -8,22 +8,13 @@
 
 namespace {
 
-// One mapped view, unmapped exactly once.
-class CRQBLMappedView {
-public:
-    explicit CRQBLMappedView(void* pView) : m_pView(pView) {}
-    ~CRQBLMappedView() {
-        if (m_pView != nullptr) {
-            ::UnmapViewOfFile(m_pView);
-        }
-    }
-    CRQBLMappedView(const CRQBLMappedView&) = delete;
-    CRQBLMappedView& operator=(const CRQBLMappedView&) = delete;
-    const uint8_t* Get() const { return static_cast<const uint8_t*>(m_pView); }
-
-private:
-    void* m_pView;
+struct RQBLMappedViewTraits {
+    using handle_type = const void*;
+    static const void* Empty() { return nullptr; }
+    static bool IsValid(const void* p) { return p != nullptr; }
+    static void Close(const void* p) { ::UnmapViewOfFile(p); }
 };
+using CRQBLMappedView = CRQBLUniqueHandle<RQBLMappedViewTraits>;
 
 }  // namespace
 
@@ -60,7 +51,7 @@ MappedWalk WalkMappedFile(const wchar_t* pszPath, size_t nWindowBytes, MappedWin
         if (view.Get() == nullptr) {
             return MappedWalk::WINDOW_FAILED;
         }
-        pfnWindow(pContext, view.Get(), nBytes);
+        pfnWindow(pContext, static_cast<const uint8_t*>(view.Get()), nBytes);
         nOffset += nBytes;
     }
     return MappedWalk::COMPLETE;

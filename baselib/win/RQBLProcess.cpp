@@ -1,8 +1,8 @@
 #include "baselib/RQBLProcess.h"
 
 // windows.h before the headers that build on it.
-#include <windows.h>
 #include <winsock2.h>
+#include <windows.h>
 
 #include <objidl.h>
 #include <psapi.h>

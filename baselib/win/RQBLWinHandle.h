@@ -1,46 +1,9 @@
-// One owner per Windows handle: small move-only wrappers that close what they
-// hold exactly once. Closing an empty wrapper does nothing.
+// The Windows handle kinds, each with its one owner type.
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
-
-template <typename Traits>
-class CRQBLUniqueHandle {
-public:
-    using handle_type = typename Traits::handle_type;
-
-    CRQBLUniqueHandle() = default;
-    explicit CRQBLUniqueHandle(handle_type h) : m_h(Traits::IsValid(h) ? h : Traits::Empty()) {}
-    ~CRQBLUniqueHandle() { Close(); }
-    CRQBLUniqueHandle(const CRQBLUniqueHandle&) = delete;
-    CRQBLUniqueHandle& operator=(const CRQBLUniqueHandle&) = delete;
-    CRQBLUniqueHandle(CRQBLUniqueHandle&& other) noexcept : m_h(other.Release()) {}
-    CRQBLUniqueHandle& operator=(CRQBLUniqueHandle&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-
-    handle_type Get() const { return m_h; }
-    explicit operator bool() const { return Traits::IsValid(m_h); }
-    handle_type Release() { return std::exchange(m_h, Traits::Empty()); }
-    void Reset(handle_type h = Traits::Empty()) {
-        Close();
-        m_h = Traits::IsValid(h) ? h : Traits::Empty();
-    }
-    void Close() {
-        if (Traits::IsValid(m_h)) {
-            Traits::Close(m_h);
-        }
-        m_h = Traits::Empty();
-    }
-
-private:
-    handle_type m_h = Traits::Empty();
-};
+#include "baselib/RQBLUniqueHandle.h"
 
 struct RQBLKernelHandleTraits {
     using handle_type = HANDLE;
@@ -49,6 +12,41 @@ struct RQBLKernelHandleTraits {
     static void Close(HANDLE h) { ::CloseHandle(h); }
 };
 using CRQBLHandle = CRQBLUniqueHandle<RQBLKernelHandleTraits>;
+
+// A search started by FindFirstFileW.
+struct RQBLFindHandleTraits {
+    using handle_type = HANDLE;
+    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { ::FindClose(h); }
+};
+using CRQBLFindHandle = CRQBLUniqueHandle<RQBLFindHandleTraits>;
+
+// Memory that the system allocated for the caller (CommandLineToArgvW, ...).
+template <typename T>
+struct RQBLLocalMemoryTraits {
+    using handle_type = T;
+    static T Empty() { return nullptr; }
+    static bool IsValid(T p) { return p != nullptr; }
+    static void Close(T p) { ::LocalFree(reinterpret_cast<HLOCAL>(p)); }
+};
+using CRQBLArgv = CRQBLUniqueHandle<RQBLLocalMemoryTraits<LPWSTR*>>;
+
+struct RQBLIconTraits {
+    using handle_type = HICON;
+    static HICON Empty() { return nullptr; }
+    static bool IsValid(HICON h) { return h != nullptr; }
+    static void Close(HICON h) { ::DestroyIcon(h); }
+};
+using CRQBLIcon = CRQBLUniqueHandle<RQBLIconTraits>;
+
+struct RQBLBitmapTraits {
+    using handle_type = HBITMAP;
+    static HBITMAP Empty() { return nullptr; }
+    static bool IsValid(HBITMAP h) { return h != nullptr; }
+    static void Close(HBITMAP h) { ::DeleteObject(h); }
+};
+using CRQBLBitmap = CRQBLUniqueHandle<RQBLBitmapTraits>;
 
 // A named mutex that this process may own: released before it is closed.
 class CRQBLMutex {

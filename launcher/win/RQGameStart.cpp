@@ -4,9 +4,7 @@
 #include <shlobj.h>
 
 #include "baselib/RQBLPlatform.h"
-#include "baselib/win/RQBLWinHandle.h"
-#include "launcher/win/RQLauncherApp.h"
-#include "launcher/win/RQLauncherMutex.h"
+#include "launcher/win/RQAppMessageBox.h"
 
 namespace {
 
@@ -40,16 +38,15 @@ std::wstring RQBuildGameCommandLine(const wchar_t* pszLauncherCommandLine) {
     return std::wstring(pszLauncherCommandLine != nullptr ? pszLauncherCommandLine : L"") + L" _LC 1";
 }
 
-bool RQStartGame(HWND hOwner) {
-    // From here on another launcher may start.
-    g_hLauncherMutex.Close();
+bool RQStartGame(HWND hOwner, CRQBLMutex& launcherMutex) {
+    launcherMutex.Close();
 
     std::wstring strApp = rqbl::GetCurrentDir() + L"\\TOLVANE.EXE";
     std::wstring strCommandLine = RQBuildGameCommandLine(GetCommandLineW());
     bool bStarted =
         IsUserAnAdmin() ? StartDirectly(strApp, strCommandLine) : StartElevated(strApp, strCommandLine);
     if (!bStarted) {
-        theApp.AppMessageBox(hOwner, kGameStartFailed);
+        RQAppMessageBox(hOwner, kGameStartFailed);
     }
     return bStarted;
 }

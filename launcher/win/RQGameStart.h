@@ -5,11 +5,14 @@
 
 #include <string>
 
+#include "baselib/win/RQBLWinHandle.h"
+
 // The game's command line: the launcher's own, exactly as received, then " _LC 1".
 std::wstring RQBuildGameCommandLine(const wchar_t* pszLauncherCommandLine);
 
-// Releases the "LAUNCHER" mutex and starts TOLVANE.EXE from the current
-// folder (the program's folder): directly for an administrator, otherwise
-// elevated through "runas". On failure shows the player the failure message,
-// owned by hOwner, and returns false after the player closed it.
-bool RQStartGame(HWND hOwner);
+// Releases the "LAUNCHER" mutex, so that another launcher may start, and
+// starts TOLVANE.EXE from the current folder (the program's folder): directly
+// for an administrator, otherwise elevated through "runas". On failure shows
+// the player the failure message, owned by hOwner, and returns false after the
+// player closed it.
+bool RQStartGame(HWND hOwner, CRQBLMutex& launcherMutex);

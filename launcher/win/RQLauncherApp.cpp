@@ -1,26 +1,68 @@
 #include "launcher/win/RQLauncherApp.h"
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "RQBuildConfig.h"
+#include "baselib/RQBLCrashReport.h"
+#include "baselib/RQBLMain.h"
+#include "baselib/RQBLPlatform.h"
+#include "baselib/log/RQBLLog.h"
+#include "baselib/win/RQBLModulePath.h"
+#include "launcher/RQLauncherSettings.h"
+#include "launcher/win/RQAppMessageBox.h"
 #include "launcher/win/RQLauncherDlg.h"
+#include "launcher/win/RQLauncherInputs.h"
 
-CRQLauncherApp theApp;
+namespace {
 
-bool CRQLauncherApp::InitInstance() {
+void RegisterCommonControls() {
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof(icc);  // 8 bytes
     icc.dwICC = 0xFF;          // every classic control class, the progress bar among them
     InitCommonControlsEx(&icc);
+}
 
+void StartCrashReporting() {
+    InitCrashReporter(L"ver 0.9a", L"PXPatcher", RQ_CRASH_SERVER, 80);
+    InitCrashLog(0, L"__PATCHER__", 0, L"__PATCHER__");
+    InstallProcessCrashHandlers();
+    InstallThreadCrashHandlers();
+}
+
+// Every later relative path (the address file, the logs, the downloads, the
+// game) rests on the program's folder; going on from any other folder would
+// write the downloads somewhere else, so a failure here ends the launcher.
+bool EnterProgramFolder() {
+    std::wstring strFolder = RQBLModuleFolder();
+    return !strFolder.empty() && rqbl::SetCurrentDir(strFolder);
+}
+
+}  // namespace
+
+bool CRQLauncherApp::InitInstance() {
+    RegisterCommonControls();
     if (FAILED(OleInitialize(nullptr))) {
         // The resources carry no text for this failure, so the box is empty.
-        MessageBoxW(nullptr, L"", GetAppTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
+        RQAppMessageBox(nullptr, L"");
         return false;
     }
     m_bOleStarted = true;
 
-    CRQLauncherDlg dlg;
+    StartCrashReporting();
+    if (!EnterProgramFolder()) {
+        MessageBoxW(nullptr,
+                    L"ランチャーのフォルダを開けませんでした。フォルダのパスが長すぎないか確認してください。",
+                    L"確認", MB_OK);
+        return false;
+    }
+    CRQBLMain::CreateInstance(false);
+    CRQBLLog::GetInstance().Start(L"Log", L"LAUNCHER_", 0);
+    const RQ_LAUNCHER_SETTINGS settings = RQResolveLauncherSettings(RQGatherLauncherInputs(RQ_DEFAULT_CDN));
+
+    CRQLauncherDlg dlg(settings);
     dlg.DoModal();
 
     // A refusal at start-up ends the modal loop through the quit message; its
@@ -38,27 +80,4 @@ int CRQLauncherApp::ExitInstance() {
         m_bOleStarted = false;
     }
     return m_nExitCode;
-}
-
-std::wstring CRQLauncherApp::GetAppTitle() const {
-    std::wstring strPath(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
-        if (n == 0) {
-            return L"Launcher";
-        }
-        if (n < strPath.size()) {
-            strPath.resize(n);
-            break;
-        }
-        strPath.resize(strPath.size() * 2);
-    }
-    size_t nSlash = strPath.find_last_of(L"\\/");
-    std::wstring strName = nSlash == std::wstring::npos ? strPath : strPath.substr(nSlash + 1);
-    size_t nDot = strName.find_last_of(L'.');
-    return nDot == std::wstring::npos ? strName : strName.substr(0, nDot);
-}
-
-int CRQLauncherApp::AppMessageBox(HWND hOwner, const std::wstring& strText) const {
-    return MessageBoxW(hOwner, strText.c_str(), GetAppTitle().c_str(), MB_OK | MB_ICONEXCLAMATION);
 }

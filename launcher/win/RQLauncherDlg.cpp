@@ -1,28 +1,15 @@
 #include "launcher/win/RQLauncherDlg.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
-#include <memory>
+#include <algorithm>
 
-#include "RQBuildConfig.h"
-#include "baselib/RQBLCrashReport.h"
-#include "baselib/RQBLMain.h"
-#include "baselib/RQBLThread.h"
-#include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLLogTraceNum.h"
-#include "baselib/win/RQBLHttp.h"
 #include "baselib/win/RQBLWaitPump.h"
-#include "launcher/RQCommandLine.h"
-#include "launcher/RQLauncherGlobals.h"
+#include "baselib/win/RQBLWinInetTransport.h"
 #include "launcher/RQLauncherThread.h"
 #include "launcher/win/RQGameStart.h"
-#include "launcher/win/RQLauncherApp.h"
-#include "launcher/win/RQLauncherMutex.h"
-#include "launcher/win/RQLauncherWinLink.h"
 #include "res/resource.h"
-
-CRQBLMutex g_hLauncherMutex;
 
 namespace {
 
@@ -34,49 +21,15 @@ constexpr int kProgressBarHeight = 10;
 constexpr UINT_PTR IDT_START_GAME = 1394;
 constexpr UINT kStartGameDelayMs = 1000;
 
-struct LocalFreeDeleter {
-    void operator()(LPWSTR* p) const { LocalFree(p); }
-};
-
-std::wstring ModulePath() {
-    std::wstring strPath(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
-        if (n == 0) {
-            return std::wstring();
-        }
-        if (n < strPath.size()) {
-            strPath.resize(n);
-            return strPath;
-        }
-        strPath.resize(strPath.size() * 2);
-    }
-}
-
 }  // namespace
 
-std::vector<std::wstring> RQGetCommandLineArgs() {
-    int nArgs = 0;
-    std::unique_ptr<LPWSTR, LocalFreeDeleter> pArgs(CommandLineToArgvW(GetCommandLineW(), &nArgs));
-    std::vector<std::wstring> vecArgs;
-    if (pArgs) {
-        for (int i = 0; i < nArgs; ++i) {
-            vecArgs.emplace_back(pArgs.get()[i]);
-        }
-    }
-    return vecArgs;
-}
+CRQLauncherDlg::CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings)
+    : m_settings(settings),
+      m_hIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_LAUNCHER),
+                                            IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {}
 
-CRQLauncherDlg::CRQLauncherDlg() {
-    m_hIcon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_LAUNCHER),
-                                            IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-}
-
-CRQLauncherDlg::~CRQLauncherDlg() {
-    if (m_hIcon != nullptr) {
-        DestroyIcon(m_hIcon);
-    }
-}
+// Out of line: the worker's type is complete only here.
+CRQLauncherDlg::~CRQLauncherDlg() = default;
 
 INT_PTR CRQLauncherDlg::DoModal() {
     return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RQLAUNCHER_DIALOG), nullptr,
@@ -132,91 +85,29 @@ INT_PTR CRQLauncherDlg::WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 BOOL CRQLauncherDlg::OnInitDialog() {
-    theApp.SetMainWnd(m_hWnd);
+    m_windowTarget.Attach(m_hWnd);
     m_ctrlProgress = GetDlgItem(m_hWnd, IDC_PROGRESS);
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-
-    InitCrashReporter(L"ver 0.9a", L"PXPatcher", RQ_CRASH_SERVER, 80);
-    InitCrashLog(0, L"__PATCHER__", 0, L"__PATCHER__");
-    InstallProcessCrashHandlers();
-    InstallThreadCrashHandlers();
-
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.Get()));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon.Get()));
     SizeToBackground();
+    // The worker sets the real range once the script's transfer has begun.
     SendMessageW(m_ctrlProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 1));
-
-    std::vector<std::wstring> vecArgs = RQGetCommandLineArgs();
-    if (!EnterProgramFolder()) {
-        return FALSE;
-    }
-    CRQBLMain::CreateInstance(false);
-    CRQBLLog::GetInstance().Start(L"Log", L"LAUNCHER_", 0);
-
-    g_strCdnAddress = ReadCdnSwitch(vecArgs, g_strCdnAddress);
-    if (g_strCdnAddress.size() < 2) {
-        g_strCdnAddress = RQ_DEFAULT_CDN;
-    }
-    ReadAddressFile();
     return TakeMutexesAndStartWorker() ? TRUE : FALSE;
 }
 
 void CRQLauncherDlg::SizeToBackground() {
-    HBITMAP hBitmap = LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACKGROUND));
-    if (hBitmap == nullptr) {
+    // Only its size is read here; the picture control shows its own copy.
+    CRQBLBitmap bitmap(LoadBitmapW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_BACKGROUND)));
+    BITMAP bm{};
+    if (!bitmap || GetObjectW(bitmap.Get(), sizeof(bm), &bm) == 0) {
         return;  // the template's sizes stay
     }
-    BITMAP bm{};
-    if (GetObjectW(hBitmap, sizeof(bm), &bm) != 0) {
-        SetWindowPos(m_hWnd, nullptr, 0, 0, bm.bmWidth, bm.bmHeight + kProgressBarHeight, SWP_NOZORDER);
-        SetWindowPos(m_ctrlProgress, nullptr, 0, bm.bmHeight, bm.bmWidth, kProgressBarHeight, SWP_NOZORDER);
-    }
-    DeleteObject(hBitmap);
-}
-
-bool CRQLauncherDlg::EnterProgramFolder() {
-    // Every later relative path (address file, logs, downloads, the game)
-    // rests on this folder; going on from any other folder would write the
-    // downloads somewhere else, so a failure here ends the launcher.
-    std::wstring strFolder = ModulePath();
-    size_t nSlash = strFolder.find_last_of(L"\\/");
-    if (nSlash != std::wstring::npos) {
-        strFolder.resize(nSlash == 2 && strFolder[1] == L':' ? 3 : nSlash);
-    }
-    if (!strFolder.empty() && SetCurrentDirectoryW(strFolder.c_str())) {
-        return true;
-    }
-    Refuse(L"ランチャーのフォルダを開けませんでした。フォルダのパスが長すぎないか確認してください。");
-    return false;
-}
-
-void CRQLauncherDlg::ReadAddressFile() {
-    wchar_t szCurDir[MAX_PATH] = {};
-    DWORD nDir = GetCurrentDirectoryW(MAX_PATH, szCurDir);
-    if (nDir == 0 || nDir >= MAX_PATH) {
-        return;
-    }
-    std::wstring strPath = std::wstring(szCurDir) + L"\\LOGIN_ADDRESS.LAD";
-    WIN32_FIND_DATAW fd{};
-    HANDLE hFind = FindFirstFileW(strPath.c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    FindClose(hFind);
-
-    RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"FIND LOGIN_ADDRESS FILE");
-    wchar_t szValue[MAX_PATH] = {};
-    GetPrivateProfileStringW(L"HTTP_SERVER_ADDRESS", L"LOGIN_IP", L"", szValue, MAX_PATH, strPath.c_str());
-    if (szValue[0] != L'\0') {
-        RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : %ls", szValue);
-        g_strCdnAddress = szValue;
-    }
-    if (static_cast<int>(GetPrivateProfileIntW(L"DEV_CODE", L"COMMAND_LOG", 0, strPath.c_str())) > 0) {
-        RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"COMMAND_LOG : %ls", GetCommandLineW());
-    }
+    SetWindowPos(m_hWnd, nullptr, 0, 0, bm.bmWidth, bm.bmHeight + kProgressBarHeight, SWP_NOZORDER);
+    SetWindowPos(m_ctrlProgress, nullptr, 0, bm.bmHeight, bm.bmWidth, kProgressBarHeight, SWP_NOZORDER);
 }
 
 bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
-    if (!g_hLauncherMutex.CreateOwned(L"LAUNCHER")) {
+    if (!m_launcherMutex.CreateOwned(L"LAUNCHER")) {
         RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"Mutex LAUNCHER ERROR_ALREADY_EXISTS");
         Refuse(L"すでにTOLVANEランチャーが実行されています。LAUNCHERを終了して再度お試しください。");
         return false;
@@ -231,9 +122,9 @@ bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     gameMutex.Close();
     SetWindowTextW(m_hWnd, L"LAUNCHER");
 
-    if (g_strCdnAddress.size() >= 2) {
-        m_pLauncherThread =
-            new CRQLauncherThread(std::make_unique<CRQBLHttp>(), std::make_unique<CRQLauncherWinLink>());
+    if (m_settings.HasContentServer()) {
+        m_pLauncherThread = std::make_unique<CRQLauncherThread>(
+            m_settings.update, MakeTransportFactory(), std::make_unique<CRQLauncherWinLink>(m_windowTarget));
         m_pLauncherThread->ThreadBegin(-1);
         return true;
     }
@@ -242,9 +133,17 @@ bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     return false;
 }
 
+CRQTransferQueue::TransportFactory CRQLauncherDlg::MakeTransportFactory() const {
+    // How long a network call may wait: long enough for a busy server, short
+    // enough that a stalled transfer is noticed within its stall window.
+    const uint32_t dwTimeoutMs = std::clamp<uint32_t>(m_settings.update.dwStallSeconds * 500, 1000, 15000);
+    auto pSession = std::make_shared<CRQBLInternetSession>(dwTimeoutMs, m_settings.update.nParallel + 1);
+    return [pSession] { return std::make_unique<CRQBLWinInetTransport>(pSession); };
+}
+
 void CRQLauncherDlg::Refuse(const wchar_t* pszText) {
     MessageBoxW(m_hWnd, pszText, kConfirmCaption, MB_OK);
-    g_hLauncherMutex.Close();
+    m_launcherMutex.Close();
     PostQuitMessage(0);
 }
 
@@ -285,32 +184,31 @@ void CRQLauncherDlg::OnPaint() {
     GetClientRect(m_hWnd, &rc);
     int x = (rc.right - rc.left - cxIcon + 1) / 2;
     int y = (rc.bottom - rc.top - cyIcon + 1) / 2;
-    DrawIcon(hDC, x, y, m_hIcon);
+    DrawIcon(hDC, x, y, m_hIcon.Get());
     EndPaint(m_hWnd, &ps);
 }
 
 HCURSOR CRQLauncherDlg::OnQueryDragIcon() const {
-    return static_cast<HCURSOR>(m_hIcon);
+    return static_cast<HCURSOR>(m_hIcon.Get());
 }
 
 void CRQLauncherDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == IDT_START_GAME) {
         // First, so that the start runs once whatever happens next.
         KillTimer(m_hWnd, IDT_START_GAME);
-        RQStartGame(m_hWnd);
+        RQStartGame(m_hWnd, m_launcherMutex);
         EndDialog(m_hWnd, IDOK);
     }
 }
 
 void CRQLauncherDlg::PostNcDestroy() {
     // From here on the worker sends nothing more to this window.
-    theApp.SetMainWnd(nullptr);
-    if (m_pLauncherThread != nullptr) {
+    m_windowTarget.Detach();
+    if (m_pLauncherThread) {
         // The worker may be waiting in a SendMessageW to this thread; while
         // the stop waits for it, the pump answers such messages.
         CRQBLThread::SetWaitPump(&RQBLPumpSentMessages);
-        delete m_pLauncherThread;
-        m_pLauncherThread = nullptr;
+        m_pLauncherThread.reset();
         CRQBLThread::SetWaitPump(nullptr);
     }
 }

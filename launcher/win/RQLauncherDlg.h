@@ -1,22 +1,27 @@
-// The launcher's only window: a borderless picture with a progress bar.
+// The launcher's only window: a borderless picture with a progress bar. It
+// takes the single-instance mutexes, owns the update worker and shows its
+// progress, and starts the game when the worker says the update is over.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
-#include <vector>
+#include <memory>
+
+#include "baselib/win/RQBLWinHandle.h"
+#include "launcher/RQLauncherSettings.h"
+#include "launcher/RQTransferQueue.h"
+#include "launcher/win/RQLauncherWinLink.h"
 
 class CRQLauncherThread;
 
 class CRQLauncherDlg {
 public:
-    CRQLauncherDlg();
+    explicit CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings);
     ~CRQLauncherDlg();
     CRQLauncherDlg(const CRQLauncherDlg&) = delete;
     CRQLauncherDlg& operator=(const CRQLauncherDlg&) = delete;
 
     INT_PTR DoModal();
-    HWND GetSafeHwnd() const { return m_hWnd; }
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
@@ -32,16 +37,17 @@ private:
     HCURSOR OnQueryDragIcon() const;
 
     void SizeToBackground();
-    bool EnterProgramFolder();
-    void ReadAddressFile();
     bool TakeMutexesAndStartWorker();
+    CRQTransferQueue::TransportFactory MakeTransportFactory() const;
     void Refuse(const wchar_t* pszText);
 
+    const RQ_LAUNCHER_SETTINGS m_settings;
     HWND m_hWnd = nullptr;
-    HICON m_hIcon = nullptr;
+    CRQBLIcon m_hIcon;
     HWND m_ctrlProgress = nullptr;
-    CRQLauncherThread* m_pLauncherThread = nullptr;
+    // Held from start-up until the game is started or start-up fails.
+    CRQBLMutex m_launcherMutex;
+    // Declared before the worker, so that it outlives the worker's link.
+    CRQWindowTarget m_windowTarget;
+    std::unique_ptr<CRQLauncherThread> m_pLauncherThread;
 };
-
-// The process's arguments as CommandLineToArgvW splits them.
-std::vector<std::wstring> RQGetCommandLineArgs();

@@ -1,19 +1,28 @@
 #include <windows.h>
 
 #include "RQBuildConfig.h"
+#include "baselib/win/RQBLModulePath.h"
 #include "crashupload/win/RQCrashReportEntry.h"
 #include "crashupload/win/RQCrashUploadQueue.h"
-#include "crashupload/win/RQWinText.h"
 #include "launcher/win/RQLauncherApp.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // Started again by a crashed launcher: ask the player and send its report.
     int nExitCode = 0;
+    // Started again by a crashed launcher: ask the player and send its report.
     if (RQCrashReportEntry(GetCommandLineW(), nExitCode)) {
         return nExitCode;
     }
-    // Reports that earlier runs could not send go in the background meanwhile.
-    CRQCrashUploadQueue waitingReports(rqcrash::ProgramFolder(), RQ_CRASH_SERVER, 80);
-    theApp.InitInstance();
-    return theApp.ExitInstance();
+    {
+        // Reports that earlier runs could not send go in the background
+        // meanwhile; destroyed after the app, it waits for them a bounded time.
+        CRQCrashUploadQueue waitingReports(RQBLModuleFolder(), RQ_CRASH_SERVER, 80);
+        CRQLauncherApp app;
+        app.InitInstance();
+        nExitCode = app.ExitInstance();
+    }
+    // A transfer caught in a network call that the system would not cut short
+    // may still run on its own thread. Ending here, without the static
+    // destructors of a normal return, keeps it from touching objects that are
+    // gone; every log line is on disk already.
+    ExitProcess(static_cast<UINT>(nExitCode));
 }

@@ -1,16 +1,13 @@
 #include "launcher/win/RQLauncherWinLink.h"
 
-#include <windows.h>
-
-#include "launcher/win/RQLauncherApp.h"
+#include "launcher/win/RQAppMessageBox.h"
 
 static_assert(RQ_WM_CLOSE == WM_CLOSE, "the worker's close message is WM_CLOSE");
 
 void CRQLauncherWinLink::SendToMainWindow(uint32_t nMessage, uint64_t wParam, int64_t lParam) {
-    // The window clears its handle from the application object before it
-    // deletes the worker, so a handle seen here belongs to a live window (or
-    // one being destroyed, to which SendMessageW returns at once).
-    HWND hWnd = theApp.GetMainWnd();
+    // A handle seen here belongs to a live window, or to one being destroyed,
+    // to which SendMessageW returns at once.
+    HWND hWnd = m_target.Get();
     if (hWnd != nullptr) {
         SendMessageW(hWnd, nMessage, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam));
     }
@@ -19,9 +16,5 @@ void CRQLauncherWinLink::SendToMainWindow(uint32_t nMessage, uint64_t wParam, in
 void CRQLauncherWinLink::ShowMessageBox(const std::wstring& strText) {
     // No owner: an owner window belongs to another thread, which would have to
     // answer while this one waits in the box.
-    theApp.AppMessageBox(nullptr, strText);
-}
-
-void CRQLauncherWinLink::WaitMs(uint32_t dwMilliseconds) {
-    Sleep(dwMilliseconds);
+    RQAppMessageBox(nullptr, strText);
 }

@@ -11,7 +11,7 @@
 #include "../unit/RQPatchScriptGen.h"
 #include "../unit/RQTestTempDir.h"
 #include "baselib/RQBLCodeInfo.h"
-#include "baselib/RQBLMain.h"
+#include "launcher/RQPatchManifest.h"
 #include "script/RQLuaLog.h"
 #include "script/RQLuaTable.h"
 
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         double dRun = Seconds(t0);
         std::map<std::wstring, CODE_INFO> mapCodeInfo, mapDeleteInfo;
         t0 = std::chrono::steady_clock::now();
-        bool bRead = CRQBLMain::ReadCodeTables(&table, mapCodeInfo, mapDeleteInfo);
+        bool bRead = RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo);
         double dRead = Seconds(t0);
         const RQLuaSandbox& box = table.GetSandbox();
         std::printf(

@@ -7,7 +7,7 @@
 #include "RQLuaTestUtil.h"
 #include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
-#include "baselib/RQBLMain.h"
+#include "launcher/RQPatchManifest.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ protected:
     bool Read(const std::string& strScript) {
         EXPECT_TRUE(RunScript(m_table, strScript, "PATCHER_CODE.LUA"));
         const int nTop = lua_gettop(m_table.GetLuaState());
-        bool bResult = CRQBLMain::ReadCodeTables(&m_table, m_mapCodeInfo, m_mapDeleteInfo);
+        bool bResult = RQReadCodeTables(&m_table, m_mapCodeInfo, m_mapDeleteInfo);
         // Every table opened on the way was closed again, whatever the path.
         EXPECT_EQ(m_table.GetTableDepth(), 0);
         EXPECT_EQ(lua_gettop(m_table.GetLuaState()), nTop);
@@ -133,7 +133,7 @@ TEST_F(CodeTablesTest, NoCodeTableIsAFailureWithEmptyMaps) {
     EXPECT_FALSE(Read("CODE_TABLE = 'not a table' DELETE_CODE_TABLE = { { '', 'x' } }"));
     EXPECT_TRUE(m_mapCodeInfo.empty());
     EXPECT_TRUE(m_mapDeleteInfo.empty());
-    EXPECT_FALSE(CRQBLMain::ReadCodeTables(nullptr, m_mapCodeInfo, m_mapDeleteInfo));
+    EXPECT_FALSE(RQReadCodeTables(nullptr, m_mapCodeInfo, m_mapDeleteInfo));
 }
 
 TEST_F(CodeTablesTest, EntriesThatAreNoTablesEndTheWalkInBothLists) {

@@ -180,12 +180,12 @@ TEST_F(LogObjectTest, AHeldFileIsNotEmptiedByAFailedOpen) {
     CRQBLLog first;
     ASSERT_TRUE(first.Start(L"Log", L"LAUNCHER_", 0));
     ASSERT_TRUE(first.Write(1, false, L"keep me", false));
-    FILE* pStream = nullptr;
+    CRQBLFile stream;
     CRQBLLog second;
     ASSERT_TRUE(fs::exists("Log"));
     // Same names as the first set: the deny-write sharing refuses the open.
-    EXPECT_FALSE(first.OpenLogFile(first.GetFileTime(), &pStream, L".log"));
-    EXPECT_EQ(pStream, nullptr);
+    EXPECT_FALSE(first.OpenLogFile(first.GetFileTime(), stream, L".log"));
+    EXPECT_EQ(stream.Get(), nullptr);
     first.CloseAll();
     EXPECT_NE(FileText(LogFiles(".log")[0]).find("keep me"), std::string::npos);
 }

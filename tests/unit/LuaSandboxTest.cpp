@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
 
 #include "RQLuaTestUtil.h"
 #include "RQPatchScriptGen.h"
 #include "baselib/RQBLCodeInfo.h"
-#include "baselib/RQBLMain.h"
+#include "launcher/RQPatchManifest.h"
 #include "script/RQLuaApi.h"
 
 namespace {
@@ -165,7 +167,7 @@ TEST_F(LuaSandboxTest, RealisticPatchScriptRunsWithinTheDefaultLimits) {
     ASSERT_TRUE(table.DoFile(L"PATCHER_CODE.LUA"));
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
     std::map<std::wstring, CODE_INFO> mapDeleteInfo;
-    ASSERT_TRUE(CRQBLMain::ReadCodeTables(&table, mapCodeInfo, mapDeleteInfo));
+    ASSERT_TRUE(RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo));
     EXPECT_EQ(mapCodeInfo.size(), 50000u);
     EXPECT_EQ(mapDeleteInfo.size(), 2u);
     const CODE_INFO& looped = mapCodeInfo.at(L"bgm007.ogg");
@@ -179,3 +181,33 @@ TEST_F(LuaSandboxTest, RealisticPatchScriptRunsWithinTheDefaultLimits) {
 }
 
 }  // namespace
+
+TEST_F(LuaSandboxTest, BacktrackingPatternsEndAtTheTimeLimit) {
+    RQLuaLimits limits = SmallLimits();
+    limits.dwTimeLimitMs = 300;
+    const char* const kBombs[] = {
+        "local s = string.rep('a', 20000)\nlocal r = s:find('.-.-.-.-.-.-.-.-b')\n",
+        "local s = string.rep('a', 5000)\nlocal r = s:match(string.rep('a*', 12) .. 'b')\n",
+        "local s = string.rep('a', 20000)\nlocal r = s:gsub('.-.-.-.-.-.-.-b', 'x')\n",
+        "local s = string.rep('a', 20000)\nfor w in s:gmatch('.-.-.-.-.-.-.-b') do end\n",
+        // A caught error does not buy more time: the next check fails again.
+        "local s = string.rep('a', 20000)\nwhile true do pcall(string.find, s, '.-.-.-.-.-.-.-b') end\n",
+    };
+    for (const char* pszBomb : kBombs) {
+        CRQLuaTable table(limits);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(RunScript(table, std::string(pszBomb) + "CODE_TABLE = { { '', 'x.dat', 0, 0, 0 } }\n"))
+            << pszBomb;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << pszBomb;
+        EXPECT_NE(m_log.AllText().find(L"time limit exceeded"), std::wstring::npos) << pszBomb;
+    }
+    ExpectUsableHost();
+}
+
+TEST_F(LuaSandboxTest, AStopRequestEndsAMatchAtOnce) {
+    std::atomic<int64_t> nStop{1};
+    CRQLuaTable table;
+    table.SetStopFlag(&nStop);
+    EXPECT_FALSE(RunScript(table, "local r = string.rep('a', 20000):find('.-.-.-.-.-.-.-.-b')\n"));
+    EXPECT_NE(m_log.AllText().find(L"stopped"), std::wstring::npos);
+}

@@ -1,7 +1,7 @@
 // The crash reporter behind the BT_ calls, in this process: the settings that
 // crash reporting makes, its log, and a report written on request.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <BugTrap.h>
 

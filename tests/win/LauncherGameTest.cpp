@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "RQLauncherFixture.h"
 #include "RQTestContent.h"
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
@@ -20,9 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Generous: on a loaded machine a Wine process can take many seconds to start.
-constexpr DWORD kUiTimeoutMs = 90000;
 
 std::wstring Wide(const char* pszAscii) {
     return std::wstring(pszAscii, pszAscii + std::strlen(pszAscii));
@@ -37,7 +35,7 @@ std::string Utf8(const std::wstring& strText) {
     return out;
 }
 
-class LauncherGame : public ::testing::Test {
+class LauncherGame : public rqtest::CLauncherFixture {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_content.Ready());
@@ -47,18 +45,10 @@ protected:
             m_strPrefix = L"launcher_game/" +
                           Wide(::testing::UnitTest::GetInstance()->current_test_info()->name()) + L"/";
         }
-        m_strFolder = rqui::MakeTempFolder(L"game");
-        ASSERT_FALSE(m_strFolder.empty());
-        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
+        MakeInstall(L"game");
         m_strGame = rqtest::ReadBytes(fs::path(rqui::ProgramFolder()) / "TOLVANE.exe");
         ASSERT_FALSE(m_strGame.empty());
     }
-    void TearDown() override {
-        if (!m_strFolder.empty()) {
-            rqui::RemoveFolderTree(m_strFolder);
-        }
-    }
-
     // Publishes the entries (and the patch script listing them) on the server.
     void Publish(const std::vector<rqtest::CPatchEntry>& entries) {
         for (const auto& e : entries) {
@@ -66,11 +56,8 @@ protected:
         }
         ASSERT_TRUE(m_content.Put(m_strPrefix + L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
     }
-    std::wstring CommandLine() const { return L"\"" + m_strFolder + L"\\Launcher.exe\" _C " + BaseUrl(); }
-    bool Start(rqui::CChildProcess& proc) {
-        return proc.Start(m_strFolder + L"\\Launcher.exe", CommandLine(), rqui::ProgramFolder());
-    }
-    fs::path Install() const { return fs::path(m_strFolder); }
+    std::wstring CommandLine() const { return LauncherCommandLine(L"_C " + BaseUrl()); }
+    bool Start(rqui::CChildProcess& proc) { return StartLauncher(proc, L"_C " + BaseUrl()); }
     std::wstring BaseUrl() const { return m_content.BaseUrl() + m_strPrefix; }
     std::string GameCommandLines() const { return rqtest::ReadBytes(Install() / "TOLVANE_CMDLINE.txt"); }
 
@@ -96,7 +83,6 @@ protected:
     }
 
     rqtest::CTestContent m_content;
-    std::wstring m_strFolder;
     std::wstring m_strPrefix;
     std::string m_strGame;
 };
@@ -225,10 +211,15 @@ TEST_F(LauncherGame, BorderlessPictureWithABarThatMoves) {
     HGDIOBJ hOld = SelectObject(hMem, hBitmap);
     int nMatching = 0;
     const POINT points[] = {{10, 10}, {300, 100}, {590, 290}, {150, 250}, {450, 30}};
-    for (const POINT& pt : points) {
-        COLORREF onScreen = GetPixel(hScreen, rcWindow.left + pt.x, rcWindow.top + pt.y);
-        COLORREF inBitmap = GetPixel(hMem, pt.x, pt.y);
-        nMatching += onScreen == inBitmap ? 1 : 0;
+    // A visible window is not yet a painted one: on a busy machine the first
+    // paint can come seconds later.
+    for (DWORD dwStart = GetTickCount(); nMatching < 5 && GetTickCount() - dwStart < 20000; Sleep(100)) {
+        nMatching = 0;
+        for (const POINT& pt : points) {
+            COLORREF onScreen = GetPixel(hScreen, rcWindow.left + pt.x, rcWindow.top + pt.y);
+            COLORREF inBitmap = GetPixel(hMem, pt.x, pt.y);
+            nMatching += onScreen == inBitmap ? 1 : 0;
+        }
     }
     SelectObject(hMem, hOld);
     DeleteDC(hMem);
@@ -257,10 +248,9 @@ TEST_F(LauncherGame, AddressFileWinsOverTheCommandLine) {
         "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=" + Utf8(BaseUrl()) + "\r\n[DEV_CODE]\r\nCOMMAND_LOG=1\r\n";
     ASSERT_TRUE(rqtest::WriteBytes(Install() / "LOGIN_ADDRESS.LAD", strLad));
     // Nothing listens on port 1: the update can only work through the address file.
-    std::wstring strExe = m_strFolder + L"\\Launcher.exe";
-    std::wstring strCommandLine = L"\"" + strExe + L"\" _C http://127.0.0.1:1/";
+    std::wstring strCommandLine = LauncherCommandLine(L"_C http://127.0.0.1:1/");
     rqui::CChildProcess proc;
-    ASSERT_TRUE(proc.Start(strExe, strCommandLine, rqui::ProgramFolder()));
+    ASSERT_TRUE(StartLauncher(proc, L"_C http://127.0.0.1:1/"));
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
     EXPECT_EQ(GameCommandLines(), Utf8(strCommandLine) + " _LC 1\n");
     std::vector<std::string> vecTexts = LogTexts();

@@ -1,6 +1,7 @@
 // The real Launcher.exe in a virtual display: its start-up refusals.
 #include <gtest/gtest.h>
 
+#include "RQLauncherFixture.h"
 #include "RQUiProbe.h"
 #include "baselib/win/RQBLWinHandle.h"
 
@@ -13,22 +14,9 @@ const wchar_t* const kGameRunning =
     L"すでにTOLVANEパッチャーが実行されています。TOLVANEを終了して再度お試しください。";
 // Nothing listens on port 1: a launcher pointed there fails fast and stays local.
 const wchar_t* const kDeadServer = L"http://127.0.0.1:1/";
-// Generous: under load a Wine process can take many seconds to show a window.
-constexpr DWORD kUiTimeoutMs = 60000;
-
-class LauncherStartup : public ::testing::Test {
+class LauncherStartup : public rqtest::CLauncherFixture {
 protected:
-    void SetUp() override {
-        m_strFolder = rqui::MakeTempFolder(L"startup");
-        ASSERT_FALSE(m_strFolder.empty());
-        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
-        m_strExe = m_strFolder + L"\\Launcher.exe";
-    }
-    void TearDown() override { rqui::RemoveFolderTree(m_strFolder); }
-
-    bool StartLauncher(rqui::CChildProcess& proc, const std::wstring& strArgs) {
-        return proc.Start(m_strExe, L"\"" + m_strExe + L"\" " + strArgs, rqui::ProgramFolder());
-    }
+    void SetUp() override { MakeInstall(L"startup"); }
 
     // Expects one refusal box with the given text, presses OK and expects exit code 0.
     void ExpectRefusal(rqui::CChildProcess& proc, const std::wstring& strText) {
@@ -39,9 +27,6 @@ protected:
         ASSERT_TRUE(rqui::PressButton(box.hWnd));
         EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
     }
-
-    std::wstring m_strFolder;
-    std::wstring m_strExe;
 };
 
 }  // namespace

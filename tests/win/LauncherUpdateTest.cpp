@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "RQLauncherFixture.h"
 #include "RQTestContent.h"
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
@@ -17,34 +18,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Generous: on a loaded machine a Wine process can take many seconds to start.
-constexpr DWORD kUiTimeoutMs = 90000;
-
-class LauncherUpdate : public ::testing::Test {
+class LauncherUpdate : public rqtest::CLauncherFixture {
 protected:
     void SetUp() override {
         if (!rqtest::EnvVar(L"RQ_TEST_BASE_URL").empty()) {
             GTEST_SKIP() << "needs the in-process server";
         }
         ASSERT_TRUE(m_content.Ready());
-        m_strFolder = rqui::MakeTempFolder(L"update");
-        ASSERT_FALSE(m_strFolder.empty());
-        ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\Launcher.exe", m_strFolder));
-    }
-    void TearDown() override {
-        if (!m_strFolder.empty()) {
-            rqui::RemoveFolderTree(m_strFolder);
-        }
+        MakeInstall(L"update");
     }
 
-    bool Start(rqui::CChildProcess& proc) {
-        std::wstring strExe = m_strFolder + L"\\Launcher.exe";
-        return proc.Start(strExe, L"\"" + strExe + L"\" _C " + m_content.BaseUrl(), rqui::ProgramFolder());
-    }
-    fs::path Install() const { return fs::path(m_strFolder); }
+    bool Start(rqui::CChildProcess& proc) { return StartLauncher(proc, L"_C " + m_content.BaseUrl()); }
 
     rqtest::CTestContent m_content;
-    std::wstring m_strFolder;
 };
 
 }  // namespace
@@ -57,7 +43,7 @@ TEST_F(LauncherUpdate, UpdatesTheFolderAndEndsAfterTheStartTimer) {
     }
     ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
     // The game it starts at the end: without one, a box would wait for the player.
-    ASSERT_TRUE(rqui::CopyInto(rqui::ProgramFolder() + L"\\TOLVANE.exe", m_strFolder));
+    AddGame();
     rqui::CChildProcess proc;
     ASSERT_TRUE(Start(proc));
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);

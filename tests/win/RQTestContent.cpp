@@ -1,5 +1,7 @@
 #include "RQTestContent.h"
 
+#include "baselib/RQBLUtf8.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -29,6 +31,10 @@ std::wstring EnvVar(const wchar_t* pszName) {
     wchar_t szValue[4096] = {};
     DWORD n = GetEnvironmentVariableW(pszName, szValue, 4096);
     return (n > 0 && n < 4096) ? std::wstring(szValue, n) : std::wstring();
+}
+
+std::string Narrow(const std::wstring& strText) {
+    return RQBLWideToUtf8(strText);
 }
 
 std::string ReadBytes(const fs::path& p, bool* pbOk) {

@@ -15,6 +15,8 @@
 namespace rqtest {
 
 std::wstring EnvVar(const wchar_t* pszName);
+// UTF-8 of wide text, for messages and for byte strings that carry URLs.
+std::string Narrow(const std::wstring& strText);
 
 // Bytes of a file; empty (and bOk false) when it cannot be read.
 std::string ReadBytes(const std::filesystem::path& p, bool* pbOk = nullptr);

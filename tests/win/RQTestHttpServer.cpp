@@ -276,6 +276,8 @@ void CRQTestHttpServer::Serve(SOCKET s, int nConnection) {
         request.strUserAgent = HeaderValue(strHead, "User-Agent");
         request.strPragma = HeaderValue(strHead, "Pragma");
         request.strCacheControl = HeaderValue(strHead, "Cache-Control");
+        request.strRange = HeaderValue(strHead, "Range");
+        request.strIfRange = HeaderValue(strHead, "If-Range");
         request.nConnection = nConnection;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -305,6 +307,15 @@ void CRQTestHttpServer::Serve(SOCKET s, int nConnection) {
 bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKeepAlive) {
     std::string strDecoded = UrlDecode(request.strPath);
     CServerBehaviour behaviour = BehaviourFor(strDecoded);
+    int nAnswer = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        nAnswer = m_mapAnswers[strDecoded]++;
+    }
+    if (behaviour.nFaultyAnswers >= 0 && nAnswer >= behaviour.nFaultyAnswers) {
+        behaviour.nCutAfter = -1;
+        behaviour.nResetAfter = -1;
+    }
     if (behaviour.bNoResponse) {
         PauseMs(MAX_STALL_MS);
         return false;
@@ -320,10 +331,27 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
     if (nStatus == 200 && !bFound) {
         nStatus = 404;
     }
-    if (nStatus != 200) {
+    if (nStatus != 200 && nStatus != 206) {
         strBody = !behaviour.strErrorBody.empty()
                       ? behaviour.strErrorBody
                       : "<html><body>" + std::to_string(nStatus) + " " + Reason(nStatus) + "</body></html>";
+    }
+    // The rest of the file, when asked for it and the file has not changed
+    // (the ETag is the file's size, which is enough for tests).
+    const std::string strETag = "\"" + std::to_string(strBody.size()) + "\"";
+    size_t nFrom = 0;
+    if (nStatus == 200 && behaviour.bRanges && request.strRange.compare(0, 6, "bytes=") == 0 &&
+        (request.strIfRange.empty() || request.strIfRange == strETag)) {
+        nFrom = static_cast<size_t>(std::strtoull(request.strRange.c_str() + 6, nullptr, 10));
+        if (nFrom > 0 && nFrom < strBody.size()) {
+            nStatus = 206;
+        } else {
+            nFrom = 0;
+        }
+    }
+    const size_t nWhole = strBody.size();
+    if (nFrom > 0) {
+        strBody.erase(0, nFrom);
     }
     bool bHead = request.strMethod == "HEAD";
     bool bCloseAfter = !bKeepAlive || behaviour.bNoContentLength || behaviour.nCutAfter >= 0 ||
@@ -331,6 +359,16 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
 
     std::string strHead = "HTTP/1.1 " + std::to_string(nStatus) + " " + Reason(nStatus) + "\r\n";
     strHead += "Content-Type: application/octet-stream\r\n";
+    if (!behaviour.strLocation.empty()) {
+        strHead += "Location: " + behaviour.strLocation + "\r\n";
+    }
+    if (behaviour.bRanges) {
+        strHead += "Accept-Ranges: bytes\r\nETag: " + strETag + "\r\n";
+    }
+    if (nStatus == 206) {
+        strHead += "Content-Range: bytes " + std::to_string(nFrom) + "-" + std::to_string(nWhole - 1) + "/" +
+                   std::to_string(nWhole) + "\r\n";
+    }
     if (behaviour.bChunked) {
         strHead += "Transfer-Encoding: chunked\r\n";
     } else if (!behaviour.bNoContentLength) {

@@ -29,6 +29,12 @@ struct CServerBehaviour {
     size_t nSlowChunk = 1024;
     bool bStallAfterHeaders = false;  // send the headers, then nothing
     bool bNoResponse = false;         // read the request, answer nothing
+    // With a 3xx status: where to go instead.
+    std::string strLocation;
+    // Answer "Range: bytes=N-" with the rest (206, Content-Range, an ETag).
+    bool bRanges = false;
+    // The cut or reset applies to the first this many answers only (-1: all).
+    int nFaultyAnswers = -1;
 };
 
 struct CServerRequest {
@@ -37,6 +43,8 @@ struct CServerRequest {
     std::string strUserAgent;
     std::string strPragma;
     std::string strCacheControl;
+    std::string strRange;
+    std::string strIfRange;
     int nConnection = 0;  // number of the connection that carried it, from 1
 };
 
@@ -82,6 +90,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<std::string, CServerBehaviour> m_mapBehaviours;
+    std::map<std::string, int> m_mapAnswers;  // answers given, per path
     std::vector<CServerRequest> m_vecRequests;
     std::vector<std::thread> m_vecWorkers;
     std::vector<SOCKET> m_vecOpen;

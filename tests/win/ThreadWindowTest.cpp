@@ -1,7 +1,7 @@
 // A worker that talks to a window with SendMessage, deleted by the window's
 // own thread: the teardown must answer the worker's messages while it waits.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>

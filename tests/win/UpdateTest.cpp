@@ -1,5 +1,5 @@
 // A whole update on its own thread: the update worker with the real WinINet
-// downloader against a real server (the test server, or nginx in the nginx
+// transport against a real server (the test server, or nginx in the nginx
 // run), reporting to a recording link instead of a window.
 #include <gtest/gtest.h>
 
@@ -15,8 +15,7 @@
 #include "RQTestTempDir.h"
 #include "RQTestWorkerKit.h"
 #include "baselib/RQBLDownloadTemp.h"
-#include "baselib/win/RQBLHttp.h"
-#include "launcher/RQLauncherGlobals.h"
+#include "baselib/win/RQBLWinInetTransport.h"
 
 namespace fs = std::filesystem;
 
@@ -37,10 +36,8 @@ class WholeUpdate : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_content.Ready());
-        g_strCdnAddress = m_content.BaseUrl();
         m_pRecord = std::make_shared<rqtest::CLinkRecord>();
     }
-    void TearDown() override { g_strCdnAddress.clear(); }
 
     void Publish(const std::vector<rqtest::CPatchEntry>& entries) {
         for (const rqtest::CPatchEntry& e : entries) {
@@ -52,10 +49,13 @@ protected:
     // Runs the worker on its thread until it reports the end (2028); false
     // when it does not within the time limit.
     bool RunWorker() {
-        auto pHttp = std::make_unique<CRQBLHttp>();
-        pHttp->SetTimeouts(10000);
+        RQ_UPDATE_SETTINGS settings;
+        settings.strCdnAddress = m_content.BaseUrl();
+        settings.dwRetryPauseMs = 50;
+        auto pSession = std::make_shared<CRQBLInternetSession>(10000, settings.nParallel + 1);
         auto pWorker = std::make_unique<rqtest::CTestWorker>(
-            std::move(pHttp), std::make_unique<rqtest::CRecordingLink>(m_pRecord));
+            settings, [pSession] { return std::make_unique<CRQBLWinInetTransport>(pSession); },
+            std::make_unique<rqtest::CRecordingLink>(m_pRecord));
         if (!pWorker->ThreadBegin(-1)) {
             return false;
         }

@@ -4,14 +4,14 @@
 #include <system_error>
 
 #include "baselib/RQBLCrc32.h"
+#include "baselib/RQBLUtf8.h"
 #include "launcher/RQPatchPath.h"
-#include "script/RQLuaConvert.h"
 
 namespace fs = std::filesystem;
 
 std::wstring RQRelativePathText(const fs::path& relative) {
     std::string strUtf8 = relative.generic_u8string();
-    return rqlua::Utf8ToWide(strUtf8.data(), strUtf8.size());
+    return RQBLUtf8ToWide(strUtf8);
 }
 
 bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, RQPatchScanResult& result,

@@ -10,9 +10,10 @@
 #include <system_error>
 #include <vector>
 
+#include "baselib/RQBLUtf8.h"
+#include "tools/common/RQToolArgs.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
-#include "tools/mkpatch/RQToolArgs.h"
 
 namespace fs = std::filesystem;
 
@@ -46,13 +47,8 @@ struct Options {
     bool bQuiet = false;
 };
 
-std::string Utf8(const std::wstring& strText) {
-    std::string strOut;
-    return RQEncodePatchText(strText, RQPatchEncoding::UTF8, strOut) ? strOut : std::string("?");
-}
-
 void PrintError(const std::wstring& strText) {
-    std::fprintf(stderr, "mkpatch: %s\n", Utf8(strText).c_str());
+    std::fprintf(stderr, "mkpatch: %s\n", RQBLWideToUtf8(strText).c_str());
 }
 
 int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
@@ -161,7 +157,7 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
                    const std::string& strScript) {
     std::error_code ec;
     for (const RQPatchFile& file : vecFiles) {
-        fs::path relative = fs::u8path(Utf8(file.strPath + file.strFileName));
+        fs::path relative = fs::u8path(RQBLWideToUtf8(file.strPath + file.strFileName));
         fs::path target = options.content / relative;
         fs::create_directories(target.parent_path(), ec);
         if (ec ||

@@ -1,5 +1,6 @@
 #include "BTState.h"
 
+#include "baselib/win/RQBLModulePath.h"
 #include "baselib/win/RQBLWinHandle.h"
 
 namespace rqbt {
@@ -19,20 +20,14 @@ CLogFile* FindLog(INT_PTR iHandle) {
 }
 
 std::wstring ProgramFolder() {
-    std::wstring strPath(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, strPath.data(), static_cast<DWORD>(strPath.size()));
-        if (n == 0) {
-            return L".";
-        }
-        if (n < strPath.size()) {
-            strPath.resize(n);
-            break;
-        }
-        strPath.resize(strPath.size() * 2);
+    std::wstring strFolder = RQBLModuleFolder();
+    if (strFolder.empty()) {
+        return L".";
     }
-    size_t nSlash = strPath.find_last_of(L"\\/");
-    return nSlash == std::wstring::npos ? L"." : strPath.substr(0, nSlash);
+    if (strFolder.back() == L'\\') {
+        strFolder.pop_back();  // a drive root: the caller adds the separator
+    }
+    return strFolder;
 }
 
 std::wstring ResolvePath(const std::wstring& strPath) {

@@ -1,21 +1,20 @@
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "baselib/RQBLPlatform.h"
-#include "baselib/log/RQBLLogReader.h"
+#include "tools/common/RQToolArgs.h"
 #include "tools/logdump/LogDumpApp.h"
 
-// The wide entry point: file names with Japanese characters reach the tool
-// whatever the system's ANSI code page is.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> vecArgs;
-    for (int i = 1; i < argc; ++i) {
-        vecArgs.push_back(RQBLUtf16ToUtf8(rqbl::WideToUtf16(argv[i])));
+int main(int argc, char** argv) {
+    // File names with Japanese characters reach the tool whatever the
+    // system's ANSI code page is.
+    std::vector<std::string> vecArgs = RQToolArgsUtf8(argc, argv);
+    if (!vecArgs.empty()) {
+        vecArgs.erase(vecArgs.begin());  // the program itself
     }
     // UTF-8 bytes out, untranslated (no LF to CR LF), so that the output is the
     // same as on other systems; a console is switched to show UTF-8.

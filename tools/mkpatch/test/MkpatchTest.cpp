@@ -11,8 +11,8 @@
 #include "../../../tests/unit/RQTestTempDir.h"
 #include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
-#include "baselib/RQBLMain.h"
 #include "baselib/RQBLPlatform.h"
+#include "launcher/RQPatchManifest.h"
 #include "script/RQLuaTable.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
@@ -29,8 +29,7 @@ bool LoadScript(const std::string& strScript, CodeMap& mapCode, CodeMap& mapDele
     if (!lua.DoFile(L"PATCHER_CODE.LUA")) {
         return false;
     }
-    CRQBLMain* pMain = CRQBLMain::CreateInstance(false);
-    return pMain->ReadCodeTables(&lua, mapCode, mapDelete);
+    return RQReadCodeTables(&lua, mapCode, mapDelete);
 }
 
 // The encoding in which this process reads script text back, if any that the

@@ -1,4 +1,4 @@
-#include "tools/mkpatch/RQToolArgs.h"
+#include "tools/common/RQToolArgs.h"
 
 // Linux passes arguments as the bytes the user typed, UTF-8 in practice.
 std::vector<std::string> RQToolArgsUtf8(int argc, char** argv) {

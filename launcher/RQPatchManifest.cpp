@@ -1,9 +1,6 @@
-// CRQBLMain::ReadCodeTables: walks the patch script's two tables into maps.
-#include <map>
-#include <string>
+#include "launcher/RQPatchManifest.h"
 
-#include "baselib/RQBLCodeInfo.h"
-#include "baselib/RQBLMain.h"
+#include "baselib/log/RQBLLogTraceNum.h"
 #include "script/RQLuaTable.h"
 
 namespace {
@@ -33,14 +30,22 @@ void ReadDeleteEntry(CRQLuaTable& table, CODE_INFO& info) {
 
 }  // namespace
 
-bool CRQBLMain::ReadCodeTables(CRQLuaTable* pLuaTable, std::map<std::wstring, CODE_INFO>& mapCodeInfo,
-                               std::map<std::wstring, CODE_INFO>& mapDeleteInfo) {
+bool RQReadCodeTables(CRQLuaTable* pLuaTable, std::map<std::wstring, CODE_INFO>& mapCodeInfo,
+                      std::map<std::wstring, CODE_INFO>& mapDeleteInfo, size_t nMaxEntries) {
     if (pLuaTable == nullptr || !pLuaTable->OpenTable("CODE_TABLE")) {
         return false;
     }
     // The walk stops at the first key that holds no table: entries after a gap
     // are not read. The first entry of a file name wins, whatever its folder.
     for (int32_t i = 1; pLuaTable->OpenTable(i); ++i) {
+        if (static_cast<size_t>(i) > nMaxEntries) {
+            pLuaTable->CloseTable();
+            pLuaTable->CloseTable();
+            mapCodeInfo.clear();
+            RQ_LOG(L"CRQBLMain::ReadCodeTables", RQ_LOG_ERR)
+                .Trace(130011, L"CODE_TABLE has more than %u entries", static_cast<unsigned>(nMaxEntries));
+            return false;
+        }
         CODE_INFO info;
         ReadPatchEntry(*pLuaTable, info);
         mapCodeInfo.emplace(info.strFileName, info);

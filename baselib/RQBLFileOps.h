@@ -1,0 +1,56 @@
+// The file operations of downloads and of the launcher's own records:
+// writing a file, putting it in place of another at once, and asking the
+// volume for room. Implemented in baselib/win and baselib/posix.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rqbl {
+
+enum class FileError {
+    NONE,
+    NOT_FOUND,
+    IN_USE,        // another program holds the file (or the destination) open
+    IS_DIRECTORY,  // a folder stands where the file should be
+    ACCESS_DENIED,
+    DISK_FULL,
+    OTHER,
+};
+
+// A file open for writing; other programs may read it meanwhile, not write it.
+class CRQBLOutFile {
+public:
+    CRQBLOutFile() = default;
+    ~CRQBLOutFile();
+    CRQBLOutFile(const CRQBLOutFile&) = delete;
+    CRQBLOutFile& operator=(const CRQBLOutFile&) = delete;
+
+    // Creates the file or opens it to append; bTruncate empties it first.
+    FileError Open(const std::wstring& strPath, bool bTruncate);
+    FileError Write(const void* pData, size_t nBytes);
+    // Closes the file; its data are on their way to the disk.
+    FileError Close();
+    bool IsOpen() const { return m_nHandle != kNone; }
+
+private:
+    static constexpr intptr_t kNone = -1;
+    intptr_t m_nHandle = kNone;
+};
+
+// Puts strFrom in place of strTo in one step: a reader sees either the old or
+// the new file, never a part. A read-only destination is replaced too (and
+// keeps its attribute should the replacement fail).
+FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo);
+// Renames without replacing anything; for moving a running program aside.
+FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo);
+FileError RemoveFile(const std::wstring& strPath);
+
+// False when there is no regular file there.
+bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize);
+// Bytes free on the volume that holds strPath (all free bytes, not just the
+// caller's quota). False when the volume cannot be asked.
+bool GetFreeDiskBytes(const std::wstring& strPath, uint64_t& ullFree);
+
+}  // namespace rqbl

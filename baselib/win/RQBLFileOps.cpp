@@ -1,0 +1,154 @@
+#include "baselib/RQBLFileOps.h"
+
+#include <windows.h>
+
+namespace rqbl {
+
+namespace {
+
+FileError FromSystemError(DWORD dwError) {
+    switch (dwError) {
+        case ERROR_SUCCESS:
+            return FileError::NONE;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return FileError::NOT_FOUND;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE:
+            return FileError::IN_USE;
+        case ERROR_ACCESS_DENIED:
+            return FileError::ACCESS_DENIED;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return FileError::DISK_FULL;
+        default:
+            return FileError::OTHER;
+    }
+}
+
+bool IsFolder(const std::wstring& strPath) {
+    DWORD dwAttributes = GetFileAttributesW(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+HANDLE AsHandle(intptr_t nHandle) {
+    return reinterpret_cast<HANDLE>(nHandle);
+}
+
+}  // namespace
+
+CRQBLOutFile::~CRQBLOutFile() {
+    Close();
+}
+
+FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
+    Close();
+    HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           bTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        DWORD dwError = GetLastError();
+        return IsFolder(strPath) ? FileError::IS_DIRECTORY : FromSystemError(dwError);
+    }
+    m_nHandle = reinterpret_cast<intptr_t>(h);
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
+        DWORD dwError = GetLastError();
+        Close();
+        return FromSystemError(dwError);
+    }
+    return FileError::NONE;
+}
+
+FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
+    const auto* p = static_cast<const uint8_t*>(pData);
+    while (nBytes > 0) {
+        DWORD dwChunk = nBytes > 0x40000000u ? 0x40000000u : static_cast<DWORD>(nBytes);
+        DWORD dwWritten = 0;
+        if (!WriteFile(AsHandle(m_nHandle), p, dwChunk, &dwWritten, nullptr) || dwWritten == 0) {
+            DWORD dwError = GetLastError();
+            return dwError == ERROR_SUCCESS ? FileError::OTHER : FromSystemError(dwError);
+        }
+        p += dwWritten;
+        nBytes -= dwWritten;
+    }
+    return FileError::NONE;
+}
+
+FileError CRQBLOutFile::Close() {
+    if (m_nHandle == kNone) {
+        return FileError::NONE;
+    }
+    BOOL bClosed = CloseHandle(AsHandle(m_nHandle));
+    m_nHandle = kNone;
+    return bClosed ? FileError::NONE : FromSystemError(GetLastError());
+}
+
+FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo) {
+    DWORD dwAttributes = GetFileAttributesW(strTo.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return FileError::IS_DIRECTORY;
+    }
+    bool bReadOnly = dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (bReadOnly) {
+        SetFileAttributesW(strTo.c_str(), dwAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    if (MoveFileExW(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return FileError::NONE;
+    }
+    DWORD dwError = GetLastError();
+    if (bReadOnly) {
+        SetFileAttributesW(strTo.c_str(), dwAttributes);
+    }
+    // Replacing a file that another program holds open fails with "access
+    // denied" as often as with a sharing violation.
+    FileError error = FromSystemError(dwError);
+    return error == FileError::ACCESS_DENIED && dwAttributes != INVALID_FILE_ATTRIBUTES ? FileError::IN_USE
+                                                                                        : error;
+}
+
+FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo) {
+    return MoveFileExW(strFrom.c_str(), strTo.c_str(), MOVEFILE_WRITE_THROUGH)
+               ? FileError::NONE
+               : FromSystemError(GetLastError());
+}
+
+FileError RemoveFile(const std::wstring& strPath) {
+    if (DeleteFileW(strPath.c_str())) {
+        return FileError::NONE;
+    }
+    DWORD dwError = GetLastError();
+    DWORD dwAttributes = GetFileAttributesW(strPath.c_str());
+    if (dwError == ERROR_ACCESS_DENIED && dwAttributes != INVALID_FILE_ATTRIBUTES &&
+        (dwAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(strPath.c_str(), dwAttributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+        if (DeleteFileW(strPath.c_str())) {
+            return FileError::NONE;
+        }
+        dwError = GetLastError();
+    }
+    return FromSystemError(dwError);
+}
+
+bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(strPath.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    ullSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool GetFreeDiskBytes(const std::wstring& strPath, uint64_t& ullFree) {
+    ULARGE_INTEGER available{};
+    ULARGE_INTEGER total{};
+    ULARGE_INTEGER totalFree{};
+    if (!GetDiskFreeSpaceExW(strPath.c_str(), &available, &total, &totalFree)) {
+        return false;
+    }
+    ullFree = totalFree.QuadPart;
+    return true;
+}
+
+}  // namespace rqbl

@@ -1,3 +1,0 @@
-#include "launcher/RQLauncherGlobals.h"
-
-std::wstring g_strCdnAddress;

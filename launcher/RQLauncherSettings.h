@@ -1,0 +1,56 @@
+// What the launcher runs with, settled once at start-up from its command
+// line, the address file LOGIN_ADDRESS.LAD beside it and the build's default,
+// then handed down by value: the window gets the whole, the update worker its
+// part.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The update worker's settings.
+struct RQ_UPDATE_SETTINGS {
+    // Base URL of the content server; every download is this followed
+    // directly by a relative path, so it is expected to end with "/".
+    std::wstring strCdnAddress;
+    // Further servers with the same content, tried in turn when a file fails
+    // on one.
+    std::vector<std::wstring> vecMirrors;
+    // Files downloaded at once.
+    unsigned nParallel = 4;
+    // A cap on the bandwidth of all downloads together, in KiB/s; 0 for none.
+    uint64_t ullRateLimitKiB = 0;
+    // Tries per file, the pause between them, and the window in which a
+    // transfer must deliver at least 1 KiB.
+    unsigned nTries = 10;
+    uint32_t dwRetryPauseMs = 1000;
+    uint32_t dwStallSeconds = 30;
+    // The launcher's own file, relative to the game folder; a script may list
+    // it, and it is then replaced in a way a running program allows.
+    std::wstring strSelfPath;
+};
+
+struct RQ_LAUNCHER_SETTINGS {
+    RQ_UPDATE_SETTINGS update;
+    // False when no usable address remains ("NO CDN"): an address needs at
+    // least two characters.
+    bool HasContentServer() const { return update.strCdnAddress.size() >= 2; }
+};
+
+struct RQ_LAUNCHER_INPUTS {
+    // The process's arguments as the system splits them, the program first.
+    std::vector<std::wstring> vecArgs;
+    // The whole command line, for the optional log line that repeats it.
+    std::wstring strCommandLine;
+    // The address file's text; ignored unless bHasAddressFile.
+    bool bHasAddressFile = false;
+    std::wstring strAddressFileText;
+    // Used when the command line names no server (or too short a one).
+    std::wstring strDefaultCdnAddress;
+    std::wstring strSelfPath;
+};
+
+// In rising order of precedence: the build's default, "_C <URL>" on the
+// command line, LOGIN_IP in the address file. Logs what it takes from the
+// address file.
+RQ_LAUNCHER_SETTINGS RQResolveLauncherSettings(const RQ_LAUNCHER_INPUTS& inputs);

@@ -1,0 +1,81 @@
+// The download of listed files: what one transfer is asked to do, how it
+// ended, and how far all transfers together have come.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct RQ_TRANSFER_JOB {
+    std::wstring strShown;    // the path as the script wrote it, for the player and the log
+    std::wstring strUrlPath;  // appended to a server's base URL
+    std::wstring strLocal;    // the destination, relative to the game folder
+    // What the finished file must be. Without a check (the patch script
+    // itself), any complete body is taken, and an unfinished one is never
+    // resumed.
+    bool bHasCheck = false;
+    uint64_t ullSize = 0;
+    uint32_t dwCrc = 0;
+    // The SHA-256 in lower-case hex, or empty when the script names none.
+    std::string strSha256;
+};
+
+enum class RQTransferFailure {
+    NONE,
+    // Tried, and given up after the last try; the last try's kind is kept.
+    UNREACHABLE,     // no server answered
+    SERVER_REFUSED,  // a server answered with something other than the file (nStatus)
+    INTERRUPTED,     // the transfer broke off, stalled or took too long
+    CHECK_FAILED,    // what arrived was not the listed file
+    // Given up at once: trying again cannot help.
+    DISK_FULL,      // not enough room for the file (ullNeeded, ullFree)
+    FILE_IN_USE,    // another program holds the destination open
+    FOLDER_IN_WAY,  // a folder stands where the file should be
+    WRITE_FAILED,   // the file could not be written
+    STOPPED,        // the launcher is closing
+};
+
+struct RQ_TRANSFER_OUTCOME {
+    bool bDone = false;
+    RQTransferFailure failure = RQTransferFailure::NONE;
+    int nStatus = 0;  // SERVER_REFUSED: the last status
+    uint32_t nTries = 0;
+    uint64_t ullNeeded = 0;  // DISK_FULL: bytes the file still needed
+    uint64_t ullFree = 0;    // DISK_FULL: bytes free on the volume
+};
+
+struct RQ_TRANSFER_OPTIONS {
+    // The content server first, then its mirrors; each try of a file goes to
+    // the next one in turn.
+    std::vector<std::wstring> vecBaseUrls;
+    unsigned nParallel = 4;
+    unsigned nTries = 10;
+    uint32_t dwRetryPauseMs = 1000;
+    // A try that receives fewer than ullStallMinBytes within any stall window
+    // has stalled; one that lasts longer than the deadline is given up.
+    uint32_t dwStallWindowMs = 30000;
+    uint64_t ullStallMinBytes = 1024;
+    uint32_t dwTryDeadlineMs = 30 * 60 * 1000;
+    // Shared by all transfers; 0 for none.
+    uint64_t ullRateLimitBytesPerSec = 0;
+    // The running program's own file, relative to the game folder: replaced
+    // by moving it aside, since a running program cannot be overwritten.
+    std::wstring strSelfPath;
+    // Where the validators of resumable unfinished downloads are kept; empty
+    // for none (then nothing is resumed across runs).
+    std::wstring strResumeRecordPath;
+    // Waiting for an antivirus scanner or an indexer to let go of a file.
+    uint32_t dwInUseWaitMs = 5000;
+};
+
+struct RQ_TRANSFER_PROGRESS {
+    uint64_t ullDoneBytes = 0;      // of the listed sizes, the files done and the parts received
+    uint64_t ullTotalBytes = 0;     // the listed sizes of all jobs
+    uint64_t ullReceivedBytes = 0;  // from the network since the start (for the speed)
+    uint32_t nFilesDone = 0;
+    uint32_t nFilesTotal = 0;
+    uint32_t nActive = 0;
+    uint32_t nStarted = 0;  // responses that began
+    uint32_t nRetries = 0;  // failed tries so far
+    bool bEnded = false;
+};

@@ -1,0 +1,7 @@
+// What the start-up settings are made of, as this process finds them: its
+// command line and the address file LOGIN_ADDRESS.LAD in the current folder.
+#pragma once
+
+#include "launcher/RQLauncherSettings.h"
+
+RQ_LAUNCHER_INPUTS RQGatherLauncherInputs(const std::wstring& strDefaultCdnAddress);

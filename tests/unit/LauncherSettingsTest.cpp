@@ -1,0 +1,106 @@
+// The start-up settings: which address wins, how the address file is read,
+// and what is logged of it.
+#include <gtest/gtest.h>
+
+#include "RQTestLogCapture.h"
+#include "launcher/RQLauncherSettings.h"
+
+namespace {
+
+const std::wstring kDefault = L"http://default/LIVE/";
+const std::wstring kTag = L"CRQLauncherDlg::OnInitDialog";
+
+struct Case {
+    const char* pszName;
+    std::vector<std::wstring> vecArgs;
+    const wchar_t* pszAddressFile;  // null: no file
+    std::wstring strExpected;
+    bool bHasServer;
+};
+
+RQ_LAUNCHER_SETTINGS Resolve(const Case& c) {
+    RQ_LAUNCHER_INPUTS inputs;
+    inputs.vecArgs = c.vecArgs;
+    inputs.strCommandLine = L"Launcher.exe";
+    inputs.bHasAddressFile = c.pszAddressFile != nullptr;
+    inputs.strAddressFileText = c.pszAddressFile != nullptr ? c.pszAddressFile : L"";
+    inputs.strDefaultCdnAddress = kDefault;
+    return RQResolveLauncherSettings(inputs);
+}
+
+}  // namespace
+
+TEST(LauncherSettings, AddressPrecedence) {
+    const Case cases[] = {
+        {"default", {L"L.exe"}, nullptr, kDefault, true},
+        {"switch", {L"L.exe", L"_c", L"http://Mixed.Case/"}, nullptr, L"http://Mixed.Case/", true},
+        {"one-character switch value", {L"L.exe", L"_C", L"x"}, nullptr, kDefault, true},
+        {"file beats switch",
+         {L"L.exe", L"_C", L"http://a/"},
+         L"[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=http://f/\r\n",
+         L"http://f/",
+         true},
+        {"one-character file value",
+         {L"L.exe", L"_C", L"http://a/"},
+         L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=x\n",
+         L"x",
+         false},
+        {"empty file value keeps switch",
+         {L"L.exe", L"_C", L"http://a/"},
+         L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=\n",
+         L"http://a/",
+         true},
+        {"key in another section", {L"L.exe"}, L"[OTHER]\nLOGIN_IP=http://f/\n", kDefault, true},
+        {"names without regard to case, blanks and quotes dropped",
+         {L"L.exe"},
+         L"; comment\n[ http_server_address ]\n  login_ip =  \"http://f/\"  \n",
+         L"http://f/",
+         true},
+        {"first key wins",
+         {L"L.exe"},
+         L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=http://1/\nLOGIN_IP=http://2/\n",
+         L"http://1/",
+         true},
+        {"only the first section of a name",
+         {L"L.exe"},
+         L"[HTTP_SERVER_ADDRESS]\nX=1\n[HTTP_SERVER_ADDRESS]\nLOGIN_IP=http://2/\n",
+         kDefault,
+         true},
+        {"last line without a line break",
+         {L"L.exe"},
+         L"[HTTP_SERVER_ADDRESS]\rLOGIN_IP=http://f/",
+         L"http://f/",
+         true},
+        {"Japanese value",
+         {L"L.exe"},
+         L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=http://パッチ/\n",
+         L"http://パッチ/",
+         true},
+    };
+    for (const Case& c : cases) {
+        RQ_LAUNCHER_SETTINGS settings = Resolve(c);
+        EXPECT_EQ(settings.update.strCdnAddress, c.strExpected) << c.pszName;
+        EXPECT_EQ(settings.HasContentServer(), c.bHasServer) << c.pszName;
+    }
+}
+
+TEST(LauncherSettings, AddressFileLinesAreLogged) {
+    RQTestLogCapture log;
+    Resolve({"", {L"L.exe"}, nullptr, L"", true});
+    EXPECT_TRUE(log.Texts(kTag).empty()) << "no file, nothing logged";
+
+    Resolve({"",
+             {L"L.exe"},
+             L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=http://f/\n[DEV_CODE]\nCOMMAND_LOG=2\n",
+             L"",
+             true});
+    EXPECT_EQ(log.Texts(kTag),
+              (std::vector<std::wstring>{L"130011 FIND LOGIN_ADDRESS FILE",
+                                         L"130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : http://f/",
+                                         L"130011 COMMAND_LOG : Launcher.exe"}));
+    log.Clear();
+    for (const wchar_t* pszValue : {L"0", L"-1", L"no", L""}) {
+        Resolve({"", {L"L.exe"}, (std::wstring(L"[DEV_CODE]\nCOMMAND_LOG=") + pszValue).c_str(), L"", true});
+    }
+    EXPECT_EQ(log.Texts(kTag), std::vector<std::wstring>(4, L"130011 FIND LOGIN_ADDRESS FILE"));
+}
