@@ -7,11 +7,11 @@
 #include <memory>
 #include <utility>
 
+#include "baselib/RQBLUtf8.h"
 #include "baselib/win/RQBLWinHandle.h"
 #include "crashupload/win/RQCrashReportFolder.h"
 #include "crashupload/win/RQCrashUpload.h"
 #include "crashupload/win/RQDialogTemplate.h"
-#include "crashupload/win/RQWinText.h"
 
 namespace {
 
@@ -41,11 +41,11 @@ public:
     CRQCrashConsentDlg& operator=(const CRQCrashConsentDlg&) = delete;
 
     void Run() {
-        std::wstring strCaption = rqcrash::FromUtf8(m_info.strProduct);
+        std::wstring strCaption = RQBLUtf8ToWide(m_info.strProduct);
         CRQDialogTemplate dialog(strCaption.empty() ? L"エラー報告" : strCaption + L" - エラー報告", 280,
                                  130);
-        dialog.AddStatic(0xFFFF, rqcrash::FromUtf8(m_info.strMessage1), 8, 8, 264, 10);
-        dialog.AddStatic(0xFFFF, rqcrash::FromUtf8(m_info.strMessage2), 8, 20, 264, 10);
+        dialog.AddStatic(0xFFFF, RQBLUtf8ToWide(m_info.strMessage1), 8, 8, 264, 10);
+        dialog.AddStatic(0xFFFF, RQBLUtf8ToWide(m_info.strMessage2), 8, 20, 264, 10);
         dialog.AddStatic(0xFFFF, kAskText, 8, 36, 264, 40);
         dialog.AddStatic(IDC_CRASH_STATUS, L"", 8, 82, 264, 18);
         dialog.AddButton(IDC_CRASH_OPEN_FOLDER, L"報告フォルダを開く", 8, 106, 84, 16, false);
@@ -158,7 +158,7 @@ private:
             case ERQUploadOutcome::SENT:
                 SetStatus(result.strReportId.empty() ? std::wstring(kSentText)
                                                      : std::wstring(kSentText) + kReportIdLabel +
-                                                           rqcrash::FromUtf8(result.strReportId));
+                                                           RQBLUtf8ToWide(result.strReportId));
                 EnableWindow(GetDlgItem(m_hDlg, IDC_CRASH_OPEN_FOLDER), FALSE);  // the folder is gone
                 break;
             case ERQUploadOutcome::REFUSED:

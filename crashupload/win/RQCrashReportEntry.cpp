@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "baselib/win/RQBLModulePath.h"
 #include "baselib/win/bugtrap/RQBTExtras.h"
 #include "crashupload/win/RQCrashConsentDlg.h"
 #include "crashupload/win/RQCrashReportFolder.h"
 #include "crashupload/win/RQScreenCapture.h"
-#include "crashupload/win/RQWinText.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ bool RQCrashReportEntry(const wchar_t* pszCommandLine, int& nExitCode) {
         nExitCode = RunReportStep(vecArgs);
         return true;
     }
-    std::wstring strProgram = rqcrash::ModulePath();
+    std::wstring strProgram = RQBLModulePath();
     if (!strProgram.empty()) {
         RQBT_SetReportSender(strProgram.c_str(), kSwitch);
     }

@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include "baselib/RQBLUtf8.h"
 #include "crashupload/RQCrashReportNames.h"
-#include "crashupload/win/RQWinText.h"
+#include "crashupload/win/RQFileBytes.h"
 
 namespace rqcrash {
 
@@ -18,7 +19,7 @@ struct RQFindHandleTraits {
 using CRQFindHandle = CRQBLUniqueHandle<RQFindHandleTraits>;
 
 std::wstring Child(const std::wstring& strFolder, const char* pszName) {
-    return strFolder + L"\\" + FromUtf8(pszName);
+    return strFolder + L"\\" + RQBLUtf8ToWide(pszName);
 }
 
 // Entries of the folder that match the pattern, with their attributes.
@@ -52,7 +53,7 @@ std::vector<std::wstring> ListFileNames(const std::wstring& strFolder) {
 bool IsReportFolder(const std::wstring& strFolder) {
     size_t nSlash = strFolder.find_last_of(L"\\/");
     std::wstring strName = nSlash == std::wstring::npos ? strFolder : strFolder.substr(nSlash + 1);
-    std::wstring strPrefix = FromUtf8(kReportFolderPrefix);
+    std::wstring strPrefix = RQBLUtf8ToWide(kReportFolderPrefix);
     DWORD dwAttributes = GetFileAttributesW(Child(strFolder, kReportInfoFile).c_str());
     return strName.compare(0, strPrefix.size(), strPrefix) == 0 && dwAttributes != INVALID_FILE_ATTRIBUTES &&
            (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -74,7 +75,7 @@ bool RecordConsent(const std::wstring& strFolder) {
     swprintf(szTime, 64, L"%04u-%02u-%02u %02u:%02u:%02u", st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
              st.wSecond);
     return WriteFileBytes(Child(strFolder, kConsentFile), "The player agreed to send this report at " +
-                                                              ToUtf8(szTime) + " (local time).\r\n");
+                                                              RQBLWideToUtf8(szTime) + " (local time).\r\n");
 }
 
 void WithdrawConsent(const std::wstring& strFolder) {
@@ -83,10 +84,11 @@ void WithdrawConsent(const std::wstring& strFolder) {
 
 std::vector<CRQWaitingReport> ListReports(const std::wstring& strReportsFolder) {
     std::vector<CRQWaitingReport> vecReports;
-    for (const WIN32_FIND_DATAW& fd : Find(strReportsFolder + L"\\" + FromUtf8(kReportFolderPrefix) + L"*")) {
+    for (const WIN32_FIND_DATAW& fd :
+         Find(strReportsFolder + L"\\" + RQBLUtf8ToWide(kReportFolderPrefix) + L"*")) {
         std::wstring strFolder = strReportsFolder + L"\\" + fd.cFileName;
         if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && IsReportFolder(strFolder)) {
-            vecReports.push_back({ToUtf8(fd.cFileName), HasConsent(strFolder)});
+            vecReports.push_back({RQBLWideToUtf8(fd.cFileName), HasConsent(strFolder)});
         }
     }
     return vecReports;

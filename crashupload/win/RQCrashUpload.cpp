@@ -3,12 +3,13 @@
 #include <utility>
 #include <vector>
 
+#include "baselib/RQBLUtf8.h"
 #include "crashupload/RQCrashServerUrl.h"
 #include "crashupload/RQCrashUploadForm.h"
 #include "crashupload/RQMultipartBody.h"
 #include "crashupload/win/RQCrashReportFolder.h"
+#include "crashupload/win/RQFileBytes.h"
 #include "crashupload/win/RQHttpPost.h"
-#include "crashupload/win/RQWinText.h"
 
 namespace rqcrash {
 
@@ -25,12 +26,12 @@ CRQUploadResult Upload(const std::wstring& strFolder, const std::string& strServ
     }
     std::vector<std::string> vecNames;
     for (const std::wstring& strName : ListFileNames(strFolder)) {
-        vecNames.push_back(ToUtf8(strName));
+        vecNames.push_back(RQBLWideToUtf8(strName));
     }
     std::vector<CRQUploadFile> vecFiles;
     for (const CRQUploadPart& part : PlanUploadParts(vecNames)) {
         CRQUploadFile file{part, std::string()};
-        if (ReadFileBytes(strFolder + L"\\" + FromUtf8(part.strFileName), file.strBytes)) {
+        if (ReadFileBytes(strFolder + L"\\" + RQBLUtf8ToWide(part.strFileName), file.strBytes)) {
             vecFiles.push_back(std::move(file));
         }
     }

@@ -4,10 +4,10 @@
 
 #include <utility>
 
+#include "baselib/RQBLUtf8.h"
 #include "crashupload/RQCrashQueuePlan.h"
 #include "crashupload/win/RQCrashReportFolder.h"
 #include "crashupload/win/RQCrashUpload.h"
-#include "crashupload/win/RQWinText.h"
 
 // What the thread works on. Shared with the queue object, so that a thread
 // that outlives the object's bounded wait still has it.
@@ -27,7 +27,7 @@ bool Stopping(const CRQCrashUploadQueue::Job& job) {
 void SendWaitingReports(const CRQCrashUploadQueue::Job& job) {
     CRQQueuePlan plan = PlanCrashQueue(rqcrash::ListReports(job.strReportsFolder), kMaxWaitingReports);
     for (const std::string& strName : plan.vecDrop) {
-        std::wstring strFolder = job.strReportsFolder + L"\\" + rqcrash::FromUtf8(strName);
+        std::wstring strFolder = job.strReportsFolder + L"\\" + RQBLUtf8ToWide(strName);
         bool bFree = false;
         {
             rqcrash::CRQSendLock lock;
@@ -41,8 +41,8 @@ void SendWaitingReports(const CRQCrashUploadQueue::Job& job) {
         if (Stopping(job)) {
             return;
         }
-        rqcrash::SendConsentedReport(job.strReportsFolder + L"\\" + rqcrash::FromUtf8(strName),
-                                     job.strServerUrl, job.nDefaultPort, job.hStop.Get());
+        rqcrash::SendConsentedReport(job.strReportsFolder + L"\\" + RQBLUtf8ToWide(strName), job.strServerUrl,
+                                     job.nDefaultPort, job.hStop.Get());
     }
 }
 
@@ -58,11 +58,14 @@ unsigned __stdcall QueueThread(void* pParam) {
 CRQCrashUploadQueue::CRQCrashUploadQueue(std::wstring strReportsFolder, std::wstring strServerUrl,
                                          uint16_t nDefaultPort)
     : m_pJob(std::make_shared<Job>()) {
+    if (!strReportsFolder.empty() && strReportsFolder.back() == L'\\') {
+        strReportsFolder.pop_back();  // a drive root: the separator is added to every name
+    }
     m_pJob->strReportsFolder = std::move(strReportsFolder);
-    m_pJob->strServerUrl = rqcrash::ToUtf8(strServerUrl);
+    m_pJob->strServerUrl = RQBLWideToUtf8(strServerUrl);
     m_pJob->nDefaultPort = nDefaultPort;
     m_pJob->hStop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!m_pJob->hStop) {
+    if (!m_pJob->hStop || m_pJob->strReportsFolder.empty()) {
         return;
     }
     auto* pThreadJob = new std::shared_ptr<Job>(m_pJob);

@@ -16,6 +16,7 @@ public:
     // Starts at once on a thread of its own, below normal priority: the
     // oldest waiting report goes first; beyond kMaxWaitingReports the oldest
     // are deleted unsent. Reports without the player's consent are left alone.
+    // An empty folder (the program's could not be found) sends nothing.
     CRQCrashUploadQueue(std::wstring strReportsFolder, std::wstring strServerUrl, uint16_t nDefaultPort);
     // Cancels the upload under way and waits for the thread at most
     // kStopWaitMs; a report cut short is sent at the next start.

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "baselib/RQBLUtf8.h"
 #include "baselib/win/RQBLWinHandle.h"
-#include "crashupload/win/RQWinText.h"
 
 namespace rqcrash {
 
@@ -161,7 +161,7 @@ bool HttpPost(const CRQCrashServer& server, const std::string& strContentType, c
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     ADDRINFOW* pFound = nullptr;
-    std::wstring strHost = FromUtf8(server.strHost);
+    std::wstring strHost = RQBLUtf8ToWide(server.strHost);
     std::wstring strPort = std::to_wstring(server.nPort);
     if (GetAddrInfoW(strHost.c_str(), strPort.c_str(), &hints, &pFound) != 0) {
         return false;

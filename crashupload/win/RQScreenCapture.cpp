@@ -8,9 +8,10 @@
 
 #include <vector>
 
+#include "baselib/RQBLUtf8.h"
 #include "crashupload/RQCrashReportNames.h"
+#include "crashupload/win/RQFileBytes.h"
 #include "crashupload/win/RQGdiHandles.h"
-#include "crashupload/win/RQWinText.h"
 
 namespace rqcrash {
 
@@ -157,9 +158,9 @@ bool CaptureCrashScreen(DWORD dwCrashedProcessId, const std::wstring& strFolder)
     if (!bCopied) {
         return false;
     }
-    return SavePng(hBitmap.Get(), strFolder + L"\\" + FromUtf8(kCapturePngFile)) ||
+    return SavePng(hBitmap.Get(), strFolder + L"\\" + RQBLUtf8ToWide(kCapturePngFile)) ||
            SaveBmp(hMemory.Get(), hBitmap.Get(), nWidth, nHeight,
-                   strFolder + L"\\" + FromUtf8(kCaptureBmpFile));
+                   strFolder + L"\\" + RQBLUtf8ToWide(kCaptureBmpFile));
 }
 
 }  // namespace rqcrash

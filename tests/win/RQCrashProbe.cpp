@@ -22,9 +22,9 @@
 #include "baselib/RQBLMain.h"
 #include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "baselib/win/RQBLModulePath.h"
 #include "crashupload/win/RQCrashReportEntry.h"
 #include "crashupload/win/RQCrashUploadQueue.h"
-#include "crashupload/win/RQWinText.h"
 
 // Outside the anonymous namespace: with every override known, the compiler
 // would call the one concrete override instead of the pure slot.
@@ -142,7 +142,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszCmdLine, int) {
     }
     if (strCase == L"pending") {
         constexpr DWORD kPendingTimeoutMs = 120000;
-        CRQCrashUploadQueue waitingReports(rqcrash::ProgramFolder(), strServer, 80);
+        CRQCrashUploadQueue waitingReports(RQBLModuleFolder(), strServer, 80);
         return waitingReports.WaitUntilDone(kPendingTimeoutMs) ? 0 : 4;
     }
 
