@@ -13,6 +13,8 @@ cmake cmake
 ninja ninja-build
 g++ g++
 x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64-posix
+x86_64-w64-mingw32-dlltool binutils-mingw-w64-x86-64
+x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
 /usr/include/x86_64-linux-gnu/lua5.1-deb-multiarch.h liblua5.1-0-dev
 /usr/src/googletest/CMakeLists.txt googletest
 /usr/include/zlib.h zlib1g-dev
@@ -41,6 +43,7 @@ sha256sum coreutils
 shuf coreutils
 flock util-linux
 setsid util-linux
+timeout coreutils
 debootstrap debootstrap
 git git
 unshare util-linux

@@ -14,11 +14,28 @@ for p in "${presets[@]}"; do
   cmake --build --preset "$p"
 done
 
+# The launcher built against BugTrap instead of the project's crash reporter,
+# with a stand-in import library: it must import exactly the BT_ functions of
+# BugTrapU-x64.def from BugTrapU-x64.dll (it cannot run without that DLL).
+echo "== build windows-bugtrap (the launcher only)"
+cmake --preset windows-bugtrap >/dev/null
+cmake --build --preset windows-bugtrap
+bugtrap_imports=$(x86_64-w64-mingw32-objdump -p build/windows-bugtrap/bin/Launcher.exe |
+  awk '/DLL Name:/ { dll = $3 } dll == "BugTrapU-x64.dll" && $3 ~ /^BT_/ { print $3 }' | sort | tr '\n' ' ')
+bugtrap_expected=$(grep -E '^ +BT_' baselib/win/bugtrap/BugTrapU-x64.def | tr -d ' ' | sort | tr '\n' ' ')
+
 . scripts/wine-env.sh
 rq_wine_ready
 
 passed=0
 failed=0
+if [ -n "$bugtrap_imports" ] && [ "$bugtrap_imports" = "$bugtrap_expected" ]; then
+  echo "windows-bugtrap: Launcher.exe imports $bugtrap_imports"
+  passed=$((passed + 1))
+else
+  echo "windows-bugtrap: Launcher.exe imports [$bugtrap_imports], expected [$bugtrap_expected]"
+  failed=$((failed + 1))
+fi
 for p in "${presets[@]}"; do
   echo "== test $p"
   log=$(mktemp)

@@ -1,11 +1,22 @@
 #include <windows.h>
 
+#include "RQBuildConfig.h"
+#include "baselib/win/RQBLModulePath.h"
+#include "crashupload/win/RQCrashReportEntry.h"
+#include "crashupload/win/RQCrashUploadQueue.h"
 #include "launcher/keys/RQBuiltInKeys.h"
 #include "launcher/win/RQLauncherApp.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int nExitCode = 0;
+    // Started again by a crashed launcher: ask the player and send its report.
+    if (RQCrashReportEntry(GetCommandLineW(), nExitCode)) {
+        return nExitCode;
+    }
     {
+        // Reports that earlier runs could not send go in the background
+        // meanwhile; destroyed after the app, it waits for them a bounded time.
+        CRQCrashUploadQueue waitingReports(RQBLModuleFolder(), RQ_CRASH_SERVER, 80);
         // The keys this very executable was built with.
         CRQLauncherApp app(RQBuiltInTrustedKeys());
         app.InitInstance();

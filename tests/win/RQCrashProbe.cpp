@@ -1,6 +1,10 @@
 // Sets up crash reporting as the launcher does, then commits the fatal error
-// named on its command line. Run by crash_report_tests from a folder of its
-// own; the crash report appears beside it.
+// named on its command line. Run by crash_report_tests and crash_upload_tests
+// from a folder of its own; the crash report appears beside it.
+//   rq_crash_probe.exe CASE                 a crash; the report stays in its folder
+//   rq_crash_probe.exe CASE SERVER_URL      a crash reported as the launcher does:
+//                                           the player is asked, the report sent to SERVER_URL
+//   rq_crash_probe.exe pending SERVER_URL   a start: sends the waiting reports, then ends
 #include <windows.h>
 
 #include <climits>
@@ -18,6 +22,9 @@
 #include "baselib/RQBLMain.h"
 #include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "baselib/win/RQBLModulePath.h"
+#include "crashupload/win/RQCrashReportEntry.h"
+#include "crashupload/win/RQCrashUploadQueue.h"
 
 // Outside the anonymous namespace: with every override known, the compiler
 // would call the one concrete override instead of the pure slot.
@@ -118,8 +125,28 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszCmdLine, int) {
     while (!strCase.empty() && strCase.back() == L' ') {
         strCase.pop_back();
     }
+    std::wstring strServer;
+    size_t nSpace = strCase.find(L' ');
+    if (nSpace != std::wstring::npos) {
+        strServer = strCase.substr(nSpace + 1);
+        strCase.resize(nSpace);
+    }
 
-    InitCrashReporter(L"ver 0.9a", L"PXPatcher", RQ_CRASH_SERVER, 80);
+    // Like the launcher's entry, but only when asked to: the crash cases
+    // without a server keep to the handler's own box.
+    if (!strServer.empty() || strCase == L"_CRASH_REPORT") {
+        int nExitCode = 0;
+        if (RQCrashReportEntry(GetCommandLineW(), nExitCode)) {
+            return nExitCode;
+        }
+    }
+    if (strCase == L"pending") {
+        constexpr DWORD kPendingTimeoutMs = 120000;
+        CRQCrashUploadQueue waitingReports(RQBLModuleFolder(), strServer, 80);
+        return waitingReports.WaitUntilDone(kPendingTimeoutMs) ? 0 : 4;
+    }
+
+    InitCrashReporter(L"ver 0.9a", L"PXPatcher", strServer.empty() ? RQ_CRASH_SERVER : strServer, 80);
     InitCrashLog(0, L"__PATCHER__", 0, L"__PATCHER__");
     InstallProcessCrashHandlers();
     InstallThreadCrashHandlers();

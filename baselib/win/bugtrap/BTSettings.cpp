@@ -140,4 +140,10 @@ void RQBT_SetBuildTag(const wchar_t* pszBuildTag) {
     rqbt::State().strBuildTag = Copy(pszBuildTag);
 }
 
+void RQBT_SetReportSender(const wchar_t* pszProgram, const wchar_t* pszSwitch) {
+    Lock lock(rqbt::State().cs);
+    rqbt::State().strSenderProgram = Copy(pszProgram);
+    rqbt::State().strSenderSwitch = Copy(pszSwitch);
+}
+
 }  // extern "C"

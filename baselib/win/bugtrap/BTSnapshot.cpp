@@ -1,5 +1,6 @@
 // A crash report: a folder beside the program (or under the report path)
-// holding a minidump, a short text report and copies of the logs.
+// holding a minidump, a short text report, copies of the logs and what the
+// sending step needs; then that step, in a fresh process.
 #include <windows.h>
 
 #include <dbghelp.h>
@@ -8,6 +9,8 @@
 
 #include "BTState.h"
 #include "baselib/win/RQBLWinHandle.h"
+#include "crashupload/RQCrashReportInfo.h"
+#include "crashupload/RQCrashReportNames.h"
 
 namespace {
 
@@ -159,6 +162,42 @@ std::wstring CopyLogs(rqbt::CState& state, const std::wstring& strFolder) {
     return strNames;
 }
 
+// What the sending step, in another process, needs to know.
+bool WriteReportInfo(const rqbt::CState& state, const std::wstring& strFolder) {
+    CRQCrashReportInfo info;
+    info.strProduct = rqbt::ToUtf8(state.strAppName);
+    info.strVersion = rqbt::ToUtf8(state.strAppVersion);
+    info.strBuild = rqbt::ToUtf8(state.strBuildTag);
+    info.strServerUrl = rqbt::ToUtf8(state.strSupportHost);
+    info.nServerPort = static_cast<uint16_t>(state.nSupportPort);
+    info.strMessage1 = rqbt::ToUtf8(state.strIntro1);
+    info.strMessage2 = rqbt::ToUtf8(state.strIntro2);
+    info.bScreenCapture = (state.dwFlags & BTF_SCREENCAPTURE) != 0;
+    std::string strName = rqcrash::kReportInfoFile;
+    return rqbt::WriteWholeFile(strFolder + L"\\" + std::wstring(strName.begin(), strName.end()),
+                                FormatCrashReportInfo(info));
+}
+
+// Starts the sending step for the report and waits until the player has
+// answered it: the handler's own message box comes after.
+void RunSender(const rqbt::CState& state, const std::wstring& strFolder) {
+    if (state.strSenderProgram.empty()) {
+        return;
+    }
+    std::wstring strCommandLine = L"\"" + state.strSenderProgram + L"\" " + state.strSenderSwitch + L" \"" +
+                                  strFolder + L"\" " + std::to_wstring(GetCurrentProcessId());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(state.strSenderProgram.c_str(), strCommandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        return;
+    }
+    CRQBLHandle hThread(process.hThread);
+    CRQBLHandle hProcess(process.hProcess);
+    WaitForSingleObject(hProcess.Get(), INFINITE);
+}
+
 }  // namespace
 
 extern "C" {
@@ -196,6 +235,9 @@ BOOL WINAPI BT_SendSnapshotEx(PEXCEPTION_POINTERS pExceptionPointers) {
     strFiles += CopyLogs(state, strFolder);
     rqbt::WriteWholeFile(strFolder + L"\\report.txt",
                          rqbt::ToUtf8(TextReport(state, pExceptionPointers, st, strFiles)));
+    if (WriteReportInfo(state, strFolder)) {
+        RunSender(state, strFolder);
+    }
     return TRUE;
 }
 

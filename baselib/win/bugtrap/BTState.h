@@ -38,6 +38,9 @@ struct CState {
     // A handle is the index in this list plus one; closed logs keep their slot.
     std::vector<std::unique_ptr<CLogFile>> vecLogs;
     std::vector<std::wstring> vecReportFiles;
+    // Started after a report is written, when set (RQBT_SetReportSender).
+    std::wstring strSenderProgram;
+    std::wstring strSenderSwitch;
     LPTOP_LEVEL_EXCEPTION_FILTER pfnPrevFilter = nullptr;
 };
 

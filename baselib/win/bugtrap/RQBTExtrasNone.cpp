@@ -2,3 +2,5 @@
 #include "baselib/win/bugtrap/RQBTExtras.h"
 
 void RQBT_SetBuildTag(const wchar_t* /*pszBuildTag*/) {}
+
+void RQBT_SetReportSender(const wchar_t* /*pszProgram*/, const wchar_t* /*pszSwitch*/) {}

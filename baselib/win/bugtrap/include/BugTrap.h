@@ -4,8 +4,11 @@
 //
 // This implementation is the project's own. It keeps the settings, keeps text
 // logs, and BT_SendSnapshotEx writes a report folder beside the program: a
-// minidump, a short text report and copies of the logs. It shows no dialog
-// and sends nothing; the fatal-error handlers talk to the player themselves.
+// minidump, a short text report, copies of the logs and what the sending step
+// needs (report.ini). The crashed process does no more than that: it starts
+// the program named by RQBT_SetReportSender (RQBTExtras.h), which captures the
+// screen, asks the player and sends the report (crashupload/), and waits for
+// it to end.
 #pragma once
 
 #include <windows.h>
