@@ -1,25 +1,11 @@
 #include "crashupload/RQHttpReply.h"
 
+#include "baselib/RQBLAsciiText.h"
+
 #include <cctype>
 #include <cstdlib>
 
 namespace {
-
-std::string Lower(std::string str) {
-    for (char& ch : str) {
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    return str;
-}
-
-std::string Trim(const std::string& str) {
-    size_t nBegin = str.find_first_not_of(" \t\r\n");
-    if (nBegin == std::string::npos) {
-        return std::string();
-    }
-    size_t nEnd = str.find_last_not_of(" \t\r\n");
-    return str.substr(nBegin, nEnd - nBegin + 1);
-}
 
 bool ParseHex(const std::string& strHex, size_t& nValue) {
     if (strHex.empty() || strHex.size() > 8 ||
@@ -36,10 +22,10 @@ bool Dechunk(const std::string& strRaw, size_t nPos, std::string& strBody) {
         if (nLineEnd == std::string::npos) {
             return false;
         }
-        std::string strSize = Trim(strRaw.substr(nPos, nLineEnd - nPos));
+        std::string strSize = RQBLTrimAscii(strRaw.substr(nPos, nLineEnd - nPos));
         strSize = strSize.substr(0, strSize.find(';'));  // chunk extensions
         size_t nChunk = 0;
-        if (!ParseHex(Trim(strSize), nChunk)) {
+        if (!ParseHex(RQBLTrimAscii(strSize), nChunk)) {
             return false;
         }
         nPos = nLineEnd + 2;
@@ -84,10 +70,10 @@ bool ParseHttpReply(const std::string& strRaw, CRQHttpReply& reply) {
         if (nColon == std::string::npos) {
             continue;
         }
-        std::string strName = Lower(Trim(strLine.substr(0, nColon)));
-        std::string strValue = Trim(strLine.substr(nColon + 1));
+        std::string strName = RQBLLowerAscii(RQBLTrimAscii(strLine.substr(0, nColon)));
+        std::string strValue = RQBLTrimAscii(strLine.substr(nColon + 1));
         if (strName == "transfer-encoding") {
-            bChunked = Lower(strValue).find("chunked") != std::string::npos;
+            bChunked = RQBLLowerAscii(strValue).find("chunked") != std::string::npos;
         } else if (strName == "content-length") {
             if (strValue.empty() || strValue.find_first_not_of("0123456789") != std::string::npos ||
                 strValue.size() > 12) {
@@ -114,7 +100,7 @@ bool ParseHttpReply(const std::string& strRaw, CRQHttpReply& reply) {
 }
 
 std::string ReportIdFromBody(const std::string& strBody) {
-    std::string strId = Trim(strBody.substr(0, strBody.find('\n')));
+    std::string strId = RQBLTrimAscii(strBody.substr(0, strBody.find('\n')));
     const std::string strPrefix = "CrashID=";
     if (strId.compare(0, strPrefix.size(), strPrefix) == 0) {
         strId = strId.substr(strPrefix.size());

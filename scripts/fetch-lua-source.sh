@@ -3,6 +3,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 . "$here/scripts/needs.sh"
+. "$here/scripts/deb-src.sh"
 dest="$here/.deps/lua5.1"
 orig_sha256=2640fc56a795f29d28ef15e13c34a47e223960b0240e8cb0a82d9b0738695333
 debian_sha256=c39fc17b2ce09aa17771af49b9f40465a2458913ff2e25ff967fe32aada0737f
@@ -10,19 +11,8 @@ vararg_patch=0004-Fix-stack-overflow-in-vararg-functions.patch
 
 if [ -f "$dest/src/lapi.c" ] && [ -f "$dest/.verified" ]; then exit 0; fi
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-
 rq_need apt-get dpkg-source sha256sum xz
-src_list=/etc/apt/sources.list.d/tolvane-deb-src.sources
-if ! apt-get source --print-uris -qq lua5.1 >/dev/null 2>&1; then
-  # The source package comes from the mirror this machine already uses.
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  mirror=$("$here/scripts/debian-mirror.sh")
-  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$mirror" "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
-  "${sudo_cmd[@]}" apt-get update -qq
-fi
+rq_deb_src lua5.1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -11,20 +11,10 @@ debian_sha256=7279efe85c359500c95aa88347e3395dd303d7566e2bb818d80d96e0c3bb9629
 
 if [ -f "$dest/Configure" ] && [ "$(cat "$dest/.verified" 2>/dev/null)" = "$version" ]; then exit 0; fi
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-
 . "$here/scripts/needs.sh"
+. "$here/scripts/deb-src.sh"
 rq_need apt-get dpkg-source sha256sum xz
-src_list=/etc/apt/sources.list.d/tolvane-deb-src.sources
-if ! apt-get source --print-uris -qq openssl >/dev/null 2>&1; then
-  # The source package comes from the mirror this machine already uses.
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  mirror=$("$here/scripts/debian-mirror.sh")
-  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$mirror" "$codename" | "${sudo_cmd[@]}" tee "$src_list" >/dev/null
-  "${sudo_cmd[@]}" apt-get update -qq
-fi
+rq_deb_src openssl
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -53,6 +53,15 @@ struct RQBLGdiObjectTraits {
 using CRQBLBitmap = CRQBLUniqueHandle<RQBLGdiObjectTraits<HBITMAP>>;
 using CRQBLFont = CRQBLUniqueHandle<RQBLGdiObjectTraits<HFONT>>;
 
+// A window's device context (GetDC; GetDC(nullptr) is the screen's).
+struct RQBLScreenDcTraits {
+    using handle_type = HDC;
+    static HDC Empty() { return nullptr; }
+    static bool IsValid(HDC h) { return h != nullptr; }
+    static void Close(HDC h) { ::ReleaseDC(nullptr, h); }
+};
+using CRQBLScreenDc = CRQBLUniqueHandle<RQBLScreenDcTraits>;
+
 // A memory device context (CreateCompatibleDC).
 struct RQBLMemoryDcTraits {
     using handle_type = HDC;

@@ -11,7 +11,7 @@
 #include "baselib/RQBLUtf8.h"
 #include "crashupload/RQCrashReportNames.h"
 #include "crashupload/win/RQFileBytes.h"
-#include "crashupload/win/RQGdiHandles.h"
+#include "baselib/win/RQBLWinHandle.h"
 
 namespace rqcrash {
 
@@ -142,12 +142,12 @@ bool CaptureCrashScreen(DWORD dwCrashedProcessId, const std::wstring& strFolder)
     if (nWidth <= 0 || nHeight <= 0) {
         return false;
     }
-    CRQScreenDc hScreen(GetDC(nullptr));
+    CRQBLScreenDc hScreen(GetDC(nullptr));
     if (!hScreen) {
         return false;
     }
-    CRQMemoryDc hMemory(CreateCompatibleDC(hScreen.Get()));
-    CRQBitmap hBitmap(CreateCompatibleBitmap(hScreen.Get(), nWidth, nHeight));
+    CRQBLMemoryDc hMemory(CreateCompatibleDC(hScreen.Get()));
+    CRQBLBitmap hBitmap(CreateCompatibleBitmap(hScreen.Get(), nWidth, nHeight));
     if (!hMemory || !hBitmap) {
         return false;
     }

@@ -1,24 +1,11 @@
 #include "tools/crashreceiver/RQFormData.h"
 
+#include "baselib/RQBLAsciiText.h"
+
 #include <cctype>
 #include <utility>
 
 namespace {
-
-std::string Lower(std::string str) {
-    for (char& ch : str) {
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    return str;
-}
-
-std::string Trim(const std::string& str) {
-    size_t nBegin = str.find_first_not_of(" \t");
-    if (nBegin == std::string::npos) {
-        return std::string();
-    }
-    return str.substr(nBegin, str.find_last_not_of(" \t") - nBegin + 1);
-}
 
 // "form-data; name=\"a\"; filename=\"b\"" into its parameters (names lower-cased).
 // As browsers send them, a quoted value ends at the next quote and a backslash
@@ -30,9 +17,9 @@ bool ReadParameters(const std::string& strValue,
         ++nPos;
         size_t nEqual = strValue.find('=', nPos);
         if (nEqual == std::string::npos) {
-            return Trim(strValue.substr(nPos)).empty();
+            return RQBLTrimAscii(strValue.substr(nPos)).empty();
         }
-        std::string strName = Lower(Trim(strValue.substr(nPos, nEqual - nPos)));
+        std::string strName = RQBLLowerAscii(RQBLTrimAscii(strValue.substr(nPos, nEqual - nPos)));
         nPos = nEqual + 1;
         while (nPos < strValue.size() && strValue[nPos] == ' ') {
             ++nPos;
@@ -48,7 +35,7 @@ bool ReadParameters(const std::string& strValue,
         } else {
             size_t nEnd = strValue.find(';', nPos);
             strParam =
-                Trim(strValue.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos));
+                RQBLTrimAscii(strValue.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos));
             nPos = nEnd;
         }
         vecParams.emplace_back(strName, strParam);
@@ -69,12 +56,12 @@ bool ReadPartHeaders(const std::string& strHeaders, CRQFormPart& part, std::stri
             strError = "malformed part header";
             return false;
         }
-        std::string strName = Lower(Trim(strLine.substr(0, nColon)));
-        std::string strValue = Trim(strLine.substr(nColon + 1));
+        std::string strName = RQBLLowerAscii(RQBLTrimAscii(strLine.substr(0, nColon)));
+        std::string strValue = RQBLTrimAscii(strLine.substr(nColon + 1));
         if (strName == "content-type") {
             part.strContentType = strValue;
         } else if (strName == "content-disposition") {
-            if (Lower(strValue.substr(0, strValue.find(';'))) != "form-data") {
+            if (RQBLLowerAscii(strValue.substr(0, strValue.find(';'))) != "form-data") {
                 strError = "part is not form-data";
                 return false;
             }
@@ -112,7 +99,7 @@ bool ReadPartHeaders(const std::string& strHeaders, CRQFormPart& part, std::stri
 }  // namespace
 
 bool BoundaryFromContentType(const std::string& strContentType, std::string& strBoundary) {
-    if (Lower(Trim(strContentType.substr(0, strContentType.find(';')))) != "multipart/form-data") {
+    if (RQBLLowerAscii(RQBLTrimAscii(strContentType.substr(0, strContentType.find(';')))) != "multipart/form-data") {
         return false;
     }
     std::vector<std::pair<std::string, std::string>> vecParams;
