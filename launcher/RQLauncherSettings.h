@@ -28,6 +28,9 @@ struct RQ_UPDATE_SETTINGS {
     // The launcher's own file, relative to the game folder; a script may list
     // it, and it is then replaced in a way a running program allows.
     std::wstring strSelfPath;
+    // Every listed file is read and checked by its content, whatever the
+    // verification record of earlier runs says.
+    bool bRepair = false;
 };
 
 struct RQ_LAUNCHER_SETTINGS {
@@ -48,9 +51,13 @@ struct RQ_LAUNCHER_INPUTS {
     // Used when the command line names no server (or too short a one).
     std::wstring strDefaultCdnAddress;
     std::wstring strSelfPath;
+    // Shift was held down when the launcher started: the player asks for a
+    // repair without a command line.
+    bool bRepairKeyHeld = false;
 };
 
 // In rising order of precedence: the build's default, "_C <URL>" on the
-// command line, LOGIN_IP in the address file. Logs what it takes from the
-// address file.
+// command line, LOGIN_IP in the address file. A repair is asked for by
+// "_REPAIR" on the command line or by Shift held at the start. Logs what it
+// takes from the address file, and a repair request.
 RQ_LAUNCHER_SETTINGS RQResolveLauncherSettings(const RQ_LAUNCHER_INPUTS& inputs);

@@ -11,6 +11,7 @@ packages=(
   googletest liblua5.1-0-dev zlib1g-dev
   fonts-noto-cjk locales
   nginx-light curl openssl dpkg-dev
+  rhash
 )
 
 sudo_cmd=()
