@@ -1,9 +1,9 @@
 // What the system says about a file without reading it: enough to tell, on a
 // later run, whether it can still be the same file with the same content.
-// Implemented in baselib/win and baselib/posix.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct RQBL_FILE_FACTS {
@@ -30,10 +30,28 @@ struct RQBL_FILE_FACTS {
     bool operator!=(const RQBL_FILE_FACTS& o) const { return !(*this == o); }
 };
 
-namespace rqbl {
+// Reads the facts of the files of the game folder (the working folder).
+// Asking the system file by file is slow on Windows, where the volume's
+// serial alone costs a round trip to a system service: the Windows reader
+// lists each folder once, with the index of every file in it, and asks for
+// the serial of the game folder's volume once. Implemented in baselib/win
+// and baselib/posix. Safe to use from several threads at once.
+class CRQBLFileFactsReader {
+public:
+    CRQBLFileFactsReader();
+    ~CRQBLFileFactsReader();
+    CRQBLFileFactsReader(const CRQBLFileFactsReader&) = delete;
+    CRQBLFileFactsReader& operator=(const CRQBLFileFactsReader&) = delete;
 
-// False when there is no regular file at strPath. Needs no right to read the
-// file's content, so a file that another program holds open is still seen.
-bool GetFileFacts(const std::wstring& strPath, RQBL_FILE_FACTS& facts);
+    // False when there is no regular file at strPath (relative to the game
+    // folder). Needs no right to read the content, so a file that another
+    // program holds open is still seen. A folder's listing is taken at its
+    // first use and kept: a file written later shows its new facts only
+    // after Forget().
+    bool Get(const std::wstring& strPath, RQBL_FILE_FACTS& facts);
+    void Forget();
 
-}  // namespace rqbl
+private:
+    struct CState;
+    std::unique_ptr<CState> m_pState;
+};

@@ -3,8 +3,6 @@
 #include <system_error>
 #include <thread>
 
-#include "baselib/RQBLFileFacts.h"
-
 CRQFileChecker::CRQFileChecker(CRQVerifyRecord previous, bool bRepair, CRQContentReader& reader)
     : m_previous(std::move(previous)), m_bRepair(bRepair), m_reader(reader) {}
 
@@ -63,7 +61,7 @@ std::vector<RQCheckFinding> CRQFileChecker::CheckAll(const std::vector<RQ_TRANSF
 CRQFileChecker::CResult CRQFileChecker::Check(const RQ_TRANSFER_JOB& job, const std::atomic<int64_t>* pStop) {
     CResult result;
     RQBL_FILE_FACTS facts;
-    if (!rqbl::GetFileFacts(job.strLocal, facts)) {
+    if (!m_facts.Get(job.strLocal, facts)) {
         result.finding = RQCheckFinding::MISSING;
         return result;
     }
@@ -113,14 +111,17 @@ bool CRQFileChecker::RecordVouchesFor(const RQ_TRANSFER_JOB& job, const RQBL_FIL
     return pEntry->strSha256.empty() || pEntry->strSha256 == job.strSha256;
 }
 
-void CRQFileChecker::AddVerified(const RQ_TRANSFER_JOB& job) {
-    RQ_VERIFY_ENTRY entry;
-    if (!rqbl::GetFileFacts(job.strLocal, entry.facts) || entry.facts.ullSize != job.ullSize) {
-        return;
+void CRQFileChecker::AddVerified(const std::vector<RQ_TRANSFER_JOB>& vecJobs) {
+    m_facts.Forget();  // the folders have changed since they were listed
+    for (const RQ_TRANSFER_JOB& job : vecJobs) {
+        RQ_VERIFY_ENTRY entry;
+        if (!m_facts.Get(job.strLocal, entry.facts) || entry.facts.ullSize != job.ullSize) {
+            continue;
+        }
+        entry.dwCrc = job.dwCrc;
+        entry.strSha256 = job.strSha256;
+        m_newRecord.Put(job.strLocal, entry);
     }
-    entry.dwCrc = job.dwCrc;
-    entry.strSha256 = job.strSha256;
-    m_newRecord.Put(job.strLocal, entry);
 }
 
 void CRQFileChecker::Count(const CResult& result) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLFileFacts.h"
 #include "launcher/RQContentReader.h"
 #include "launcher/RQTransferJob.h"
 #include "launcher/RQVerifyRecord.h"
@@ -56,8 +57,8 @@ public:
     // the files not decided, once *pStop is non-zero.
     std::vector<RQCheckFinding> CheckAll(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
                                          const std::atomic<int64_t>* pStop, const ProgressFn& fnProgress);
-    // A file downloaded and verified against the job's checks.
-    void AddVerified(const RQ_TRANSFER_JOB& job);
+    // Files downloaded and verified against their jobs' checks.
+    void AddVerified(const std::vector<RQ_TRANSFER_JOB>& vecJobs);
 
     const CRQVerifyRecord& NewRecord() const { return m_newRecord; }
     const RQ_CHECK_COUNTS& Counts() const { return m_counts; }
@@ -76,6 +77,7 @@ private:
     const CRQVerifyRecord m_previous;
     const bool m_bRepair;
     CRQContentReader& m_reader;
+    CRQBLFileFactsReader m_facts;
     CRQVerifyRecord m_newRecord;
     RQ_CHECK_COUNTS m_counts;
 };

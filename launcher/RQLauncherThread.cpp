@@ -313,11 +313,13 @@ void CRQLauncherThread::LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& ve
 }
 
 void CRQLauncherThread::RecordVerified(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
+    std::vector<RQ_TRANSFER_JOB> vecVerified;
     for (size_t i = 0; i < vecOutcomes.size() && i < m_vecDownloadList.size(); ++i) {
         if (vecOutcomes[i].bDone) {
-            m_pChecker->AddVerified(m_vecDownloadList[i].job);
+            vecVerified.push_back(m_vecDownloadList[i].job);
         }
     }
+    m_pChecker->AddVerified(vecVerified);
     SaveVerifyRecord();
 }
 

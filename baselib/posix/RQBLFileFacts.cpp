@@ -4,12 +4,19 @@
 
 #include "baselib/RQBLPlatform.h"
 
-namespace rqbl {
+// A stat() is cheap here: nothing is kept.
+struct CRQBLFileFactsReader::CState {};
 
-bool GetFileFacts(const std::wstring& strPath, RQBL_FILE_FACTS& facts) {
+CRQBLFileFactsReader::CRQBLFileFactsReader() = default;
+CRQBLFileFactsReader::~CRQBLFileFactsReader() = default;
+
+void CRQBLFileFactsReader::Forget() {}
+
+bool CRQBLFileFactsReader::Get(const std::wstring& strPath, RQBL_FILE_FACTS& facts) {
     std::string strNative;
     struct stat st {};
-    if (!WideToFileName(strPath, strNative) || ::stat(strNative.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!rqbl::WideToFileName(strPath, strNative) || ::stat(strNative.c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
         return false;
     }
     constexpr int64_t kNsPerSecond = 1000000000;
@@ -22,5 +29,3 @@ bool GetFileFacts(const std::wstring& strPath, RQBL_FILE_FACTS& facts) {
     facts.ullFileIndex = static_cast<uint64_t>(st.st_ino);
     return true;
 }
-
-}  // namespace rqbl

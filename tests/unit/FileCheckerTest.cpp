@@ -237,10 +237,10 @@ TEST_F(FileChecker, FilesDownloadedAndVerifiedJoinTheRecord) {
     CRQFileChecker checker(CRQVerifyRecord(), false, m_reader);
     EXPECT_EQ(checker.CheckAll(m_vecJobs, nullptr, nullptr),
               (std::vector<F>{F::CURRENT_BY_CONTENT, F::MISSING}));
-    checker.AddVerified(m_vecJobs[1]);  // gone: nothing to vouch for
+    checker.AddVerified({m_vecJobs[1]});  // still missing: nothing to vouch for
     EXPECT_EQ(checker.NewRecord().Size(), 1u);
     Write("b.dat", kBodyB);
-    checker.AddVerified(m_vecJobs[1]);
+    checker.AddVerified({m_vecJobs[1]});
     m_record = checker.NewRecord();
     m_reader.Clear();
     EXPECT_EQ(Run(), (std::vector<F>{F::CURRENT_BY_RECORD, F::CURRENT_BY_RECORD}));
