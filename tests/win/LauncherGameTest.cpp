@@ -337,7 +337,7 @@ TEST_F(LauncherGame, RepairFindsASameSizeEditWithTheOldTimeAndTheGameNeverSeesTh
     std::vector<std::string> vecTexts = LogTexts();
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 REPAIR REQUESTED : _REPAIR"));
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR : every listed file is read and checked"));
-    EXPECT_EQ(CheckLine(vecTexts), "NTS 130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (0 MiB)");
+    EXPECT_EQ(CheckLine(vecTexts), "NTS 130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (1 MiB)");
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR FOUND : data/world.pak (content differs)"));
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR : 1 of 2 files to be fetched again"));
 }
