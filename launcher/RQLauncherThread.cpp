@@ -313,6 +313,9 @@ void CRQLauncherThread::LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& ve
 }
 
 void CRQLauncherThread::RecordVerified(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
+    if (!m_pChecker) {
+        return;
+    }
     std::vector<RQ_TRANSFER_JOB> vecVerified;
     for (size_t i = 0; i < vecOutcomes.size() && i < m_vecDownloadList.size(); ++i) {
         if (vecOutcomes[i].bDone) {
