@@ -95,5 +95,11 @@ RQ_LAUNCHER_SETTINGS RQResolveLauncherSettings(const RQ_LAUNCHER_INPUTS& inputs)
     if (inputs.bHasAddressFile) {
         ApplyAddressFile(inputs, settings);
     }
+    const bool bRepairSwitch = HasRepairSwitch(inputs.vecArgs);
+    settings.update.bRepair = bRepairSwitch || inputs.bRepairKeyHeld;
+    if (settings.update.bRepair) {
+        RQ_LOG(kTag, RQ_LOG_NTS)
+            .Trace(kTraceNum, L"REPAIR REQUESTED : %ls", bRepairSwitch ? L"_REPAIR" : L"Shift held at start");
+    }
     return settings;
 }

@@ -33,6 +33,9 @@ struct RQ_UPDATE_SETTINGS {
     // The keys built into this launcher. With any, the patch script runs only
     // when one of them has signed it; without, unsigned scripts run.
     std::vector<RQ_PUBLIC_KEY> vecTrustedKeys;
+    // Every listed file is read and checked by its content, whatever the
+    // verification record of earlier runs says.
+    bool bRepair = false;
 };
 
 struct RQ_LAUNCHER_SETTINGS {
@@ -54,9 +57,13 @@ struct RQ_LAUNCHER_INPUTS {
     std::wstring strDefaultCdnAddress;
     std::wstring strSelfPath;
     std::vector<RQ_PUBLIC_KEY> vecTrustedKeys;
+    // Shift was held down when the launcher started: the player asks for a
+    // repair without a command line.
+    bool bRepairKeyHeld = false;
 };
 
 // In rising order of precedence: the build's default, "_C <URL>" on the
-// command line, LOGIN_IP in the address file. Logs what it takes from the
-// address file.
+// command line, LOGIN_IP in the address file. A repair is asked for by
+// "_REPAIR" on the command line or by Shift held at the start. Logs what it
+// takes from the address file, and a repair request.
 RQ_LAUNCHER_SETTINGS RQResolveLauncherSettings(const RQ_LAUNCHER_INPUTS& inputs);

@@ -35,13 +35,15 @@ const wchar_t* const kResumeRecord = L"LAUNCHER_RESUME.DAT";
 // own only once they have been checked: a refused script leaves nothing behind.
 const std::wstring kUnverifiedScript = std::wstring(kScriptName) + L".unverified";
 const std::wstring kUnverifiedSignature = std::wstring(RQ_SCRIPT_SIGNATURE_FILE) + L".unverified";
+// Which files were found current, with their facts, for a later run.
+const wchar_t* const kVerifyRecord = L"LAUNCHER_VERIFIED.DAT";
 const wchar_t* const kTextNotVerified =
     L"アップデートデータを確認できませんでした。しばらくしてから再度お試しください。";
 
 // The launcher's own files beside it: a script must not overwrite them.
 bool IsLauncherStateFile(const std::wstring& strLocal) {
     for (const std::wstring& strName :
-         {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord),
+         {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord), std::wstring(kVerifyRecord),
           std::wstring(RQ_SCRIPT_SIGNATURE_FILE), kUnverifiedScript, kUnverifiedSignature}) {
         if (strLocal.size() == strName.size() &&
             std::equal(strLocal.begin(), strLocal.end(), strName.begin(),
@@ -93,7 +95,10 @@ CRQLauncherThread::CRQLauncherThread(RQ_UPDATE_SETTINGS settings,
                                      std::unique_ptr<CRQLauncherLink> pLink)
     : m_settings(std::move(settings)),
       m_fnMakeTransport(std::move(fnMakeTransport)),
-      m_pLink(std::move(pLink)) {
+      m_pLink(std::move(pLink)),
+      // No strong hash yet: the script's SHA-256 is checked once a hash
+      // factory is handed in here.
+      m_reader(RQMakeSha256Hash) {
     CRQBLCrc32::CreateInstance(false);
 }
 
@@ -306,13 +311,8 @@ int32_t CRQLauncherThread::BuildDownloadList() {
     RQ_STATUS checking{RQUpdatePhase::CHECKING};
     checking.nFilesTotal = static_cast<uint32_t>(mapCodeInfo.size());
     ShowStatus(checking, true);
+    std::vector<RQ_DOWNLOAD_ITEM> vecItems;
     for (const auto& entry : mapCodeInfo) {
-        // Comparing a long list takes a while: a closing window must not wait.
-        if (StopRequested()) {
-            return US_CLOSE;
-        }
-        ShowStatus(checking, false);
-        ++checking.nFilesDone;
         const CODE_INFO& info = entry.second;
         RQ_DOWNLOAD_ITEM item;
         item.strShown = info.strPath + info.strFileName;
@@ -340,27 +340,113 @@ int32_t CRQLauncherThread::BuildDownloadList() {
                        RQPrintablePath(item.strShown).c_str());
             continue;
         }
-        item.job.strSha256 = RQBLWideToUtf8(info.strSHA256);
-        if (NeedsDownload(item.job)) {
-            m_vecDownloadList.push_back(item);
+        // In lower case, as the content reader writes the hashes it computes.
+        item.job.strSha256 = info.strSHA256.empty() ? std::string() : RQBLSha256Hex(digest);
+        vecItems.push_back(std::move(item));
+    }
+    std::vector<RQ_TRANSFER_JOB> vecJobs;
+    for (const RQ_DOWNLOAD_ITEM& item : vecItems) {
+        vecJobs.push_back(item.job);
+    }
+    std::vector<RQCheckFinding> vecFindings = CheckFiles(vecJobs, checking);
+    // Comparing a long list takes a while: a closing window must not wait.
+    if (StopRequested()) {
+        return US_CLOSE;
+    }
+    for (size_t i = 0; i < vecItems.size(); ++i) {
+        if (RQNeedsDownload(vecFindings[i])) {
+            m_vecDownloadList.push_back(vecItems[i]);
         }
     }
-    return m_vecDownloadList.empty() ? US_UPDATE_END : US_PATCHER_FILE_DOWNLOAD;
+    if (m_vecDownloadList.empty()) {
+        SaveVerifyRecord();
+        return US_UPDATE_END;
+    }
+    return US_PATCHER_FILE_DOWNLOAD;
 }
 
-bool CRQLauncherThread::NeedsDownload(const RQ_TRANSFER_JOB& job) {
-    // Missing, or anything but a file (a folder of that name): to be fetched.
-    uint64_t ullSize = 0;
-    if (!rqbl::GetRegularFileSize(job.strLocal, ullSize) || ullSize != job.ullSize) {
-        return true;  // the checksum is computed only when the size matches
+std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
+                                                          RQ_STATUS checking) {
+    CRQVerifyRecord previous;
+    if (m_settings.bRepair) {
+        RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER REPAIR : every listed file is read and checked");
+    } else {
+        RQVerifyLoad load = previous.Load(kVerifyRecord);
+        if (load == RQVerifyLoad::DAMAGED || load == RQVerifyLoad::FOREIGN) {
+            RQ_LOG(kTag, RQ_LOG_NTS)
+                .Trace(kTraceNum, L"LAUNCHER VERIFY RECORD IGNORED : %ls",
+                       load == RQVerifyLoad::DAMAGED ? L"damaged" : L"not this launcher's");
+        }
     }
-    uint32_t dwCrc = 0;
-    CRQBLCrc32* pCrc = CRQBLCrc32::GetInstance();
-    if (pCrc == nullptr) {
-        return true;
+    m_pChecker = std::make_unique<CRQFileChecker>(std::move(previous), m_settings.bRepair, m_reader);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<RQCheckFinding> vecFindings =
+        m_pChecker->CheckAll(vecJobs, &m_nStopRequested, [&](uint32_t nDone, uint32_t /*nTotal*/) {
+            checking.nFilesDone = nDone;
+            ShowStatus(checking, false);
+        });
+    const auto nMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    const RQ_CHECK_COUNTS& counts = m_pChecker->Counts();
+    RQ_LOG(kTag, RQ_LOG_NTS)
+        .Trace(kTraceNum, L"LAUNCHER CHECK : %u files, %u by the record, %u read (%llu MiB), %u ms",
+               counts.nFiles, counts.nFromRecord, counts.nRead,
+               static_cast<unsigned long long>(counts.ullBytesRead >> 20), static_cast<unsigned>(nMs));
+    if (m_settings.bRepair && !StopRequested()) {
+        LogRepairFindings(vecJobs, vecFindings);
     }
-    pCrc->GetFileCrc(job.strLocal.c_str(), dwCrc);
-    return dwCrc != job.dwCrc;
+    return vecFindings;
+}
+
+void CRQLauncherThread::LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
+                                          const std::vector<RQCheckFinding>& vecFindings) {
+    uint32_t nDiffer = 0;
+    for (size_t i = 0; i < vecJobs.size(); ++i) {
+        const wchar_t* pszWhy = nullptr;
+        switch (vecFindings[i]) {
+            case RQCheckFinding::MISSING:
+                pszWhy = L"missing";
+                break;
+            case RQCheckFinding::SIZE_DIFFERS:
+                pszWhy = L"size differs";
+                break;
+            case RQCheckFinding::CONTENT_DIFFERS:
+                pszWhy = L"content differs";
+                break;
+            default:
+                continue;
+        }
+        ++nDiffer;
+        RQ_LOG(kTag, RQ_LOG_NTS)
+            .Trace(kTraceNum, L"LAUNCHER REPAIR FOUND : %ls (%ls)",
+                   RQPrintablePath(vecJobs[i].strShown).c_str(), pszWhy);
+    }
+    RQ_LOG(kTag, RQ_LOG_NTS)
+        .Trace(kTraceNum, L"LAUNCHER REPAIR : %u of %u files to be fetched again", nDiffer,
+               static_cast<unsigned>(vecJobs.size()));
+}
+
+void CRQLauncherThread::RecordVerified(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
+    if (!m_pChecker) {
+        return;
+    }
+    std::vector<RQ_TRANSFER_JOB> vecVerified;
+    for (size_t i = 0; i < vecOutcomes.size() && i < m_vecDownloadList.size(); ++i) {
+        if (vecOutcomes[i].bDone) {
+            vecVerified.push_back(m_vecDownloadList[i].job);
+        }
+    }
+    m_pChecker->AddVerified(vecVerified);
+    SaveVerifyRecord();
+}
+
+void CRQLauncherThread::SaveVerifyRecord() {
+    if (m_pChecker && !m_pChecker->NewRecord().Save(kVerifyRecord)) {
+        // Not fatal: the next run reads the files again.
+        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER VERIFY RECORD NOT SAVED");
+    }
+    m_pChecker.reset();
 }
 
 void CRQLauncherThread::DownloadFiles() {
@@ -399,6 +485,7 @@ void CRQLauncherThread::DownloadFiles() {
     SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
     std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes = m_pQueue->Outcomes();
     m_pQueue.reset();
+    RecordVerified(vecOutcomes);
     bool bAllDone = std::all_of(vecOutcomes.begin(), vecOutcomes.end(),
                                 [](const RQ_TRANSFER_OUTCOME& out) { return out.bDone; });
     if (!bAllDone) {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "baselib/RQBLThread.h"
+#include "launcher/RQContentReader.h"
+#include "launcher/RQFileChecker.h"
 #include "launcher/RQLauncherLink.h"
 #include "launcher/RQLauncherSettings.h"
 #include "launcher/RQStatusText.h"
@@ -70,7 +72,14 @@ private:
     // script that passes takes its name. False (all removed) when refused.
     bool AcceptSignedScript(bool bHasSignature);
     int32_t BuildDownloadList();
-    bool NeedsDownload(const RQ_TRANSFER_JOB& job);
+    // The comparison: one finding per job, in order.
+    std::vector<RQCheckFinding> CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs, RQ_STATUS checking);
+    void LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
+                           const std::vector<RQCheckFinding>& vecFindings);
+    // The files downloaded and verified join those found current; the
+    // record is saved for the next run.
+    void RecordVerified(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes);
+    void SaveVerifyRecord();
     void DownloadFiles();
     void ReportFailures(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes);
 
@@ -90,6 +99,9 @@ private:
     std::unique_ptr<CRQLauncherLink> m_pLink;
     std::atomic<int32_t> m_nUpdateState{US_START_UP};
     std::vector<RQ_DOWNLOAD_ITEM> m_vecDownloadList;
+    CRQFileContentReader m_reader;
+    // From the comparison to the end of the downloads.
+    std::unique_ptr<CRQFileChecker> m_pChecker;
     // The transfers in progress: the script's, then the files'.
     std::unique_ptr<CRQTransferQueue> m_pQueue;
     // The server the script comes from (0: the content server, then mirrors).

@@ -35,6 +35,7 @@ localedef libc-bin
 nginx nginx-light
 curl curl
 openssl openssl
+rhash rhash
 dpkg-source dpkg-dev
 patch patch
 xz xz-utils

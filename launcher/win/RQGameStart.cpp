@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "baselib/RQBLPlatform.h"
+#include "launcher/RQCommandLine.h"
 #include "launcher/win/RQAppMessageBox.h"
 
 namespace {
@@ -35,7 +36,8 @@ bool StartElevated(const std::wstring& strApp, const std::wstring& strCommandLin
 }  // namespace
 
 std::wstring RQBuildGameCommandLine(const wchar_t* pszLauncherCommandLine) {
-    return std::wstring(pszLauncherCommandLine != nullptr ? pszLauncherCommandLine : L"") + L" _LC 1";
+    // A repair is the launcher's business: the game never sees the switch.
+    return RQRemoveRepairSwitch(pszLauncherCommandLine != nullptr ? pszLauncherCommandLine : L"") + L" _LC 1";
 }
 
 bool RQStartGame(HWND hOwner, CRQBLMutex& launcherMutex) {

@@ -7,7 +7,8 @@
 
 #include "baselib/win/RQBLWinHandle.h"
 
-// The game's command line: the launcher's own, exactly as received, then " _LC 1".
+// The game's command line: the launcher's own, exactly as received but for
+// its "_REPAIR" switch, then " _LC 1".
 std::wstring RQBuildGameCommandLine(const wchar_t* pszLauncherCommandLine);
 
 // Releases the "LAUNCHER" mutex, so that another launcher may start, and

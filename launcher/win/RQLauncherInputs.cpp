@@ -64,6 +64,9 @@ RQ_LAUNCHER_INPUTS RQGatherLauncherInputs(const std::wstring& strDefaultCdnAddre
     inputs.vecArgs = CommandLineArgs();
     inputs.strCommandLine = GetCommandLineW();
     inputs.strDefaultCdnAddress = strDefaultCdnAddress;
+    // Read once, at the start: a player who wants a repair holds Shift while
+    // starting the launcher, until its window shows.
+    inputs.bRepairKeyHeld = (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
     // The working folder is the program's: its own file is its bare name.
     std::wstring strSelf = RQBLModulePath();
     inputs.strSelfPath = strSelf.substr(strSelf.find_last_of(L"\\/") + 1);

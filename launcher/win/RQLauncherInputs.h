@@ -1,5 +1,6 @@
 // What the start-up settings are made of, as this process finds them: its
-// command line and the address file LOGIN_ADDRESS.LAD in the current folder.
+// command line, the address file LOGIN_ADDRESS.LAD in the current folder, and
+// whether Shift is held.
 #pragma once
 
 #include "launcher/RQLauncherSettings.h"

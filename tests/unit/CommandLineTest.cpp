@@ -37,3 +37,37 @@ TEST(CdnSwitch, LaterSwitchWinsAndTheSkippedValueIsNotExamined) {
 TEST(CdnSwitch, TheProgramPathPositionIsExaminedToo) {
     EXPECT_EQ(ReadCdnSwitch({L"_c", L"http://a/"}, kDefault), L"http://a/");
 }
+
+TEST(RepairSwitch, FoundAfterTheProgramPathInAnyCase) {
+    EXPECT_TRUE(HasRepairSwitch({L"L.exe", L"_C", L"http://a/", L"_repair"}));
+    EXPECT_TRUE(HasRepairSwitch({L"L.exe", L"_REPAIR"}));
+    EXPECT_FALSE(HasRepairSwitch({L"_REPAIR"}));
+    EXPECT_FALSE(HasRepairSwitch({L"L.exe", L"_REPAIRS", L"REPAIR", L"_REPAI"}));
+}
+
+// The game receives the launcher's command line as it was, less the switch.
+TEST(RepairSwitch, RemovedFromTheCommandLineWithItsBlankAndNothingElse) {
+    const struct {
+        const wchar_t* pszIn;
+        const wchar_t* pszOut;
+    } cases[] = {
+        {L"L.exe _REPAIR", L"L.exe"},
+        {L"\"C:\\My Games\\L.exe\" _REPAIR _C http://a/", L"\"C:\\My Games\\L.exe\" _C http://a/"},
+        {L"L.exe  _C\thttp://a/ \t_repair", L"L.exe  _C\thttp://a/"},
+        {L"L.exe _REPAIR x _Repair", L"L.exe x"},
+        {L"L.exe \"_REPAIR\" x", L"L.exe x"},
+        {L"L.exe _REPAIR ", L"L.exe "},
+        // Not the switch: other words, or the word inside another argument.
+        {L"L.exe _REPAIRS x_REPAIR", L"L.exe _REPAIRS x_REPAIR"},
+        {L"L.exe \"a _REPAIR b\" c", L"L.exe \"a _REPAIR b\" c"},
+        {L"L.exe \\\"_REPAIR\\\"", L"L.exe \\\"_REPAIR\\\""},
+        {L"L.exe \"x\"\"_REPAIR\"", L"L.exe \"x\"\"_REPAIR\""},
+        // The program path is never taken for the switch.
+        {L"_REPAIR _C http://a/", L"_REPAIR _C http://a/"},
+        {L"\"C:\\a\\_REPAIR\" _REPAIR", L"\"C:\\a\\_REPAIR\""},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RQRemoveRepairSwitch(c.pszIn), c.pszOut) << std::wstring(c.pszIn).size();
+    }
+}

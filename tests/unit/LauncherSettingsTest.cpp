@@ -104,3 +104,30 @@ TEST(LauncherSettings, AddressFileLinesAreLogged) {
     }
     EXPECT_EQ(log.Texts(kTag), std::vector<std::wstring>(4, L"130011 FIND LOGIN_ADDRESS FILE"));
 }
+
+TEST(LauncherSettings, RepairComesFromTheSwitchOrFromShiftAndIsLogged) {
+    const struct {
+        std::vector<std::wstring> vecArgs;
+        bool bShift;
+        bool bRepair;
+        const wchar_t* pszLogged;  // null: nothing
+    } cases[] = {
+        {{L"L.exe", L"_C", L"http://a/"}, false, false, nullptr},
+        {{L"L.exe", L"_C", L"http://a/", L"_Repair"}, false, true, L"130011 REPAIR REQUESTED : _REPAIR"},
+        {{L"L.exe"}, true, true, L"130011 REPAIR REQUESTED : Shift held at start"},
+        {{L"L.exe", L"_REPAIR"}, true, true, L"130011 REPAIR REQUESTED : _REPAIR"},
+    };
+    for (const auto& c : cases) {
+        RQTestLogCapture log;
+        RQ_LAUNCHER_INPUTS inputs;
+        inputs.vecArgs = c.vecArgs;
+        inputs.strDefaultCdnAddress = kDefault;
+        inputs.bRepairKeyHeld = c.bShift;
+        EXPECT_EQ(RQResolveLauncherSettings(inputs).update.bRepair, c.bRepair) << c.vecArgs.size();
+        std::vector<std::wstring> vecExpected;
+        if (c.pszLogged != nullptr) {
+            vecExpected.push_back(c.pszLogged);
+        }
+        EXPECT_EQ(log.Texts(kTag), vecExpected);
+    }
+}

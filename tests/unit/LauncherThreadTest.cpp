@@ -2,6 +2,8 @@
 // memory, with a link that records what the window and the player would see.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -17,8 +19,10 @@
 #include "baselib/RQBLDownloadTemp.h"
 #include "baselib/RQBLDownloader.h"
 #include "baselib/RQBLPlatform.h"
+#include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
+#include "launcher/RQVerifyRecord.h"
 
 namespace fs = std::filesystem;
 using rqtest::CLinkEvent;
@@ -128,6 +132,30 @@ protected:
     std::unique_ptr<Worker> m_pWorker;
 };
 
+// The worker's summary of the comparison, without its time.
+std::wstring CheckLine(const std::vector<std::wstring>& vecTexts) {
+    for (const std::wstring& strText : vecTexts) {
+        if (strText.find(L"LAUNCHER CHECK : ") != std::wstring::npos) {
+            return strText.substr(0, strText.find(L" MiB)") + 5);
+        }
+    }
+    return L"";
+}
+
+// The log lines with the comparison's time cut off.
+std::vector<std::wstring> Untimed(std::vector<std::wstring> vecTexts) {
+    for (std::wstring& strText : vecTexts) {
+        if (strText.find(L"LAUNCHER CHECK : ") != std::wstring::npos) {
+            strText = CheckLine({strText});
+        }
+    }
+    return vecTexts;
+}
+
+bool Has(const std::vector<std::wstring>& vecTexts, const std::wstring& strText) {
+    return std::find(vecTexts.begin(), vecTexts.end(), strText) != vecTexts.end();
+}
+
 const std::vector<int32_t> kFullPath = {Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD,
                                         Worker::US_PATCHER_FILE_DOWNLOAD, Worker::US_UPDATE_END,
                                         Worker::US_CLOSE};
@@ -154,12 +182,14 @@ TEST_F(LauncherThread, NothingToFetchGoesStraightToTheEnd) {
     EXPECT_EQ(m_pRecord->Params(2028)[0], (std::pair<uint64_t, int64_t>{0, 0}));
     EXPECT_EQ(Requests(), std::vector<std::wstring>{L"PATCHER_CODE.LUA"});
     EXPECT_TRUE(m_pWorker->IsStopRequested());  // US_CLOSE stops the worker
-    EXPECT_EQ(m_log.Texts(kTag), (std::vector<std::wstring>{
-                                     L"130011 LAUNCHER US_START_UP : " + kCdn,
-                                     L"130011 LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED",
-                                     L"130011 LAUNCHER US_UPDATE_END",
-                                     L"130011 LAUNCHER US_CLOSE",
-                                 }));
+    EXPECT_EQ(Untimed(m_log.Texts(kTag)),
+              (std::vector<std::wstring>{
+                  L"130011 LAUNCHER US_START_UP : " + kCdn,
+                  L"130011 LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED",
+                  L"130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (0 MiB)",
+                  L"130011 LAUNCHER US_UPDATE_END",
+                  L"130011 LAUNCHER US_CLOSE",
+              }));
     for (const RQTestLogLine& line : m_log.Lines()) {
         EXPECT_EQ(line.nLevel, 2);
     }
@@ -190,7 +220,10 @@ TEST_F(LauncherThread, MissingStaleAndCurrentFiles) {
     EXPECT_EQ(messages[messages.size() - 2], 2025u);
     EXPECT_EQ(messages.back(), 2028u);
     EXPECT_TRUE(m_pRecord->Boxes().empty());
-    EXPECT_EQ(m_log.Texts(kTag)[2], L"130011 LAUNCHER US_PATCHER_FILE_DOWNLOAD");
+    // Missing and resized files are not read.
+    EXPECT_EQ(CheckLine(m_log.Texts(kTag)),
+              L"130011 LAUNCHER CHECK : 4 files, 0 by the record, 2 read (0 MiB)");
+    EXPECT_EQ(m_log.Texts(kTag)[3], L"130011 LAUNCHER US_PATCHER_FILE_DOWNLOAD");
 }
 
 TEST_F(LauncherThread, ScriptThatCannotBeFetchedShowsTheNotFoundBoxAndClosesTheWindow) {
@@ -400,4 +433,116 @@ TEST_F(LauncherThread, RunsOnItsOwnThreadAndStopsItself) {
     m_pWorker.reset();  // waits for the thread's end
     EXPECT_EQ(Local("a.dat"), Body(250000, 'a'));
     EXPECT_EQ(Local("sub/b.dat"), "bbb");
+}
+
+TEST_F(LauncherThread, ASecondRunOfAnUnchangedFolderReadsNoFileAndADamagedRecordIsIgnored) {
+    const std::vector<Entry> entries = {{"", "a.dat", Body(70000, 'a')}, {"data/", "b.dat", "bbb"}};
+    for (const Entry& e : entries) {
+        PutLocal(e.strPath + e.strName, e.strBody);
+    }
+    ServeUpdate(entries);
+    EXPECT_EQ(Run().back(), Worker::US_CLOSE);
+    EXPECT_EQ(CheckLine(m_log.Texts(kTag)),
+              L"130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (0 MiB)");
+
+    Restart();
+    ServeUpdate(entries);
+    EXPECT_EQ(Run(), (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD,
+                                           Worker::US_UPDATE_END, Worker::US_CLOSE}));
+    EXPECT_EQ(CheckLine(m_log.Texts(kTag)),
+              L"130011 LAUNCHER CHECK : 2 files, 2 by the record, 0 read (0 MiB)");
+
+    std::string strRecord = Local("LAUNCHER_VERIFIED.DAT");
+    ASSERT_GT(strRecord.size(), 40u);
+    strRecord[30] ^= 0x40;
+    PutLocal("LAUNCHER_VERIFIED.DAT", strRecord);
+    Restart();
+    ServeUpdate(entries);
+    EXPECT_EQ(Run().back(), Worker::US_CLOSE);
+    std::vector<std::wstring> vecTexts = m_log.Texts(kTag);
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER VERIFY RECORD IGNORED : damaged"));
+    EXPECT_EQ(CheckLine(vecTexts), L"130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (0 MiB)");
+    EXPECT_EQ(Messages().back(), 2028u);
+    EXPECT_EQ(Requests(), std::vector<std::wstring>{L"PATCHER_CODE.LUA"});
+}
+
+TEST_F(LauncherThread, AfterAnUpdateWithAFailedFileTheRecordHoldsOnlyVerifiedFiles) {
+    ServeUpdate({{"", "new.dat", "fetched"}, {"", "bad.dat", "never arrives"}, {"", "same.dat", "current"}});
+    Serve(L"bad.dat", "never arrives").vecStatuses = {500};
+    PutLocal("bad.dat", "old bad");
+    PutLocal("same.dat", "current");
+    Run();
+    ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
+    CRQVerifyRecord record;
+    ASSERT_EQ(record.Load(L"LAUNCHER_VERIFIED.DAT"), RQVerifyLoad::LOADED);
+    EXPECT_EQ(record.Size(), 2u);
+    ASSERT_NE(record.Find(L"new.dat"), nullptr);
+    EXPECT_EQ(record.Find(L"new.dat")->dwCrc, CRQBLStreamCrc::Of("fetched", 7));
+    EXPECT_NE(record.Find(L"same.dat"), nullptr);
+    EXPECT_EQ(record.Find(L"bad.dat"), nullptr);
+}
+
+TEST_F(LauncherThread, ARepairFindsWhatTheRecordHidesAndSaysSo) {
+    const std::vector<Entry> entries = {{"", "a.dat", "aaaa"}, {"data/", "b.dat", "bbbb"}};
+    ServeUpdate(entries);
+    PutLocal("a.dat", "aaaa");
+    PutLocal("data/b.dat", "bbbb");
+    // Whole seconds, which every clock and file system can restore exactly.
+    const fs::file_time_type written =
+        std::chrono::time_point_cast<std::chrono::seconds>(fs::last_write_time("a.dat")) -
+        std::chrono::hours(48);
+    fs::last_write_time("data/b.dat", written);
+    Run();
+    // The same size, the old time: only the content tells.
+    PutLocal("data/b.dat", "BBBB");
+    fs::last_write_time("data/b.dat", written);
+
+    Restart();
+    ServeUpdate(entries);
+    Run();
+    EXPECT_EQ(Local("data/b.dat"), "BBBB") << "a plain run trusts the record";
+
+    Restart();
+    m_settings.bRepair = true;
+    ServeUpdate(entries);
+    EXPECT_EQ(Run(), kFullPath);
+    EXPECT_EQ(Local("data/b.dat"), "bbbb");
+    std::vector<std::wstring> vecTexts = m_log.Texts(kTag);
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER REPAIR : every listed file is read and checked"));
+    EXPECT_EQ(CheckLine(vecTexts), L"130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (0 MiB)");
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER REPAIR FOUND : data/b.dat (content differs)"));
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER REPAIR : 1 of 2 files to be fetched again"));
+}
+
+// A file can keep its size and CRC-32 while its content changes; a repair
+// then tells it by the script's SHA-256, whatever case the script writes it in.
+TEST_F(LauncherThread, ARepairChecksTheScriptsStrongHash) {
+    auto sha = [](const std::string& strBody, bool bUpper) {
+        RQ_SHA256 digest{};
+        CRQBLSha256::Of(strBody.data(), strBody.size(), digest);
+        std::string strHex = RQBLSha256Hex(digest);
+        for (char& c : strHex) {
+            c = bUpper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        }
+        return strHex;
+    };
+    auto entry = [](const std::string& strName, const std::string& strBody, const std::string& strSha) {
+        return "{ \"\", \"" + strName + "\", " +
+               std::to_string(CRQBLStreamCrc::Of(strBody.data(), strBody.size())) + ", 0, " +
+               std::to_string(strBody.size()) + ", 0, 0, 0, 1, 0, 0, 0, \"" + strSha + "\" },\n";
+    };
+    // b.dat on disk has the listed size and CRC-32, but not the listed content.
+    ServeScript("CODE_TABLE = {\n" + entry("a.dat", "aaaa", sha("aaaa", true)) +
+                entry("b.dat", "bbbb", sha("the real b", false)) + "}\n");
+    Serve(L"b.dat", "bbbb");
+    PutLocal("a.dat", "aaaa");
+    PutLocal("b.dat", "bbbb");
+    m_settings.bRepair = true;
+    Run();
+    const std::vector<std::wstring> vecTexts = m_log.Texts(kTag);
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER REPAIR FOUND : b.dat (content differs)"));
+    EXPECT_TRUE(Has(vecTexts, L"130011 LAUNCHER REPAIR : 1 of 2 files to be fetched again"));
+    const std::vector<std::wstring> vecRequests = Requests();
+    EXPECT_EQ(std::count(vecRequests.begin(), vecRequests.end(), L"a.dat"), 0);
+    EXPECT_GT(std::count(vecRequests.begin(), vecRequests.end(), L"b.dat"), 0);
 }

@@ -17,6 +17,7 @@
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
 #include "baselib/log/RQBLLogReader.h"
+#include "baselib/win/RQBLWinHandle.h"
 
 namespace fs = std::filesystem;
 
@@ -261,4 +262,87 @@ TEST_F(LauncherGame, AddressFileWinsOverTheCommandLine) {
     EXPECT_TRUE(Has("NTS 130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : " + Utf8(BaseUrl())));
     EXPECT_TRUE(Has("NTS 130011 COMMAND_LOG : " + Utf8(strCommandLine)));
     EXPECT_TRUE(Has("NTS 130011 LAUNCHER US_START_UP : " + Utf8(BaseUrl())));
+}
+
+namespace {
+
+// Sets the file's last-write time to a whole second in the past, which a
+// later restore reproduces exactly.
+bool SetOldWriteTime(const fs::path& p) {
+    CRQBLHandle file(CreateFileW(p.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ULARGE_INTEGER t{};
+    t.QuadPart = 132000000000000000ull;  // in 2019
+    FILETIME ft{t.LowPart, t.HighPart};
+    return file && SetFileTime(file.Get(), nullptr, nullptr, &ft);
+}
+
+bool HasLine(const std::vector<std::string>& vecTexts, const std::string& strText) {
+    return std::find(vecTexts.begin(), vecTexts.end(), strText) != vecTexts.end();
+}
+
+std::string CheckLine(const std::vector<std::string>& vecTexts) {
+    for (const std::string& strText : vecTexts) {
+        if (strText.find("LAUNCHER CHECK : ") != std::string::npos) {
+            return strText.substr(0, strText.find(" MiB)") + 5);
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+// The second start must not need the files' content at all: a game file held
+// open without read sharing would fail any read and be fetched again.
+TEST_F(LauncherGame, ASecondStartOfAnUnchangedInstallReadsNoGameFile) {
+    const std::vector<rqtest::CPatchEntry> entries = {{"", "TOLVANE.EXE", m_strGame},
+                                                      {"data/", "world.pak", rqtest::MakeBody(400000, 4)}};
+    Publish(entries);
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "data" / "world.pak", entries[1].strBody));
+    rqui::CChildProcess first;
+    ASSERT_TRUE(Start(first));
+    ASSERT_EQ(first.Wait(kUiTimeoutMs), 0);
+    // TOLVANE.EXE is missing: fetched, then vouched for as verified.
+    EXPECT_EQ(CheckLine(LogTexts()), "NTS 130011 LAUNCHER CHECK : 2 files, 0 by the record, 1 read (0 MiB)");
+    fs::remove_all(Install() / "Log");
+    fs::remove(Install() / "TOLVANE_CMDLINE.txt");
+
+    CRQBLHandle held(CreateFileW((Install() / "data" / "world.pak").c_str(), GENERIC_READ, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    rqui::CChildProcess second;
+    ASSERT_TRUE(Start(second));
+    EXPECT_EQ(second.Wait(kUiTimeoutMs), 0);
+    held.Close();
+    EXPECT_EQ(GameCommandLines(), Utf8(CommandLine()) + " _LC 1\n");
+    EXPECT_EQ(CheckLine(LogTexts()), "NTS 130011 LAUNCHER CHECK : 2 files, 2 by the record, 0 read (0 MiB)");
+}
+
+TEST_F(LauncherGame, RepairFindsASameSizeEditWithTheOldTimeAndTheGameNeverSeesTheSwitch) {
+    const std::vector<rqtest::CPatchEntry> entries = {{"", "TOLVANE.EXE", m_strGame},
+                                                      {"data/", "world.pak", rqtest::MakeBody(300000, 5)}};
+    Publish(entries);
+    const fs::path world = Install() / "data" / "world.pak";
+    ASSERT_TRUE(rqtest::WriteBytes(world, entries[1].strBody));
+    ASSERT_TRUE(SetOldWriteTime(world));
+    rqui::CChildProcess first;
+    ASSERT_TRUE(Start(first));
+    ASSERT_EQ(first.Wait(kUiTimeoutMs), 0);
+    fs::remove_all(Install() / "Log");
+    fs::remove(Install() / "TOLVANE_CMDLINE.txt");
+
+    ASSERT_TRUE(rqtest::WriteBytes(world, rqtest::MakeBody(300000, 6)));
+    ASSERT_TRUE(SetOldWriteTime(world));
+    const std::wstring strArgs = L"_REPAIR _C " + BaseUrl();
+    rqui::CChildProcess repair;
+    ASSERT_TRUE(StartLauncher(repair, strArgs));
+    EXPECT_EQ(repair.Wait(kUiTimeoutMs), 0);
+    EXPECT_EQ(rqtest::ReadBytes(world), entries[1].strBody);
+    EXPECT_EQ(GameCommandLines(), Utf8(CommandLine()) + " _LC 1\n") << "the switch stays with the launcher";
+    std::vector<std::string> vecTexts = LogTexts();
+    EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 REPAIR REQUESTED : _REPAIR"));
+    EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR : every listed file is read and checked"));
+    EXPECT_EQ(CheckLine(vecTexts), "NTS 130011 LAUNCHER CHECK : 2 files, 0 by the record, 2 read (1 MiB)");
+    EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR FOUND : data/world.pak (content differs)"));
+    EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR : 1 of 2 files to be fetched again"));
 }
