@@ -8,7 +8,10 @@
 #   - the same file with the line dropped halfway: the bytes nginx sent in all.
 # Each launcher figure has the time of an update with nothing to fetch taken
 # off (start-up, the script, the game start). Prints figures and ratios.
-#   scripts/bench-update.sh [FILES [FILE_KIB [BIG_MIB [RUNS [PARALLEL]]]]]   (2000 32 512 3 4)
+#   scripts/bench-update.sh [FILES [FILE_KIB [BIG_MIB [RUNS [PARALLEL]]]]]   (2000 32 512 3 "4 8")
+# PARALLEL may list several values (quoted, blank-separated): each is measured
+# in the same run, beside curl --parallel with as many connections.
+# RQ_BENCH_DELAYS lists the latencies in ms ("0 20 50").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,7 +19,10 @@ files=${1:-2000}
 file_kib=${2:-32}
 big_mib=${3:-512}
 runs=${4:-3}
-parallel=${5:-4}
+parallel_list=${5:-4 8}
+delays=${RQ_BENCH_DELAYS:-0 20 50}
+# The big file and the cut go with the first value.
+parallel=${parallel_list%% *}
 
 for need in curl:curl nginx:nginx-light wine:wine; do
   command -v "${need%%:*}" >/dev/null 2>&1 || [ -x "/usr/sbin/${need%%:*}" ] ||
@@ -56,13 +62,13 @@ now() { date +%s.%N; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # One launcher run into a fresh install: the seconds from start to exit.
-launcher_run() {  # BASE_URL
-  local install="$state/install"
+launcher_run() {  # BASE_URL [PARALLEL]
+  local install="$state/install" n=${2:-$parallel}
   rm -rf "$install"
   mkdir -p "$install"
   cp build/windows/bin/Launcher.exe "$install/"
   cp build/windows/bin/TOLVANE.exe "$install/TOLVANE.EXE"
-  printf '[DOWNLOAD]\r\nPARALLEL=%s\r\n' "$parallel" > "$install/LOGIN_ADDRESS.LAD"
+  printf '[DOWNLOAD]\r\nPARALLEL=%s\r\n' "$n" > "$install/LOGIN_ADDRESS.LAD"
   local a b
   a=$(now)
   (cd "$install" && wine Launcher.exe _C "$1" >/dev/null 2>&1)
@@ -89,7 +95,9 @@ curl_many() {  # BASE_URL [--parallel ...]
   rm -rf "$state/curl"
   local a b
   a=$(now)
-  curl -sS --fail --create-dirs "$@" -K "$state/curl.cfg"
+  # --parallel draws a progress meter even when silent: keep only errors.
+  curl -sS --fail --create-dirs "$@" -K "$state/curl.cfg" 2>"$state/curl.err" ||
+    { cat "$state/curl.err" >&2; exit 1; }
   b=$(now)
   awk -v a="$a" -v b="$b" 'BEGIN { print b - a }'
 }
@@ -99,15 +107,18 @@ base_times=()
 for _ in $(seq "$runs"); do base_times+=("$(launcher_run "${url}none/")"); done
 t_none=$(printf '%s\n' "${base_times[@]}" | median)
 
-printf '\n%-44s %10s %10s %10s %8s %8s\n' "$files files of $file_kib KiB" "launcher" "curl 1x1" "curl ||$parallel" "l/1x1" "l/||"
-for delay in 0 20 50; do
+printf '\n%-52s %10s %10s %10s %8s %8s\n' "$files files of $file_kib KiB" "launcher" "curl 1x1" "curl ||N" "l/1x1" "l/||"
+for delay in $delays; do
   start_proxy "$delay"
-  t_l=$(launcher_run "${purl}many/")
   t_seq=$(curl_many "$purl")
-  t_par=$(curl_many "$purl" --parallel --parallel-max "$parallel")
-  awk -v d="$delay" -v l="$t_l" -v n="$t_none" -v s="$t_seq" -v p="$t_par" 'BEGIN {
-    net = l - n; if (net < 0.001) net = 0.001
-    printf "%-44s %9.2fs %9.2fs %9.2fs %8.2f %8.2f\n", d " ms per request (launcher net of start-up)", net, s, p, net / s, net / p }'
+  for n in $parallel_list; do
+    t_l=$(launcher_run "${purl}many/" "$n")
+    t_par=$(curl_many "$purl" --parallel --parallel-max "$n")
+    awk -v d="$delay" -v k="$n" -v l="$t_l" -v z="$t_none" -v s="$t_seq" -v p="$t_par" 'BEGIN {
+      net = l - z; if (net < 0.001) net = 0.001
+      printf "%-52s %9.2fs %9.2fs %9.2fs %8.2f %8.2f\n", d " ms per request, N = " k " (launcher net of start-up)",
+             net, s, p, net / s, net / p }'
+  done
 done
 kill "$proxy_pid" 2>/dev/null || true
 proxy_pid=""
