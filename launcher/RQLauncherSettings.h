@@ -18,8 +18,10 @@ struct RQ_UPDATE_SETTINGS {
     // Further servers with the same content, tried in turn when a file fails
     // on one.
     std::vector<std::wstring> vecMirrors;
-    // Files downloaded at once.
-    unsigned nParallel = 4;
+    // Files downloaded at once. Measured with 20 ms to the server and 2000
+    // small files: 8 takes two thirds of the time 4 takes; more connections
+    // than that to one CDN gain little and look like abuse to some.
+    unsigned nParallel = 8;
     // A cap on the bandwidth of all downloads together, in KiB/s; 0 for none.
     uint64_t ullRateLimitKiB = 0;
     // Tries per file, the pause between them, and the window in which a

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <cwctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 #include "baselib/RQBLCodeInfo.h"
@@ -16,6 +12,7 @@
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/RQLauncherFiles.h"
 #include "launcher/RQPatchManifest.h"
 #include "launcher/RQPatchPath.h"
 #include "launcher/RQReleaseState.h"
@@ -28,40 +25,8 @@ namespace {
 
 const wchar_t* const kTag = L"CRQLauncherThread::ThreadLoop";
 constexpr int kTraceNum = 130011;
-const wchar_t* const kScriptName = L"PATCHER_CODE.LUA";
-// Where unfinished downloads remember where they came from, for a later run.
-const wchar_t* const kResumeRecord = L"LAUNCHER_RESUME.DAT";
-// A signed script and its signature arrive under these names, and take their
-// own only once they have been checked: a refused script leaves nothing behind.
-const std::wstring kUnverifiedScript = std::wstring(kScriptName) + L".unverified";
-const std::wstring kUnverifiedSignature = std::wstring(RQ_SCRIPT_SIGNATURE_FILE) + L".unverified";
-// Which files were found current, with their facts, for a later run.
-const wchar_t* const kVerifyRecord = L"LAUNCHER_VERIFIED.DAT";
 const wchar_t* const kTextNotVerified =
     L"アップデートデータを確認できませんでした。しばらくしてから再度お試しください。";
-
-// The launcher's own files beside it: a script must not overwrite them.
-bool IsLauncherStateFile(const std::wstring& strLocal) {
-    for (const std::wstring& strName :
-         {std::wstring(RQ_RELEASE_STATE_FILE), std::wstring(kResumeRecord), std::wstring(kVerifyRecord),
-          std::wstring(RQ_SCRIPT_SIGNATURE_FILE), kUnverifiedScript, kUnverifiedSignature}) {
-        if (strLocal.size() == strName.size() &&
-            std::equal(strLocal.begin(), strLocal.end(), strName.begin(),
-                       [](wchar_t a, wchar_t b) { return std::towupper(a) == std::towupper(b); })) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool ReadFileBytes(const std::wstring& strPath, std::string& strBytes) {
-    std::ifstream in(std::filesystem::path(strPath), std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    strBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
 
 // The window takes wParam and lParam of the progress messages as 32-bit
 // signed numbers.
@@ -146,7 +111,7 @@ RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring>
     options.dwStallWindowMs = m_settings.dwStallSeconds * 1000;
     options.ullRateLimitBytesPerSec = m_settings.ullRateLimitKiB * 1024;
     options.strSelfPath = m_settings.strSelfPath;
-    options.strResumeRecordPath = kResumeRecord;
+    options.strResumeRecordPath = RQ_RESUME_RECORD_FILE;
     return options;
 }
 
@@ -202,16 +167,16 @@ void CRQLauncherThread::BeginScript() {
 std::vector<RQ_TRANSFER_JOB> CRQLauncherThread::ScriptJobs() const {
     const bool bSigned = !m_settings.vecTrustedKeys.empty();
     RQ_TRANSFER_JOB script;
-    script.strShown = kScriptName;
-    script.strUrlPath = kScriptName;
-    script.strLocal = bSigned ? kUnverifiedScript : std::wstring(kScriptName);
+    script.strShown = RQ_SCRIPT_FILE;
+    script.strUrlPath = RQ_SCRIPT_FILE;
+    script.strLocal = bSigned ? RQ_UNVERIFIED_SCRIPT_FILE : RQ_SCRIPT_FILE;
     if (!bSigned) {
         return {script};
     }
     RQ_TRANSFER_JOB signature;
     signature.strShown = RQ_SCRIPT_SIGNATURE_FILE;
     signature.strUrlPath = RQ_SCRIPT_SIGNATURE_FILE;
-    signature.strLocal = kUnverifiedSignature;
+    signature.strLocal = RQ_UNVERIFIED_SIGNATURE_FILE;
     return {script, signature};
 }
 
@@ -243,8 +208,8 @@ void CRQLauncherThread::ReceiveScript() {
         int32_t r = LegacyResult(*pFailed);
         RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : %d", r);
         SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
-        rqbl::RemoveFile(kUnverifiedScript);
-        rqbl::RemoveFile(kUnverifiedSignature);
+        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
+        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
         if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
             ++m_nScriptServer;  // the next server, from the start
             m_nUpdateState = US_START_UP;
@@ -264,11 +229,11 @@ void CRQLauncherThread::ReceiveScript() {
 bool CRQLauncherThread::AcceptSignedScript(bool bHasSignature) {
     std::string strScript;
     std::string strSignature;
-    bHasSignature = bHasSignature && ReadFileBytes(kUnverifiedSignature, strSignature);
+    bHasSignature = bHasSignature && RQReadFileBytes(RQ_UNVERIFIED_SIGNATURE_FILE, strSignature);
     const uint64_t ullHighest = RQLoadHighestRelease(RQ_RELEASE_STATE_FILE);
     uint64_t ullRelease = 0;
     RQScriptVerdict verdict =
-        ReadFileBytes(kUnverifiedScript, strScript)
+        RQReadFileBytes(RQ_UNVERIFIED_SCRIPT_FILE, strScript)
             ? RQCheckScriptSignature(strScript, bHasSignature ? &strSignature : nullptr,
                                      m_settings.vecTrustedKeys, ullHighest,
                                      static_cast<int64_t>(std::time(nullptr)), ullRelease)
@@ -276,17 +241,17 @@ bool CRQLauncherThread::AcceptSignedScript(bool bHasSignature) {
     if (!RQScriptMayRun(verdict)) {
         RQ_LOG(kTag, RQ_LOG_ERR)
             .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(verdict));
-        rqbl::RemoveFile(kUnverifiedScript);
-        rqbl::RemoveFile(kUnverifiedSignature);
+        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
+        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
         return false;
     }
-    if (rqbl::ReplaceAtomically(kUnverifiedScript, kScriptName) != rqbl::FileError::NONE) {
-        rqbl::RemoveFile(kUnverifiedScript);
-        rqbl::RemoveFile(kUnverifiedSignature);
+    if (rqbl::ReplaceAtomically(RQ_UNVERIFIED_SCRIPT_FILE, RQ_SCRIPT_FILE) != rqbl::FileError::NONE) {
+        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
+        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
         RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER SCRIPT NOT STORED");
         return false;
     }
-    rqbl::ReplaceAtomically(kUnverifiedSignature, RQ_SCRIPT_SIGNATURE_FILE);
+    rqbl::ReplaceAtomically(RQ_UNVERIFIED_SIGNATURE_FILE, RQ_SCRIPT_SIGNATURE_FILE);
     if (ullRelease > ullHighest) {
         RQSaveHighestRelease(RQ_RELEASE_STATE_FILE, ullRelease);
     }
@@ -300,7 +265,7 @@ int32_t CRQLauncherThread::BuildDownloadList() {
     CRQLuaTable luaTable;
     // A closing window ends the run, wherever the script spends its time.
     luaTable.SetStopFlag(&m_nStopRequested);
-    if (!luaTable.DoFile(kScriptName)) {
+    if (!luaTable.DoFile(RQ_SCRIPT_FILE)) {
         return US_CLOSE;
     }
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
@@ -320,7 +285,7 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         // the game folder is never compared, created or written.
         RQ_PATCH_PATH path;
         if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE ||
-            IsLauncherStateFile(path.strLocal)) {
+            RQIsLauncherStateFile(path.strLocal)) {
             RQ_LOG(kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
                        RQPrintablePath(item.strShown).c_str());
@@ -363,90 +328,6 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         return US_UPDATE_END;
     }
     return US_PATCHER_FILE_DOWNLOAD;
-}
-
-std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
-                                                          RQ_STATUS checking) {
-    CRQVerifyRecord previous;
-    if (m_settings.bRepair) {
-        RQ_LOG(kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER REPAIR : every listed file is read and checked");
-    } else {
-        RQVerifyLoad load = previous.Load(kVerifyRecord);
-        if (load == RQVerifyLoad::DAMAGED || load == RQVerifyLoad::FOREIGN) {
-            RQ_LOG(kTag, RQ_LOG_NTS)
-                .Trace(kTraceNum, L"LAUNCHER VERIFY RECORD IGNORED : %ls",
-                       load == RQVerifyLoad::DAMAGED ? L"damaged" : L"not this launcher's");
-        }
-    }
-    m_pChecker = std::make_unique<CRQFileChecker>(std::move(previous), m_settings.bRepair, m_reader);
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<RQCheckFinding> vecFindings =
-        m_pChecker->CheckAll(vecJobs, &m_nStopRequested, [&](uint32_t nDone, uint32_t /*nTotal*/) {
-            checking.nFilesDone = nDone;
-            ShowStatus(checking, false);
-        });
-    const auto nMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-            .count();
-    const RQ_CHECK_COUNTS& counts = m_pChecker->Counts();
-    RQ_LOG(kTag, RQ_LOG_NTS)
-        .Trace(kTraceNum, L"LAUNCHER CHECK : %u files, %u by the record, %u read (%llu MiB), %u ms",
-               counts.nFiles, counts.nFromRecord, counts.nRead,
-               static_cast<unsigned long long>(counts.ullBytesRead >> 20), static_cast<unsigned>(nMs));
-    if (m_settings.bRepair && !StopRequested()) {
-        LogRepairFindings(vecJobs, vecFindings);
-    }
-    return vecFindings;
-}
-
-void CRQLauncherThread::LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
-                                          const std::vector<RQCheckFinding>& vecFindings) {
-    uint32_t nDiffer = 0;
-    for (size_t i = 0; i < vecJobs.size(); ++i) {
-        const wchar_t* pszWhy = nullptr;
-        switch (vecFindings[i]) {
-            case RQCheckFinding::MISSING:
-                pszWhy = L"missing";
-                break;
-            case RQCheckFinding::SIZE_DIFFERS:
-                pszWhy = L"size differs";
-                break;
-            case RQCheckFinding::CONTENT_DIFFERS:
-                pszWhy = L"content differs";
-                break;
-            default:
-                continue;
-        }
-        ++nDiffer;
-        RQ_LOG(kTag, RQ_LOG_NTS)
-            .Trace(kTraceNum, L"LAUNCHER REPAIR FOUND : %ls (%ls)",
-                   RQPrintablePath(vecJobs[i].strShown).c_str(), pszWhy);
-    }
-    RQ_LOG(kTag, RQ_LOG_NTS)
-        .Trace(kTraceNum, L"LAUNCHER REPAIR : %u of %u files to be fetched again", nDiffer,
-               static_cast<unsigned>(vecJobs.size()));
-}
-
-void CRQLauncherThread::RecordVerified(const std::vector<RQ_TRANSFER_OUTCOME>& vecOutcomes) {
-    if (!m_pChecker) {
-        return;
-    }
-    std::vector<RQ_TRANSFER_JOB> vecVerified;
-    for (size_t i = 0; i < vecOutcomes.size() && i < m_vecDownloadList.size(); ++i) {
-        if (vecOutcomes[i].bDone) {
-            vecVerified.push_back(m_vecDownloadList[i].job);
-        }
-    }
-    m_pChecker->AddVerified(vecVerified);
-    SaveVerifyRecord();
-}
-
-void CRQLauncherThread::SaveVerifyRecord() {
-    if (m_pChecker && !m_pChecker->NewRecord().Save(kVerifyRecord)) {
-        // Not fatal: the next run reads the files again.
-        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER VERIFY RECORD NOT SAVED");
-    }
-    m_pChecker.reset();
 }
 
 void CRQLauncherThread::DownloadFiles() {

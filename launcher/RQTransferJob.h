@@ -48,7 +48,7 @@ struct RQ_TRANSFER_OPTIONS {
     // The content server first, then its mirrors; each try of a file goes to
     // the next one in turn.
     std::vector<std::wstring> vecBaseUrls;
-    unsigned nParallel = 4;
+    unsigned nParallel = 8;
     unsigned nTries = 10;
     uint32_t dwRetryPauseMs = 1000;
     // A try that receives fewer than ullStallMinBytes within any stall window
