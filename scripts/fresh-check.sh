@@ -32,6 +32,11 @@ inside() {
 
   mv "$work/clone" "$root$in_root"
   cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+  # debootstrap writes no /etc/hosts; every installed Debian system has one
+  # that names localhost, and programs under Wine look names up through it.
+  if [ ! -s "$root/etc/hosts" ]; then
+    printf '127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+  fi
   mount -t proc proc "$root/proc"
   mount --bind /dev "$root/dev"
   mount --bind /dev/pts "$root/dev/pts"

@@ -32,6 +32,7 @@ convert imagemagick
 /usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc fonts-noto-cjk
 /usr/share/i18n/locales/ja_JP locales
 localedef libc-bin
+getent libc-bin
 nginx nginx-light
 curl curl
 openssl openssl

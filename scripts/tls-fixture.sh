@@ -38,6 +38,13 @@ make_certificates() {
 case "$cmd" in
   start)
     "$here/tls-fixture.sh" stop "$state"
+    # Wine resolves names through the system (curl knows localhost by itself,
+    # so its check below would not notice): without an /etc/hosts entry the
+    # launcher under test could not reach the server at all.
+    if ! getent ahostsv4 localhost | grep -q '^127\.0\.0\.1'; then
+      echo "tls-fixture: the name localhost does not resolve to 127.0.0.1 (add '127.0.0.1 localhost' to /etc/hosts)" >&2
+      exit 1
+    fi
     mkdir -p "$state/logs" "$state/tmp"
     user_line=""
     if [ "$(id -u)" -eq 0 ]; then user_line="user root root;"; fi

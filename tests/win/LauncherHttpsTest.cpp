@@ -128,7 +128,13 @@ TEST_F(LauncherHttps, TrustedOnlyThroughTheAuthorityAndForTheRightHost) {
 
     rqui::CChildProcess proc;
     ASSERT_TRUE(StartLauncher(proc, L"_C " + m_strUrl + m_strPrefix));
-    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    if (proc.Wait(kUiTimeoutMs) != 0) {
+        // Say what held it: a box tells which step failed.
+        rqui::CMessageBoxInfo box;
+        ADD_FAILURE() << "the trusted update did not end: "
+                      << (rqui::WaitForMessageBox(proc.Id(), 1000, box) ? rqtest::Narrow(box.strText)
+                                                                         : std::string("no box"));
+    }
     EXPECT_EQ(rqtest::ReadBytes(Install() / "a.dat"), rqtest::MakeBody(50000, 3));
     EXPECT_TRUE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
 }
