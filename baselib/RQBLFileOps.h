@@ -43,6 +43,11 @@ private:
 // the new file, never a part. A read-only destination is replaced too (and
 // keeps its attribute should the replacement fail).
 FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo);
+// Writes strBytes whole under a temporary name beside strPath (strPath +
+// ".rqpart"), then puts it in place with ReplaceAtomically: a crash or a kill
+// leaves the old file or the new one, never a part. False (and no temporary
+// file left) when anything failed.
+bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes);
 // Renames without replacing anything; for moving a running program aside.
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo);
 FileError RemoveFile(const std::wstring& strPath);

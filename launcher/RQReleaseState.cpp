@@ -40,15 +40,5 @@ uint64_t RQLoadHighestRelease(const std::wstring& strPath) {
 }
 
 bool RQSaveHighestRelease(const std::wstring& strPath, uint64_t ullRelease) {
-    const std::wstring strTemp = strPath + L".tmp";
-    const std::string strText = kPrefix + std::to_string(ullRelease) + "\n";
-    rqbl::CRQBLOutFile file;
-    bool bWritten = file.Open(strTemp, true) == rqbl::FileError::NONE &&
-                    file.Write(strText.data(), strText.size()) == rqbl::FileError::NONE;
-    bWritten = file.Close() == rqbl::FileError::NONE && bWritten;
-    if (bWritten && rqbl::ReplaceAtomically(strTemp, strPath) == rqbl::FileError::NONE) {
-        return true;
-    }
-    rqbl::RemoveFile(strTemp);
-    return false;
+    return rqbl::WriteFileAtomically(strPath, kPrefix + std::to_string(ullRelease) + "\n");
 }

@@ -77,20 +77,7 @@ bool CRQResumeRecord::Save(const std::wstring& strPath) const {
             << RQBLWideToUtf8(strLocal) << '\n';
     }
     const std::string strText = out.str();
-    const std::wstring strTemp = strPath + L".rqpart";
-    rqbl::CRQBLOutFile file;
-    if (file.Open(strTemp, true) != rqbl::FileError::NONE ||
-        file.Write(strText.data(), strText.size()) != rqbl::FileError::NONE ||
-        file.Close() != rqbl::FileError::NONE) {
-        file.Close();
-        rqbl::RemoveFile(strTemp);
-        return false;
-    }
-    if (rqbl::ReplaceAtomically(strTemp, strPath) != rqbl::FileError::NONE) {
-        rqbl::RemoveFile(strTemp);
-        return false;
-    }
-    return true;
+    return rqbl::WriteFileAtomically(strPath, strText);
 }
 
 const RQ_RESUME_ENTRY* CRQResumeRecord::Find(const std::wstring& strLocal) const {

@@ -204,21 +204,7 @@ RQVerifyLoad CRQVerifyRecord::Load(const std::wstring& strPath) {
 }
 
 bool CRQVerifyRecord::Save(const std::wstring& strPath) const {
-    const std::string strBytes = Serialize();
-    const std::wstring strTemp = strPath + L".rqpart";
-    rqbl::CRQBLOutFile file;
-    if (file.Open(strTemp, true) != rqbl::FileError::NONE ||
-        file.Write(strBytes.data(), strBytes.size()) != rqbl::FileError::NONE ||
-        file.Close() != rqbl::FileError::NONE) {
-        file.Close();
-        rqbl::RemoveFile(strTemp);
-        return false;
-    }
-    if (rqbl::ReplaceAtomically(strTemp, strPath) != rqbl::FileError::NONE) {
-        rqbl::RemoveFile(strTemp);
-        return false;
-    }
-    return true;
+    return rqbl::WriteFileAtomically(strPath, Serialize());
 }
 
 const RQ_VERIFY_ENTRY* CRQVerifyRecord::Find(const std::wstring& strLocal) const {

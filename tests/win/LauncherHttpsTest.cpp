@@ -133,7 +133,7 @@ TEST_F(LauncherHttps, TrustedOnlyThroughTheAuthorityAndForTheRightHost) {
         rqui::CMessageBoxInfo box;
         ADD_FAILURE() << "the trusted update did not end: "
                       << (rqui::WaitForMessageBox(proc.Id(), 1000, box) ? rqtest::Narrow(box.strText)
-                                                                         : std::string("no box"));
+                                                                        : std::string("no box"));
     }
     EXPECT_EQ(rqtest::ReadBytes(Install() / "a.dat"), rqtest::MakeBody(50000, 3));
     EXPECT_TRUE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
