@@ -6,6 +6,7 @@
 
 #include "baselib/RQBLDownloadTemp.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "baselib/win/RQBLHttpUrl.h"
 
 namespace {
 
@@ -100,11 +101,7 @@ void CRQBLHttp::ApplyTimeouts() {
     // connection and then fell silent for as long as the connection stays
     // open. Set on the session for whatever inherits them, and again on every
     // request (SendRequest).
-    DWORD dwTimeout = m_dwTimeoutMs;
-    for (DWORD dwOption :
-         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        InternetSetOptionW(m_hInternet.Get(), dwOption, &dwTimeout, sizeof(dwTimeout));
-    }
+    RQBLSetInternetTimeouts(m_hInternet.Get(), m_dwTimeoutMs);
 }
 
 bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, DWORD dwFlags) {
@@ -112,48 +109,27 @@ bool CRQBLHttp::SendRequest(const wchar_t* pszVerb, const std::wstring& strUrl, 
     // InternetOpenUrlW, so that the time-outs can be set on the request
     // itself before anything is sent: not every WinINet passes the session's
     // time-outs on to the requests that InternetOpenUrlW makes.
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = 1;  // non-zero: point into strUrl
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (!InternetCrackUrlW(strUrl.c_str(), static_cast<DWORD>(strUrl.size()), 0, &parts) ||
-        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
-        parts.lpszHostName == nullptr) {
+    RQBL_HTTP_URL url;
+    if (!RQBLCrackHttpUrl(strUrl, url)) {
         return false;
-    }
-    std::wstring strHost(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring strObject;
-    if (parts.lpszUrlPath != nullptr) {
-        strObject.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
-    }
-    if (parts.lpszExtraInfo != nullptr) {
-        strObject.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    }
-    if (strObject.empty()) {
-        strObject = L"/";
     }
     // A connection handle per request: WinINet moves a handle to the server
     // that a redirect names, and a kept one would send every later request
     // there. (The TCP connections themselves stay alive either way.)
-    m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), strHost.c_str(), parts.nPort, nullptr, nullptr,
+    m_hConnect.Reset(InternetConnectW(m_hInternet.Get(), url.strHost.c_str(), url.nPort, nullptr, nullptr,
                                       INTERNET_SERVICE_HTTP, 0, 0));
     if (!m_hConnect) {
         return false;
     }
-    if (parts.nScheme == INTERNET_SCHEME_HTTPS) {
+    if (url.bSecure) {
         dwFlags |= INTERNET_FLAG_SECURE;
     }
-    m_hOpenURL.Reset(HttpOpenRequestW(m_hConnect.Get(), pszVerb, strObject.c_str(), nullptr, nullptr, nullptr,
-                                      dwFlags, 0));
+    m_hOpenURL.Reset(HttpOpenRequestW(m_hConnect.Get(), pszVerb, url.strObject.c_str(), nullptr, nullptr,
+                                      nullptr, dwFlags, 0));
     if (!m_hOpenURL) {
         return false;
     }
-    DWORD dwTimeout = m_dwTimeoutMs;
-    for (DWORD dwOption :
-         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        InternetSetOptionW(m_hOpenURL.Get(), dwOption, &dwTimeout, sizeof(dwTimeout));
-    }
+    RQBLSetInternetTimeouts(m_hOpenURL.Get(), m_dwTimeoutMs);
     if (!HttpSendRequestW(m_hOpenURL.Get(), nullptr, 0, nullptr, 0)) {
         CloseRequest();
         return false;

@@ -1,5 +1,7 @@
 #include "baselib/win/RQBLWinInetTransport.h"
 
+#include "baselib/win/RQBLHttpUrl.h"
+
 #include <wininet.h>
 
 #include <algorithm>
@@ -150,37 +152,12 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Fetch(const RQBL_FETCH_REQUEST& request
 
 RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const RQBL_FETCH_REQUEST& request) {
     RQBL_FETCH_RESULT result;
-    URL_COMPONENTSW parts{};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwHostNameLength = 1;  // non-zero: point into strUrl
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    if (!InternetCrackUrlW(strUrl.c_str(), static_cast<DWORD>(strUrl.size()), 0, &parts) ||
-        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
-        parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) {
+    RQBL_HTTP_URL url;
+    if (!RQBLCrackHttpUrl(strUrl, url)) {
         result.error = RQBLFetchError::BAD_URL;
         return result;
     }
-    std::wstring strHost(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring strUser = parts.lpszUserName != nullptr
-                               ? std::wstring(parts.lpszUserName, parts.dwUserNameLength)
-                               : std::wstring();
-    std::wstring strPassword = parts.lpszPassword != nullptr
-                                   ? std::wstring(parts.lpszPassword, parts.dwPasswordLength)
-                                   : std::wstring();
-    std::wstring strObject;
-    if (parts.lpszUrlPath != nullptr) {
-        strObject.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
-    }
-    if (parts.lpszExtraInfo != nullptr) {
-        strObject.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    }
-    if (strObject.empty()) {
-        strObject = L"/";
-    }
-    DWORD dwFlags = kRequestFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    DWORD dwFlags = kRequestFlags | (url.bSecure ? INTERNET_FLAG_SECURE : 0);
     HINTERNET hRequest = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -190,12 +167,13 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
         }
         // A connection handle per request: each goes to the server that its
         // own URL names (WinINet still keeps the TCP connections alive).
-        m_hConnect.Reset(InternetConnectW(
-            m_pSession->Get(), strHost.c_str(), parts.nPort, strUser.empty() ? nullptr : strUser.c_str(),
-            strPassword.empty() ? nullptr : strPassword.c_str(), INTERNET_SERVICE_HTTP, 0, 0));
+        m_hConnect.Reset(InternetConnectW(m_pSession->Get(), url.strHost.c_str(), url.nPort,
+                                          url.strUser.empty() ? nullptr : url.strUser.c_str(),
+                                          url.strPassword.empty() ? nullptr : url.strPassword.c_str(),
+                                          INTERNET_SERVICE_HTTP, 0, 0));
         if (m_hConnect) {
-            m_hRequest.Reset(HttpOpenRequestW(m_hConnect.Get(), L"GET", strObject.c_str(), nullptr, nullptr,
-                                              nullptr, dwFlags, 0));
+            m_hRequest.Reset(HttpOpenRequestW(m_hConnect.Get(), L"GET", url.strObject.c_str(), nullptr,
+                                              nullptr, nullptr, dwFlags, 0));
         }
         hRequest = m_hRequest.Get();
     }
@@ -204,11 +182,7 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
         result.dwSystemError = GetLastError();
         return result;
     }
-    DWORD dwTimeout = m_pSession->TimeoutMs();
-    for (DWORD dwOption :
-         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
-        InternetSetOptionW(hRequest, dwOption, &dwTimeout, sizeof(dwTimeout));
-    }
+    RQBLSetInternetTimeouts(hRequest, m_pSession->TimeoutMs());
     // Nothing but the plain bytes: a compressed body would not match its checksum.
     std::wstring strHeaders = L"Accept-Encoding: identity\r\n";
     if (request.ullRangeStart > 0) {
