@@ -5,11 +5,11 @@
 #include <shellapi.h>
 
 #include <cwchar>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "baselib/win/RQBLModulePath.h"
+#include "baselib/win/RQBLWinHandle.h"
 #include "baselib/win/bugtrap/RQBTExtras.h"
 #include "crashupload/win/RQCrashConsentDlg.h"
 #include "crashupload/win/RQCrashReportFolder.h"
@@ -24,16 +24,12 @@ enum : int {
     EXIT_BAD_SWITCH = 2,  // no report folder of the crash reporter's named
 };
 
-struct LocalFreeDeleter {
-    void operator()(LPWSTR* p) const { LocalFree(p); }
-};
-
 std::vector<std::wstring> SplitCommandLine(const wchar_t* pszCommandLine) {
     int nArgs = 0;
-    std::unique_ptr<LPWSTR, LocalFreeDeleter> pArgs(CommandLineToArgvW(pszCommandLine, &nArgs));
+    CRQBLArgv args(CommandLineToArgvW(pszCommandLine, &nArgs));
     std::vector<std::wstring> vecArgs;
-    for (int i = 0; pArgs && i < nArgs; ++i) {
-        vecArgs.emplace_back(pArgs.get()[i]);
+    for (int i = 0; args && i < nArgs; ++i) {
+        vecArgs.emplace_back(args.Get()[i]);
     }
     return vecArgs;
 }

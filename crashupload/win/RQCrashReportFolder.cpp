@@ -3,20 +3,13 @@
 #include <windows.h>
 
 #include "baselib/RQBLUtf8.h"
+#include "baselib/win/RQBLWinHandle.h"
 #include "crashupload/RQCrashReportNames.h"
 #include "crashupload/win/RQFileBytes.h"
 
 namespace rqcrash {
 
 namespace {
-
-struct RQFindHandleTraits {
-    using handle_type = HANDLE;
-    static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-    static bool IsValid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-    static void Close(HANDLE h) { ::FindClose(h); }
-};
-using CRQFindHandle = CRQBLUniqueHandle<RQFindHandleTraits>;
 
 std::wstring Child(const std::wstring& strFolder, const char* pszName) {
     return strFolder + L"\\" + RQBLUtf8ToWide(pszName);
@@ -26,7 +19,7 @@ std::wstring Child(const std::wstring& strFolder, const char* pszName) {
 std::vector<WIN32_FIND_DATAW> Find(const std::wstring& strPattern) {
     std::vector<WIN32_FIND_DATAW> vecFound;
     WIN32_FIND_DATAW fd{};
-    CRQFindHandle hFind(FindFirstFileW(strPattern.c_str(), &fd));
+    CRQBLFindHandle hFind(FindFirstFileW(strPattern.c_str(), &fd));
     if (!hFind) {
         return vecFound;
     }
