@@ -11,7 +11,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +18,6 @@
 #include <vector>
 
 namespace {
-
-std::atomic<bool> g_bCutDone{false};
 
 int Connect(int nPort) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
@@ -47,7 +44,7 @@ void Relay(int client, int nUpstreamPort, int nDelayMs, long long llCutAfter) {
     }
     std::vector<char> buf(1 << 20);
     long long llBack = 0;
-    bool bCutting = llCutAfter > 0 && !g_bCutDone.exchange(true);
+    const bool bCutting = llCutAfter > 0;
     pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     for (;;) {
         if (poll(fds, 2, -1) < 0) {
@@ -86,7 +83,8 @@ void Relay(int client, int nUpstreamPort, int nDelayMs, long long llCutAfter) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: latency_proxy PORT_FILE UPSTREAM_PORT DELAY_MS [CUT_ONCE_AFTER_BYTES]\n");
+        std::fprintf(stderr,
+                     "usage: latency_proxy PORT_FILE UPSTREAM_PORT DELAY_MS [CUT_ONCE_AFTER_BYTES]\n");
         return 2;
     }
     int nUpstream = std::atoi(argv[2]);
@@ -113,6 +111,9 @@ int main(int argc, char** argv) {
         }
         int nOne = 1;
         setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &nOne, sizeof(nOne));
+        // Only the first connection is cut (the launcher's script and its
+        // files share it while it stays alive); the next try goes through.
         std::thread(Relay, client, nUpstream, nDelayMs, llCut).detach();
+        llCut = 0;
     }
 }
