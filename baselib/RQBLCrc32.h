@@ -1,13 +1,12 @@
-// The process-wide CRC-32 object (reflected polynomial 0xEDB88320, as in
-// Ethernet, ZIP and zlib) and the checksum of a whole local file.
+// The CRC-32 (reflected polynomial 0xEDB88320, as in Ethernet, ZIP and zlib)
+// of memory and of a whole local file. An object holds its byte-wise table;
+// make one where it is needed.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "baselib/RQBLSingleton.h"
-
-class CRQBLCrc32 : public CRQBLSingleton<CRQBLCrc32> {
+class CRQBLCrc32 {
 public:
     CRQBLCrc32();
     ~CRQBLCrc32();

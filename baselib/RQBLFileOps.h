@@ -7,6 +7,11 @@
 #include <cstdint>
 #include <string>
 
+// What a file is written under before it is put in place of another (the
+// launcher's downloads and records alike): one suffix, so that every
+// unfinished file of ours is known by its name.
+inline constexpr wchar_t RQBL_TEMP_SUFFIX[] = L".rqpart";
+
 namespace rqbl {
 
 enum class FileError {
@@ -44,10 +49,13 @@ private:
 // keeps its attribute should the replacement fail).
 FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo);
 // Writes strBytes whole under a temporary name beside strPath (strPath +
-// ".rqpart"), then puts it in place with ReplaceAtomically: a crash or a kill
+// RQBL_TEMP_SUFFIX), then puts it in place with ReplaceAtomically: a crash or a kill
 // leaves the old file or the new one, never a part. False (and no temporary
 // file left) when anything failed.
 bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes);
+// A whole small file, read only while it stays within nMaxBytes: false when
+// it cannot be read or is larger (nothing beyond the cap is read).
+bool ReadSmallFile(const std::wstring& strPath, size_t nMaxBytes, std::string& strBytes);
 // Renames without replacing anything; for moving a running program aside.
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo);
 FileError RemoveFile(const std::wstring& strPath);

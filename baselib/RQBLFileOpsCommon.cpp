@@ -1,9 +1,12 @@
 #include "baselib/RQBLFileOps.h"
 
+#include <filesystem>
+#include <fstream>
+
 namespace rqbl {
 
 bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes) {
-    const std::wstring strTemp = strPath + L".rqpart";
+    const std::wstring strTemp = strPath + RQBL_TEMP_SUFFIX;
     CRQBLOutFile file;
     bool bWritten = file.Open(strTemp, true) == FileError::NONE &&
                     file.Write(strBytes.data(), strBytes.size()) == FileError::NONE;
@@ -14,6 +17,27 @@ bool WriteFileAtomically(const std::wstring& strPath, const std::string& strByte
     }
     RemoveFile(strTemp);
     return false;
+}
+
+bool ReadSmallFile(const std::wstring& strPath, size_t nMaxBytes, std::string& strBytes) {
+    std::ifstream in(std::filesystem::path(strPath), std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::string strOut;
+    char buffer[16384];
+    while (in.read(buffer, sizeof(buffer)) || in.gcount() > 0) {
+        const auto nGot = static_cast<size_t>(in.gcount());
+        if (nGot > nMaxBytes - strOut.size()) {
+            return false;
+        }
+        strOut.append(buffer, nGot);
+    }
+    if (in.bad()) {
+        return false;
+    }
+    strBytes.swap(strOut);
+    return true;
 }
 
 }  // namespace rqbl

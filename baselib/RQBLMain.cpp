@@ -2,7 +2,6 @@
 
 #include "baselib/RQBLCrashReport.h"
 #include "baselib/RQBLPlatform.h"
-#include "baselib/log/RQBLLogKeys.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/log/RQBLWideFormat.h"
 
@@ -12,24 +11,11 @@ constexpr int kBuildNumber = 555;
 
 }  // namespace
 
-CRQBLMain::CRQBLMain() {
+CRQBLMain::CRQBLMain(CRQBLLogSink& log) : m_log(log) {
     PrintMInfo(L"CRQBLMain()");
     rqbl::EnableLowFragmentationHeap();
-    InstallProcessCrashHandlers();
-    RQBLAppendLogKey();
-    rqbl::StartSocketLibrary();
-    if (!rqbl::StartGdiplus(m_gdiplusInput, m_gdiplusToken)) {
-        RQ_LOG(L"CRQBLMain::CRQBLMain", RQ_LOG_ERR).Trace(10097, L"GDIPLUSSTARTUP FAIL");
-    }
     m_nNation = 4;
     SetCrashReportBuildTag(L"RELEASE_" + GetNationName() + L"_" + std::to_wstring(kBuildNumber));
-}
-
-// The launcher never destroys the object; tests and tools that do get GDI+
-// shut down. The socket library is left to the process's end.
-CRQBLMain::~CRQBLMain() {
-    rqbl::StopGdiplus(m_gdiplusToken);
-    m_gdiplusToken = 0;
 }
 
 std::wstring CRQBLMain::GetNationName() const {
@@ -61,7 +47,7 @@ uint32_t CRQBLMain::PrintMInfo(std::wstring strLabel) {
     std::wstring strLine;
     uint32_t nGrowth =
         ComputeMemReport(m_dwLastMemUsage, m_dwLastMemTime, strLabel, counters, rqbl::TimeGetTime(), strLine);
-    RQ_LOG(L"CRQBLMain::PrintMInfo", RQ_LOG_NTS).Trace(30188, L"%ls", strLine.c_str());
+    RQ_LOG(m_log, L"CRQBLMain::PrintMInfo", RQ_LOG_NTS).Trace(30188, L"%ls", strLine.c_str());
     return nGrowth;
 }
 

@@ -1,18 +1,20 @@
-// The base library's process-wide runtime object. Its construction prepares
-// the process: heap, fatal-error handlers, log-record key, socket library,
-// GDI+, the build tag and a first memory report.
+// The base library's runtime object. A program makes one at its start, after
+// its crash reporting and its log: its construction turns on the
+// low-fragmentation heap, sets the build tag that crash reports name and
+// logs a first memory report. The crash handlers, the log's key and GDI+ are
+// the program's own objects, each made once in the order it needs them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "baselib/RQBLProcess.h"
-#include "baselib/RQBLSingleton.h"
+#include "baselib/log/RQBLLogSink.h"
 
-class CRQBLMain : public CRQBLSingleton<CRQBLMain> {
+class CRQBLMain {
 public:
-    CRQBLMain();
-    virtual ~CRQBLMain();
+    explicit CRQBLMain(CRQBLLogSink& log);
+    ~CRQBLMain() = default;
     CRQBLMain(const CRQBLMain&) = delete;
     CRQBLMain& operator=(const CRQBLMain&) = delete;
 
@@ -37,8 +39,7 @@ public:
                                      uint32_t dwNow, std::wstring& strLine);
 
 private:
-    uintptr_t m_gdiplusToken = 0;
-    RQBL_GDIPLUS_INPUT m_gdiplusInput;
+    CRQBLLogSink& m_log;
     int32_t m_nNation = 0;
     uint32_t m_dwLastMemUsage = 0;
     uint32_t m_dwLastMemTime = 0;

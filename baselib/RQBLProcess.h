@@ -1,17 +1,11 @@
-// The process set-up steps of the runtime object that reach the operating
-// system (heap, socket library, GDI+, memory counters). Windows does them;
+// The process set-up steps that reach the operating system (heap, GDI+,
+// memory counters). Windows does them;
 // the POSIX build has nothing to set up and answers what it can.
 #pragma once
 
 #include <cstdint>
 
-// The GDI+ start-up input record, kept free of Windows types.
-struct RQBL_GDIPLUS_INPUT {
-    uint32_t nGdiplusVersion = 1;
-    void* pDebugEventCallback = nullptr;
-    bool bSuppressBackgroundThread = false;
-    bool bSuppressExternalCodecs = false;
-};
+#include "baselib/log/RQBLLogSink.h"
 
 namespace rqbl {
 
@@ -26,12 +20,20 @@ bool QueryProcessMemory(RQBL_MEMORY_COUNTERS& counters);
 // Turns on the low-fragmentation heap for the process heap; result ignored.
 void EnableLowFragmentationHeap();
 
-// Starts the socket library (version 2.2) and cleans up silently when the
-// start fails or gives another version.
-void StartSocketLibrary();
-
-// False when GDI+ reports a failure; the token is kept for StopGdiplus.
-bool StartGdiplus(const RQBL_GDIPLUS_INPUT& input, uintptr_t& nToken);
-void StopGdiplus(uintptr_t nToken);
-
 }  // namespace rqbl
+
+// GDI+ for as long as the object lives (the screen capture of a crash report
+// saves its picture through it). A failed start is logged and leaves the
+// program without it.
+class CRQBLGdiplus {
+public:
+    explicit CRQBLGdiplus(CRQBLLogSink& log);
+    ~CRQBLGdiplus();
+    CRQBLGdiplus(const CRQBLGdiplus&) = delete;
+    CRQBLGdiplus& operator=(const CRQBLGdiplus&) = delete;
+    bool Started() const { return m_bStarted; }
+
+private:
+    uintptr_t m_nToken = 0;
+    bool m_bStarted = false;
+};

@@ -11,11 +11,9 @@ namespace {
 // How often a waiting thread calls the wait pump.
 constexpr std::chrono::milliseconds kPumpInterval(5);
 
-std::atomic<void (*)()> g_pfnWaitPump{nullptr};
-
 }  // namespace
 
-CRQBLThread::CRQBLThread() : m_nStopRequested(0), m_nSleepTime(-1) {}
+CRQBLThread::CRQBLThread(CRQBLLogSink& log) : m_nStopRequested(0), m_nSleepTime(-1), m_log(log) {}
 
 CRQBLThread::~CRQBLThread() {
     ThreadStop(3000);
@@ -24,10 +22,6 @@ CRQBLThread::~CRQBLThread() {
     if (m_thread.joinable()) {
         m_thread.detach();
     }
-}
-
-void CRQBLThread::SetWaitPump(void (*pfnPump)()) {
-    g_pfnWaitPump.store(pfnPump);
 }
 
 bool CRQBLThread::ThreadInit() {
@@ -62,7 +56,7 @@ bool CRQBLThread::ThreadBegin(int nSleepTime) {
     } catch (const std::system_error&) {
         m_bWorkerEnded = true;
         lock.unlock();
-        RQ_LOG(L"CRQBLThread::ThreadBegin", RQ_LOG_NTS).Trace(130000, L"INVALID_HANDLE_VALUE");
+        RQ_LOG(m_log, L"CRQBLThread::ThreadBegin", RQ_LOG_NTS).Trace(130000, L"INVALID_HANDLE_VALUE");
         return false;
     }
     m_idWorker = m_thread.get_id();
@@ -225,7 +219,7 @@ void CRQBLThread::StopFromOtherThread(uint32_t dwTimeout) {
 }
 
 void CRQBLThread::EnterLoopLockPumping() {
-    void (*pfnPump)() = g_pfnWaitPump.load();
+    void (*pfnPump)() = m_pfnWaitPump.load();
     if (pfnPump == nullptr) {
         m_csLoop.lock();
         return;
@@ -238,7 +232,7 @@ void CRQBLThread::EnterLoopLockPumping() {
 bool CRQBLThread::WaitForWorkerEnd(uint32_t dwTimeout, bool bForever) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(dwTimeout);
-    void (*pfnPump)() = g_pfnWaitPump.load();
+    void (*pfnPump)() = m_pfnWaitPump.load();
     std::unique_lock<std::mutex> lock(m_csState);
     for (;;) {
         if (m_bWorkerEnded) {

@@ -30,6 +30,7 @@
 #include <thread>
 
 #include "baselib/RQBLLocker.h"
+#include "baselib/log/RQBLLogSink.h"
 
 // One queued message, copied by value.
 struct RQBL_THREAD_MESSAGE {
@@ -40,7 +41,8 @@ struct RQBL_THREAD_MESSAGE {
 
 class CRQBLThread {
 public:
-    CRQBLThread();
+    // log: where a thread that cannot be started is reported.
+    explicit CRQBLThread(CRQBLLogSink& log);
     // Stops the thread (ThreadStop(3000)). A derived class must stop it in its
     // own destructor already: by the time this one runs, the derived part of
     // the object is gone while the worker could still call into it.
@@ -60,12 +62,12 @@ public:
     // False once a stop has been requested (the message would never be seen).
     bool ThreadPost(uint32_t nMessage, uint64_t nParam1, uint64_t nParam2);
 
-    // A process-wide function that ThreadStop calls every few milliseconds
-    // while a thread other than the worker waits for the loop lock or for the
-    // worker's end. A window thread installs one that answers messages sent to
-    // its windows: a worker blocked in a synchronous send to that window would
-    // otherwise never finish its tick. Null removes it.
-    static void SetWaitPump(void (*pfnPump)());
+    // A function that ThreadStop calls every few milliseconds while a thread
+    // other than the worker waits for the loop lock or for the worker's end.
+    // A window thread that stops the worker sets one that answers messages
+    // sent to its windows: a worker blocked in a synchronous send to that
+    // window would otherwise never finish its tick. Null removes it.
+    void SetWaitPump(void (*pfnPump)()) { m_pfnWaitPump.store(pfnPump); }
 
 protected:
     // Called once, at the first tick, before queued messages. Result ignored.
@@ -101,6 +103,9 @@ private:
     // Waits for the worker's end, until dwTimeout ms have passed unless
     // bForever; true when it has ended.
     bool WaitForWorkerEnd(uint32_t dwTimeout, bool bForever);
+
+    CRQBLLogSink& m_log;
+    std::atomic<void (*)()> m_pfnWaitPump{nullptr};
 
     // The millisecond counter at the previous and at the current tick. The
     // elapsed time is taken from their 32-bit difference: seconds since boot

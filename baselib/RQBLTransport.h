@@ -1,7 +1,9 @@
-// One HTTP GET, delivered to a sink: the network side of a download, apart
-// from what is done with the bytes. An implementation follows redirects,
-// decides which statuses are content and reports how a fetch ended; the sink
-// decides where the bytes go and whether they are the right ones.
+// One HTTP request, its answer delivered to a sink: the network side of a
+// download (a GET) or of an upload (a POST), apart from what is done with the
+// bytes. An implementation follows redirects, decides which statuses are
+// content and reports how a fetch ended; the sink decides where the bytes go
+// and whether they are the right ones. Every HTTP connection of the product
+// is opened by an implementation of this interface.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +12,11 @@
 
 struct RQBL_FETCH_REQUEST {
     std::wstring strUrl;
+    // Set: a POST of strBody with this content type, else a GET. A POST is
+    // never redirected (the body would be lost or sent where it was not
+    // meant to go), and any 2xx answer is its content.
+    std::string strContentType;
+    std::string strBody;
     // Non-zero: only the bytes from here on are wanted (a resumed download).
     uint64_t ullRangeStart = 0;
     // With a range: the validator (ETag or Last-Modified) of the response the
@@ -43,7 +50,7 @@ public:
 enum class RQBLFetchError {
     NONE,
     CONNECT,             // no answer: name, connection, TLS or certificate failure, or a time-out
-    STATUS,              // an answer that is not content (any status but 200, or 206 to a range)
+    STATUS,              // an answer that is not content (a GET: any status but 200, or 206 to a range)
     CUT,                 // the body broke off before its announced length
     TOO_MANY_REDIRECTS,  // more than RQBL_MAX_REDIRECTS
     INSECURE_REDIRECT,   // from https to anything else

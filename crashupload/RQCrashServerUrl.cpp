@@ -1,83 +1,57 @@
 #include "crashupload/RQCrashServerUrl.h"
 
-#include <cctype>
-#include <cstdlib>
+#include "baselib/RQBLAsciiText.h"
 
-namespace {
-
-std::string Lower(std::string str) {
-    for (char& ch : str) {
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    }
-    return str;
-}
-
-bool ParsePort(const std::string& strPort, uint16_t& nPort) {
-    if (strPort.empty() || strPort.size() > 5 ||
-        strPort.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    long nValue = std::strtol(strPort.c_str(), nullptr, 10);
-    if (nValue < 1 || nValue > 65535) {
-        return false;
-    }
-    nPort = static_cast<uint16_t>(nValue);
-    return true;
-}
-
-}  // namespace
-
-bool ParseCrashServerUrl(const std::string& strUrl, uint16_t nDefaultPort, CRQCrashServer& server) {
-    std::string strRest = strUrl;
-    size_t nScheme = strRest.find("://");
+bool RQCrashUploadUrl(const std::string& strAddress, uint16_t nDefaultPort, std::string& strUrl) {
+    std::string strScheme = "http";
+    std::string strRest = strAddress;
+    const size_t nScheme = strRest.find("://");
     if (nScheme != std::string::npos) {
-        if (Lower(strRest.substr(0, nScheme)) != "http") {
+        strScheme = RQBLLowerAscii(strRest.substr(0, nScheme));
+        if (strScheme != "http" && strScheme != "https") {
             return false;
         }
         strRest = strRest.substr(nScheme + 3);
     }
-    size_t nSlash = strRest.find('/');
-    std::string strAuthority = strRest.substr(0, nSlash);
-    server.strPath = nSlash == std::string::npos ? "/" : strRest.substr(nSlash);
-    if (strAuthority.find('@') != std::string::npos) {
-        return false;  // no credentials in a support address
+    const size_t nSlash = strRest.find('/');
+    const std::string strAuthority = strRest.substr(0, nSlash);
+    const std::string strPath = nSlash == std::string::npos ? "/" : strRest.substr(nSlash);
+    if (strAuthority.empty() || strAuthority.find('@') != std::string::npos ||
+        strAuthority.find_first_of(" \t\r\n") != std::string::npos ||
+        strPath.find_first_of(" \t\r\n") != std::string::npos) {
+        return false;
     }
-
-    std::string strPort;
-    if (!strAuthority.empty() && strAuthority[0] == '[') {
-        size_t nClose = strAuthority.find(']');
-        if (nClose == std::string::npos) {
+    // The host as the URL writes it (an IPv6 literal keeps its brackets),
+    // and the port text after it, if any.
+    std::string strHost;
+    std::string strPortText;
+    bool bHasPort = false;
+    if (strAuthority[0] == '[') {
+        const size_t nClose = strAuthority.find(']');
+        if (nClose == std::string::npos || nClose < 2) {
             return false;
         }
-        server.strHost = strAuthority.substr(1, nClose - 1);
-        std::string strAfter = strAuthority.substr(nClose + 1);
+        strHost = strAuthority.substr(0, nClose + 1);
+        const std::string strAfter = strAuthority.substr(nClose + 1);
         if (!strAfter.empty()) {
             if (strAfter[0] != ':') {
                 return false;
             }
-            strPort = strAfter.substr(1);
-            if (strPort.empty()) {
-                return false;
-            }
+            bHasPort = true;
+            strPortText = strAfter.substr(1);
         }
     } else {
-        size_t nColon = strAuthority.rfind(':');
-        server.strHost = strAuthority.substr(0, nColon);
+        const size_t nColon = strAuthority.rfind(':');
+        strHost = strAuthority.substr(0, nColon);
         if (nColon != std::string::npos) {
-            strPort = strAuthority.substr(nColon + 1);
-            if (strPort.empty()) {
-                return false;
-            }
+            bHasPort = true;
+            strPortText = strAuthority.substr(nColon + 1);
         }
     }
-    // Blanks and line breaks would end the request line early.
-    if (server.strHost.empty() || server.strHost.find_first_of(" \t\r\n") != std::string::npos ||
-        server.strPath.find_first_of(" \t\r\n") != std::string::npos) {
+    uint16_t nPort = nDefaultPort;
+    if (strHost.empty() || (bHasPort && !RQBLParsePort(strPortText, nPort)) || nPort == 0) {
         return false;
     }
-    if (strPort.empty()) {
-        server.nPort = nDefaultPort;
-        return nDefaultPort != 0;
-    }
-    return ParsePort(strPort, server.nPort);
+    strUrl = strScheme + "://" + strHost + ":" + std::to_string(nPort) + strPath;
+    return true;
 }

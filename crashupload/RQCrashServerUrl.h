@@ -1,17 +1,14 @@
-// Where crash reports go: the support server's URL as the program configures
-// it ("http://host:port/path", or "host:port/path"), split for a connection.
+// Where crash reports go: the support server's address as the program is
+// configured with it ("http://host:port/path", "https://host/path", or
+// "host:port/path"), made into the URL the upload is sent to. The transport
+// cracks that URL like every other it fetches.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-struct CRQCrashServer {
-    std::string strHost;  // without the brackets of an IPv6 literal
-    uint16_t nPort = 80;
-    std::string strPath;  // starts with "/"
-};
-
-// A port in the URL wins; nDefaultPort applies when the URL names none. False
-// for any scheme but http (reports are sent in the clear, as the configured
-// URL asks), an empty host or a bad port.
-bool ParseCrashServerUrl(const std::string& strUrl, uint16_t nDefaultPort, CRQCrashServer& server);
+// A port in the address wins; nDefaultPort applies when it names none. A
+// missing scheme means http. False for any scheme but http and https, an
+// empty host, a bad port, credentials (a support address names none), or
+// blanks and line breaks (they would end the request line early).
+bool RQCrashUploadUrl(const std::string& strAddress, uint16_t nDefaultPort, std::string& strUrl);

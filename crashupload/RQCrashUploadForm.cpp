@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "crashupload/RQCrashReportNames.h"
+#include "baselib/RQBLCrashReportNames.h"
 
 namespace {
 

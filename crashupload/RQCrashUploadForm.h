@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crashupload/RQCrashReportInfo.h"
+#include "baselib/RQBLCrashReportInfo.h"
 #include "crashupload/RQMultipartBody.h"
 
 struct CRQUploadPart {

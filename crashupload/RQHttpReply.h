@@ -4,17 +4,6 @@
 
 #include <string>
 
-struct CRQHttpReply {
-    int nStatus = 0;
-    std::string strBody;
-};
-
-// Parses an HTTP/1.x response read up to the end of the connection: the
-// status line, then a body sized by Content-Length, sent in chunks, or running
-// to the end. False when the status line or the chunks are malformed, or the
-// body is shorter than announced.
-bool ParseHttpReply(const std::string& strRaw, CRQHttpReply& reply);
-
 // The report id in an accepting answer: the body's first line, trimmed, with a
 // "CrashID=" prefix removed (as Breakpad-style receivers answer). Empty unless
 // it is 1 to 64 printable ASCII characters without blanks, since the player's

@@ -4,21 +4,15 @@
 
 namespace rqlua {
 
-namespace {
-LogObserver g_pfnObserver = nullptr;
-void* g_pObserverContext = nullptr;
-}  // namespace
-
-void LogError(const wchar_t* pszTag, int nLine, int nTraceNum, const std::wstring& strText) {
-    CRQBLLogTraceNum(pszTag, nLine, RQ_LOG_ERR).Trace(nTraceNum, L"%ls", strText.c_str());
-    if (g_pfnObserver != nullptr) {
-        g_pfnObserver(g_pObserverContext, nTraceNum, strText);
+void LogError(CRQBLLogSink* pLog, const wchar_t* pszTag, int /*nLine*/, int nTraceNum,
+              const std::wstring& strText) {
+    if (pLog == nullptr) {
+        return;
     }
-}
-
-void SetLogObserver(LogObserver pfnObserver, void* pContext) {
-    g_pfnObserver = pfnObserver;
-    g_pObserverContext = pContext;
+    // Handed over whole, as "<trace number> <text>": a script's message is
+    // already cut to the printer's buffer, and the log writes any length.
+    const std::wstring strLine = std::to_wstring(nTraceNum) + L" " + strText;
+    pLog->TraceLine(pszTag, RQ_LOG_ERR, strLine.c_str());
 }
 
 }  // namespace rqlua

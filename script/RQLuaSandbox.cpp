@@ -144,7 +144,8 @@ int Panic(lua_State* pLuaState) {
     const char* pszMessage = lua_tostring(pLuaState, -1);
     std::wstring strMessage = rqbl::AnsiToWide(pszMessage != nullptr ? pszMessage : "?",
                                                pszMessage != nullptr ? std::strlen(pszMessage) : 1);
-    rqlua::LogError(L"lua_tinker::print_error", __LINE__, 10024,
+    RQLuaSandbox* pBox = rqlua::SandboxOf(pLuaState);
+    rqlua::LogError(pBox != nullptr ? pBox->pLog : nullptr, L"lua_tinker::print_error", __LINE__, 10024,
                     L"PANIC: unprotected error in call to Lua API (" + strMessage + L")\n");
     return 0;
 }

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "baselib/log/RQBLLogSink.h"
+
 struct lua_State;
 
 struct RQLuaLimits {
@@ -45,6 +47,9 @@ struct RQLuaSandbox {
     int64_t nDeadlineMs = 0;
     // When set and non-zero, the run ends (the launcher is closing).
     const std::atomic<int64_t>* pStop = nullptr;
+    // Where the host's error lines go (the error printer finds it from the
+    // state); null: nowhere.
+    CRQBLLogSink* pLog = nullptr;
 };
 
 namespace rqlua {

@@ -15,10 +15,12 @@
 // through these frames: reads are raw, limits are off outside DoFile's
 // protected calls, and the stack is grown with lua_checkstack before pushes.
 
-CRQLuaTable::CRQLuaTable() : CRQLuaTable(RQLuaLimits::Default()) {}
+CRQLuaTable::CRQLuaTable(CRQBLLogSink& log) : CRQLuaTable(log, RQLuaLimits::Default()) {}
 
-CRQLuaTable::CRQLuaTable(const RQLuaLimits& limits) : m_pSandbox(std::make_unique<RQLuaSandbox>()) {
+CRQLuaTable::CRQLuaTable(CRQBLLogSink& log, const RQLuaLimits& limits)
+    : m_pSandbox(std::make_unique<RQLuaSandbox>()) {
     m_pSandbox->limits = limits;
+    m_pSandbox->pLog = &log;
     m_pLuaState = rqlua::NewSandboxState(m_pSandbox.get());
     if (m_pLuaState != nullptr) {
         lua_settop(m_pLuaState, 0);
@@ -106,7 +108,8 @@ bool CRQLuaTable::PopNumber(int32_t nIndex, bool bLogWrongType, double& dOut) {
     if (bNumber) {
         dOut = lua_tonumber(m_pLuaState, -1);
     } else if (bLogWrongType && lua_isstring(m_pLuaState, -1) != 0) {
-        rqlua::LogError(L"CRQLuaTable::GetData", __LINE__, 10035, rqbl::Format(L"WrongType %d", nIndex));
+        rqlua::LogError(m_pSandbox->pLog, L"CRQLuaTable::GetData", __LINE__, 10035,
+                        rqbl::Format(L"WrongType %d", nIndex));
     }
     lua_settop(m_pLuaState, -2);
     return bNumber;

@@ -18,8 +18,9 @@ struct lua_State;
 
 class CRQLuaTable {
 public:
-    CRQLuaTable();
-    explicit CRQLuaTable(const RQLuaLimits& limits);
+    // log: where script errors and wrong slot types are reported.
+    explicit CRQLuaTable(CRQBLLogSink& log);
+    CRQLuaTable(CRQBLLogSink& log, const RQLuaLimits& limits);
     ~CRQLuaTable();
     CRQLuaTable(const CRQLuaTable&) = delete;
     CRQLuaTable& operator=(const CRQLuaTable&) = delete;

@@ -12,8 +12,9 @@
 
 namespace {
 
-void LogMessage(const char* pszMessage) {
-    rqlua::LogError(L"lua_tinker::print_error", __LINE__, 10024,
+void LogMessage(lua_State* pLuaState, const char* pszMessage) {
+    RQLuaSandbox* pBox = pLuaState != nullptr ? rqlua::SandboxOf(pLuaState) : nullptr;
+    rqlua::LogError(pBox != nullptr ? pBox->pLog : nullptr, L"lua_tinker::print_error", __LINE__, 10024,
                     rqbl::AnsiToWide(pszMessage, std::strlen(pszMessage)) + L"\n");
 }
 
@@ -35,13 +36,13 @@ void print_error(lua_State* pLuaState, const char* pszFormat, ...) {
     // The lookup is raw: a metatable on the globals could otherwise run script
     // code here, outside any protected call.
     if (pLuaState == nullptr || !lua_checkstack(pLuaState, 2)) {
-        LogMessage(szMessage);
+        LogMessage(pLuaState, szMessage);
         return;
     }
     lua_pushstring(pLuaState, "_ALERT");
     lua_rawget(pLuaState, LUA_GLOBALSINDEX);
     if (lua_type(pLuaState, -1) != LUA_TFUNCTION) {
-        LogMessage(szMessage);
+        LogMessage(pLuaState, szMessage);
         lua_settop(pLuaState, -2);
         return;
     }
@@ -60,8 +61,8 @@ void print_error(lua_State* pLuaState, const char* pszFormat, ...) {
     }
     if (nStatus != 0) {
         const char* pszAlertError = lua_tostring(pLuaState, -1);
-        LogMessage(szMessage);
-        LogMessage(pszAlertError != nullptr ? pszAlertError : "(error object is not a string)");
+        LogMessage(pLuaState, szMessage);
+        LogMessage(pLuaState, pszAlertError != nullptr ? pszAlertError : "(error object is not a string)");
         lua_settop(pLuaState, -2);
     }
 }

@@ -7,6 +7,7 @@
 
 #include "baselib/RQBLCrashLink.h"
 #include "baselib/log/RQBLLogRecord.h"
+#include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/log/RQBLWideFormat.h"
 
 namespace {
@@ -36,12 +37,7 @@ void WriteAnsi(FILE* pStream, const std::wstring& strLine) {
 
 }  // namespace
 
-CRQBLLog& CRQBLLog::GetInstance() {
-    static CRQBLLog s_instance;
-    return s_instance;
-}
-
-CRQBLLog::CRQBLLog() = default;
+CRQBLLog::CRQBLLog(std::vector<int32_t> vecKey) : m_vecKey(std::move(vecKey)) {}
 
 CRQBLLog::~CRQBLLog() {
     CloseAll();
@@ -86,7 +82,7 @@ bool CRQBLLog::Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncryp
     if (m_pLogFile) {
         std::wstring strPrefixed = rqbl::Format(form.pszLogForm, strLine.c_str());
         if (bEncrypt) {
-            WriteLogRecord(m_pLogFile.Get(), strPrefixed);
+            WriteLogRecordWithKey(m_pLogFile.Get(), strPrefixed, m_vecKey);
         } else {
             WriteAnsi(m_pLogFile.Get(), strPrefixed);
         }
@@ -108,6 +104,11 @@ bool CRQBLLog::Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncryp
         }
     }
     return true;
+}
+
+void CRQBLLog::TraceLine(const wchar_t* /*pszTag*/, int nLevel, const wchar_t* pszText) {
+    // The tag is the caller's, for tests and debuggers; the files show the text.
+    Write(CRQBLLogTraceNum::LevelToKind(nLevel), true, pszText, true);
 }
 
 bool CRQBLLog::Start(const wchar_t* pszFolder, const wchar_t* pszPrefix, int nRotateHours) {

@@ -1,27 +1,34 @@
-// The process-wide log object: five dated files per run in one folder, of
-// which the .log file receives every line as an enciphered record.
+// The log object: five dated files per run in one folder, of which the .log
+// file receives every line as an enciphered record. A program makes one at
+// its start and hands it to whatever logs; lines traced before Start are
+// dropped.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "baselib/RQBLFile.h"
 #include "baselib/RQBLPlatform.h"
+#include "baselib/log/RQBLLogSink.h"
 
-class CRQBLLog {
+class CRQBLLog : public CRQBLLogSink {
 public:
-    static CRQBLLog& GetInstance();
-
-    CRQBLLog();
-    ~CRQBLLog();
+    // vecKey: the XOR key of the .log records (RQBLLogKey()); with an empty
+    // key no record can be made and the .log file stays empty.
+    explicit CRQBLLog(std::vector<int32_t> vecKey);
+    ~CRQBLLog() override;
     CRQBLLog(const CRQBLLog&) = delete;
     CRQBLLog& operator=(const CRQBLLog&) = delete;
 
     // nKind 0 to 3 (error, notice, network, debug). Returns false when the
     // .log file is not open, in which case no sink receives the line.
     bool Write(int nKind, bool bEcho, const wchar_t* pszText, bool bEncrypt);
+    // Every traced line, enciphered into the .log file and plain into its kind's file.
+    void TraceLine(const wchar_t* pszTag, int nLevel, const wchar_t* pszText) override;
 
     bool Start(const wchar_t* pszFolder, const wchar_t* pszPrefix, int nRotateHours);
     bool OpenLogFile(const RQBL_DATETIME& dt, CRQBLFile& stream, const wchar_t* pszExt);
@@ -57,6 +64,7 @@ private:
     bool OpenAll(const RQBL_DATETIME& dt, bool bStopAtFailure);
     FILE* KindFile(int nKind) const;
 
+    const std::vector<int32_t> m_vecKey;
     std::recursive_mutex m_cs;
     std::wstring m_szFolder;
     std::wstring m_szPrefix;

@@ -1,9 +1,6 @@
 #include "baselib/log/RQBLLogKeys.h"
 
-#include <algorithm>
 #include <iterator>
-
-std::vector<int32_t> g_vecLogKey;
 
 const int32_t RQBL_LOG_KEY[RQBL_LOG_KEY_WORDS] = {-1614729403, -1262481032, 1309304766};
 
@@ -17,11 +14,6 @@ const uint8_t RQBL_SEED_ARG_KEY[16] = {0x10, 0x1e, 0x69, 0xda, 0xa7, 0x8a, 0x44,
 const uint8_t RQBL_SEED_ARG_IV[16] = {0x93, 0x39, 0x8f, 0x6f, 0x8f, 0x5e, 0x26, 0xa6,
                                       0x51, 0x17, 0xeb, 0x89, 0xb0, 0xe2, 0x76, 0x34};
 
-void RQBLAppendLogKey() {
-    if (g_vecLogKey.size() >= RQBL_LOG_KEY_WORDS &&
-        std::equal(std::begin(RQBL_LOG_KEY), std::end(RQBL_LOG_KEY),
-                   g_vecLogKey.end() - RQBL_LOG_KEY_WORDS)) {
-        return;
-    }
-    g_vecLogKey.insert(g_vecLogKey.end(), std::begin(RQBL_LOG_KEY), std::end(RQBL_LOG_KEY));
+std::vector<int32_t> RQBLLogKey() {
+    return std::vector<int32_t>(std::begin(RQBL_LOG_KEY), std::end(RQBL_LOG_KEY));
 }

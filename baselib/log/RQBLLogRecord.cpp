@@ -7,10 +7,6 @@
 #include "baselib/log/RQBLSeedCbc.h"
 #include "baselib/log/RQBLUtil.h"
 
-void WriteLogRecord(FILE* pStream, const std::wstring& strLine) {
-    WriteLogRecordWithKey(pStream, strLine, g_vecLogKey);
-}
-
 bool WriteLogRecordWithKey(FILE* pStream, const std::wstring& strLine, const std::vector<int32_t>& key) {
     if (pStream == nullptr) {
         return false;

@@ -14,9 +14,7 @@
 #include <string>
 #include <vector>
 
-// Appends the record of strLine, made with g_vecLogKey, to pStream. Writes
-// nothing when the record cannot be made (for instance before the key is set).
-void WriteLogRecord(FILE* pStream, const std::wstring& strLine);
-
-// The same with the XOR key given. Returns false when nothing was written.
+// Appends the record of strLine, made with the XOR key given, to pStream.
+// Returns false when nothing was written (the record could not be made, for
+// instance with an empty key).
 bool WriteLogRecordWithKey(FILE* pStream, const std::wstring& strLine, const std::vector<int32_t>& key);

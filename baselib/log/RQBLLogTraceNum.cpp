@@ -1,21 +1,9 @@
 #include "baselib/log/RQBLLogTraceNum.h"
 
-#include <atomic>
 #include <cstdarg>
 #include <cwchar>
 
-#include "baselib/log/RQBLLog.h"
 #include "baselib/log/RQBLWideFormat.h"
-
-namespace {
-
-std::atomic<CRQBLLogTraceNum::TraceHook> s_pfnTraceHook{nullptr};
-
-}  // namespace
-
-void CRQBLLogTraceNum::SetTraceHook(TraceHook pfnHook) {
-    s_pfnTraceHook.store(pfnHook);
-}
 
 int CRQBLLogTraceNum::LevelToKind(int nLevel) {
     return (nLevel >= 1 && nLevel <= 4) ? nLevel - 1 : -1;
@@ -31,7 +19,6 @@ size_t CRQBLLogTraceNum::FormatText(wchar_t* pszText, size_t nChars, int nTraceN
 }
 
 void CRQBLLogTraceNum::Trace(int nTraceNum, const wchar_t* pszFormat, ...) {
-    // The tag is not part of the written line; only the trace hook sees it.
     (void)m_nLine;
     int nKind = LevelToKind(m_nLevel);
     if (nKind < 0) {
@@ -42,8 +29,5 @@ void CRQBLLogTraceNum::Trace(int nTraceNum, const wchar_t* pszFormat, ...) {
     va_start(args, pszFormat);
     FormatText(szText, TEXT_BUFFER_CHARS, nTraceNum, pszFormat, args);
     va_end(args);
-    if (TraceHook pfnHook = s_pfnTraceHook.load()) {
-        pfnHook(m_pszFunction, m_nLevel, szText);
-    }
-    CRQBLLog::GetInstance().Write(nKind, true, szText, true);
+    m_log.TraceLine(m_pszFunction, m_nLevel, szText);
 }

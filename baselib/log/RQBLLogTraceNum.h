@@ -1,19 +1,22 @@
-// The one call form through which every part of the launcher logs:
-//   CRQBLLogTraceNum(L"CRQBLHttp::Open", __LINE__, 1).Trace(10081, L"InternetOpen Fail");
+// The one call form through which every part of the launcher logs, into the
+// sink it was given:
+//   CRQBLLogTraceNum(log, L"CRQLauncherThread::ThreadLoop", __LINE__, 1).Trace(130011, L"NO CDN");
 // Wide strings are passed with "%ls", which means the same on every C library.
 #pragma once
 
 #include <cstdarg>
 #include <cstddef>
 
+#include "baselib/log/RQBLLogSink.h"
+
 class CRQBLLogTraceNum {
 public:
-    CRQBLLogTraceNum(const wchar_t* pszFunction, int nLine, int nLevel)
-        : m_pszFunction(pszFunction), m_nLine(nLine), m_nLevel(nLevel) {}
+    CRQBLLogTraceNum(CRQBLLogSink& log, const wchar_t* pszFunction, int nLine, int nLevel)
+        : m_log(log), m_pszFunction(pszFunction), m_nLine(nLine), m_nLevel(nLevel) {}
     virtual ~CRQBLLogTraceNum() = default;
 
     // Formats "<trace number> <message>" (cut to the line buffer, never past
-    // it) and hands it to the log object. Levels outside 1 to 4 write nothing.
+    // it) and hands it to the sink. Levels outside 1 to 4 write nothing.
     virtual void Trace(int nTraceNum, const wchar_t* pszFormat, ...);
 
     // Levels 1 to 4 map to kinds 0 to 3; anything else to -1.
@@ -26,13 +29,8 @@ public:
 
     enum { TEXT_BUFFER_CHARS = 4096 };
 
-    // Sees every traced line (tag, level, text) before it is written, also
-    // when no log is started. For tests that check a module's log lines; the
-    // launcher sets none. Not to be changed while other threads trace.
-    using TraceHook = void (*)(const wchar_t* pszFunction, int nLevel, const wchar_t* pszText);
-    static void SetTraceHook(TraceHook pfnHook);
-
 private:
+    CRQBLLogSink& m_log;
     const wchar_t* m_pszFunction;
     int m_nLine;
     int m_nLevel;
@@ -46,4 +44,4 @@ enum : int {
     RQ_LOG_DBG = 4,
 };
 
-#define RQ_LOG(pszTag, nLevel) CRQBLLogTraceNum((pszTag), __LINE__, (nLevel))
+#define RQ_LOG(log, pszTag, nLevel) CRQBLLogTraceNum((log), (pszTag), __LINE__, (nLevel))

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "baselib/log/RQBLLogKeys.h"
-#include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/log/RQBLSeedCbc.h"
 
 namespace {
@@ -42,13 +41,10 @@ uint8_t* CRQBLUtil::XORDecrypt(const void* pEncryptedBuffer, int nLen, const std
         t_xorBuffer.Release();
         return nullptr;
     }
-    if (pEncryptedBuffer == nullptr) {
-        RQ_LOG(L"CRQBLUtil::XORDecrypt", RQ_LOG_ERR).Trace(10127, L"pEncryptedBuffer is NULL");
-        return nullptr;
-    }
-    // No log line for these two: the log writer itself calls this function, and
-    // a line about its own failure would come straight back here.
-    if (nLen < 0 || key.empty()) {
+    // No log line here: the log writer itself calls this function, and a line
+    // about its own failure would come straight back. A null result is the
+    // error; the caller decides what to say.
+    if (pEncryptedBuffer == nullptr || nLen < 0 || key.empty()) {
         return nullptr;
     }
     const auto* pIn = static_cast<const uint8_t*>(pEncryptedBuffer);

@@ -12,8 +12,9 @@
 class CRQBLUtil {
 public:
     // The keyed XOR transform over nLen bytes: bDecode false is the forward
-    // transform of the log, true its inverse. Null when pEncryptedBuffer is null
-    // (logged), when nLen is negative, or when the key has no words.
+    // transform of the log, true its inverse. Null when pEncryptedBuffer is null,
+    // when nLen is negative, or when the key has no words (nothing is logged:
+    // the log writer is this function's caller).
     static uint8_t* XORDecrypt(const void* pEncryptedBuffer, int nLen, const std::vector<int32_t>& key,
                                bool bDecode, bool bRelease);
 

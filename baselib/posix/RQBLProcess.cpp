@@ -29,13 +29,9 @@ bool QueryProcessMemory(RQBL_MEMORY_COUNTERS& counters) {
 
 void EnableLowFragmentationHeap() {}
 
-void StartSocketLibrary() {}
-
-bool StartGdiplus(const RQBL_GDIPLUS_INPUT& /*input*/, uintptr_t& nToken) {
-    nToken = 0;
-    return true;
-}
-
-void StopGdiplus(uintptr_t /*nToken*/) {}
-
 }  // namespace rqbl
+
+// Nothing to draw with outside Windows: the object only marks where the
+// program would have it.
+CRQBLGdiplus::CRQBLGdiplus(CRQBLLogSink& /*log*/) : m_bStarted(true) {}
+CRQBLGdiplus::~CRQBLGdiplus() = default;

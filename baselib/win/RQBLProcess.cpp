@@ -1,7 +1,6 @@
 #include "baselib/RQBLProcess.h"
 
 // windows.h before the headers that build on it.
-#include <winsock2.h>
 #include <windows.h>
 
 #include <objidl.h>
@@ -9,6 +8,7 @@
 
 #include <gdiplus.h>
 
+#include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/win/RQBLWinHandle.h"
 
 namespace rqbl {
@@ -35,32 +35,21 @@ void EnableLowFragmentationHeap() {
                        sizeof(nLowFragmentation));
 }
 
-void StartSocketLibrary() {
-    WSADATA wsaData{};
-    if (WSAStartup(MAKEWORD(2, 2), &wsaData) != 0) {
-        WSACleanup();
-    }
-    if (LOBYTE(wsaData.wVersion) != 2 || HIBYTE(wsaData.wVersion) != 2) {
-        WSACleanup();
-    }
-}
-
-bool StartGdiplus(const RQBL_GDIPLUS_INPUT& input, uintptr_t& nToken) {
-    Gdiplus::GdiplusStartupInput startup;
-    startup.GdiplusVersion = input.nGdiplusVersion;
-    startup.DebugEventCallback = reinterpret_cast<Gdiplus::DebugEventProc>(input.pDebugEventCallback);
-    startup.SuppressBackgroundThread = input.bSuppressBackgroundThread ? TRUE : FALSE;
-    startup.SuppressExternalCodecs = input.bSuppressExternalCodecs ? TRUE : FALSE;
-    ULONG_PTR nGdiToken = 0;
-    Gdiplus::Status status = Gdiplus::GdiplusStartup(&nGdiToken, &startup, nullptr);
-    nToken = static_cast<uintptr_t>(nGdiToken);
-    return status == Gdiplus::Ok;
-}
-
-void StopGdiplus(uintptr_t nToken) {
-    if (nToken != 0) {
-        Gdiplus::GdiplusShutdown(static_cast<ULONG_PTR>(nToken));
-    }
-}
-
 }  // namespace rqbl
+
+CRQBLGdiplus::CRQBLGdiplus(CRQBLLogSink& log) {
+    Gdiplus::GdiplusStartupInput startup;
+    ULONG_PTR nToken = 0;
+    m_bStarted = Gdiplus::GdiplusStartup(&nToken, &startup, nullptr) == Gdiplus::Ok;
+    m_nToken = static_cast<uintptr_t>(nToken);
+    if (!m_bStarted) {
+        // Under the runtime object's tag, where support staff have always found it.
+        RQ_LOG(log, L"CRQBLMain::CRQBLMain", RQ_LOG_ERR).Trace(10097, L"GDIPLUSSTARTUP FAIL");
+    }
+}
+
+CRQBLGdiplus::~CRQBLGdiplus() {
+    if (m_bStarted) {
+        Gdiplus::GdiplusShutdown(static_cast<ULONG_PTR>(m_nToken));
+    }
+}

@@ -63,6 +63,10 @@ bool IsRedirect(DWORD dwStatus) {
     return dwStatus == 301 || dwStatus == 302 || dwStatus == 303 || dwStatus == 307 || dwStatus == 308;
 }
 
+bool IsPost(const RQBL_FETCH_REQUEST& request) {
+    return !request.strContentType.empty();
+}
+
 bool StartsWithHttps(const std::wstring& strUrl) {
     return _wcsnicmp(strUrl.c_str(), L"https:", 6) == 0;
 }
@@ -73,7 +77,11 @@ CRQBLInternetSession::CRQBLInternetSession(uint32_t dwTimeoutMs, unsigned nConne
     : m_dwTimeoutMs(dwTimeoutMs) {
     m_hSession.Reset(InternetOpenW(L"RQ_HTTP", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     // Parallel transfers need as many connections to one server; the default
-    // allows two. The setting is the process's.
+    // allows two. The setting is the process's: a session that needs no more
+    // (0) leaves it as the others set it.
+    if (nConnectionsPerServer == 0) {
+        return;
+    }
     DWORD dwConnections = nConnectionsPerServer;
     InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &dwConnections, sizeof(dwConnections));
     InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &dwConnections,
@@ -172,8 +180,8 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
                                           url.strPassword.empty() ? nullptr : url.strPassword.c_str(),
                                           INTERNET_SERVICE_HTTP, 0, 0));
         if (m_hConnect) {
-            m_hRequest.Reset(HttpOpenRequestW(m_hConnect.Get(), L"GET", url.strObject.c_str(), nullptr,
-                                              nullptr, nullptr, dwFlags, 0));
+            m_hRequest.Reset(HttpOpenRequestW(m_hConnect.Get(), IsPost(request) ? L"POST" : L"GET",
+                                              url.strObject.c_str(), nullptr, nullptr, nullptr, dwFlags, 0));
         }
         hRequest = m_hRequest.Get();
     }
@@ -185,6 +193,10 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     RQBLSetInternetTimeouts(hRequest, m_pSession->TimeoutMs());
     // Nothing but the plain bytes: a compressed body would not match its checksum.
     std::wstring strHeaders = L"Accept-Encoding: identity\r\n";
+    if (IsPost(request)) {
+        strHeaders += L"Content-Type: " +
+                      std::wstring(request.strContentType.begin(), request.strContentType.end()) + L"\r\n";
+    }
     if (request.ullRangeStart > 0) {
         strHeaders += L"Range: bytes=" + std::to_wstring(request.ullRangeStart) + L"-\r\n";
         if (!request.strIfRange.empty()) {
@@ -192,7 +204,10 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
                 L"If-Range: " + std::wstring(request.strIfRange.begin(), request.strIfRange.end()) + L"\r\n";
         }
     }
-    if (!HttpSendRequestW(hRequest, strHeaders.c_str(), static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
+    const bool bSent = IsPost(request) ? SendBody(hRequest, strHeaders, request)
+                                       : HttpSendRequestW(hRequest, strHeaders.c_str(),
+                                                          static_cast<DWORD>(strHeaders.size()), nullptr, 0);
+    if (!bSent) {
         result.error = Aborted() ? RQBLFetchError::ABORTED : RQBLFetchError::CONNECT;
         result.dwSystemError = GetLastError();
         return result;
@@ -208,11 +223,41 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     result.nStatus = static_cast<int>(dwStatus);
     // Only the file itself is content: 200, or 206 where the rest was asked
     // for. An error page, whatever its status, is never taken for the file.
-    bool bContent = dwStatus == 200 || (dwStatus == 206 && request.ullRangeStart > 0);
-    if (!bContent && !IsRedirect(dwStatus)) {
+    // An upload's answer is any 2xx; it is not redirected.
+    const bool bContent = IsPost(request) ? dwStatus >= 200 && dwStatus < 300
+                                          : dwStatus == 200 || (dwStatus == 206 && request.ullRangeStart > 0);
+    if (!bContent && (IsPost(request) || !IsRedirect(dwStatus))) {
         result.error = RQBLFetchError::STATUS;
     }
     return result;
+}
+
+bool CRQBLWinInetTransport::SendBody(HINTERNET hRequest, const std::wstring& strHeaders,
+                                     const RQBL_FETCH_REQUEST& request) {
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpcszHeader = strHeaders.c_str();
+    buffers.dwHeadersLength = static_cast<DWORD>(strHeaders.size());
+    buffers.dwBufferTotal = static_cast<DWORD>(request.strBody.size());
+    if (request.strBody.size() > MAXDWORD || !HttpSendRequestExW(hRequest, &buffers, nullptr, 0, 0)) {
+        return false;
+    }
+    // In pieces, so that an abort takes effect between them even where the
+    // system does not let a blocked call be cut short.
+    for (size_t nSent = 0; nSent < request.strBody.size();) {
+        if (Aborted()) {
+            return false;
+        }
+        const DWORD dwPiece =
+            static_cast<DWORD>(std::min<size_t>(request.strBody.size() - nSent, SEND_PIECE));
+        DWORD dwWritten = 0;
+        if (!InternetWriteFile(hRequest, request.strBody.data() + nSent, dwPiece, &dwWritten) ||
+            dwWritten == 0) {
+            return false;
+        }
+        nSent += dwWritten;
+    }
+    return !Aborted() && HttpEndRequestW(hRequest, nullptr, 0, 0);
 }
 
 RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& request, CRQBLFetchSink& sink) {

@@ -1,7 +1,8 @@
-// The transport on WinINet: one synchronous GET at a time per object, through
-// a direct connection and past every cache, with redirects followed by hand
-// (a few at most, never from https to http, each to the server its own URL
-// names) and the certificate checked by the system.
+// The transport on WinINet: one synchronous request at a time per object (a
+// GET, or a POST whose body goes in pieces), through a direct connection and
+// past every cache, with redirects of a GET followed by hand (a few at most,
+// never from https to http, each to the server its own URL names) and the
+// certificate checked by the system.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,8 @@ public:
     // dwTimeoutMs: how long to wait for a connection, for a response to begin
     // and for each read. Under Wine the wait cannot be cut short from another
     // thread, so this also bounds how long an aborted fetch lingers.
+    // nConnectionsPerServer: connections the process may open to one server
+    // (a process-wide setting); 0 leaves it as it is.
     CRQBLInternetSession(uint32_t dwTimeoutMs, unsigned nConnectionsPerServer);
     bool IsOpen() const { return static_cast<bool>(m_hSession); }
     HINTERNET Get() const { return m_hSession.Get(); }
@@ -43,11 +46,15 @@ public:
         READ_MAX = 4 * 1024 * 1024,
         READ_AHEAD_MS = 50,
         RATE_WINDOW_MS = 250,
+        // An upload's body goes in pieces of this size.
+        SEND_PIECE = 64 * 1024,
     };
 
 private:
     // One hop: sends the request for strUrl; on success m_hRequest is open.
     RQBL_FETCH_RESULT Send(const std::wstring& strUrl, const RQBL_FETCH_REQUEST& request);
+    // A POST's headers and body; false when sending failed or was aborted.
+    bool SendBody(HINTERNET hRequest, const std::wstring& strHeaders, const RQBL_FETCH_REQUEST& request);
     RQBL_FETCH_RESULT Receive(const RQBL_FETCH_REQUEST& request, CRQBLFetchSink& sink);
     void CloseHandles();
     bool Aborted() const { return m_bAbort.load(); }

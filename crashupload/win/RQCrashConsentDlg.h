@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "crashupload/RQCrashReportInfo.h"
+#include "baselib/RQBLCrashReportInfo.h"
 
 // Send is IDOK; Don't send (later Close) is IDCANCEL.
 enum : WORD {

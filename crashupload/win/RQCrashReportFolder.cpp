@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
+#include "baselib/RQBLCrashReportNames.h"
 #include "baselib/RQBLUtf8.h"
 #include "baselib/win/RQBLWinHandle.h"
-#include "crashupload/RQCrashReportNames.h"
 #include "crashupload/win/RQFileBytes.h"
 
 namespace rqcrash {

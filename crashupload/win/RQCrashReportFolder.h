@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLCrashReportInfo.h"
 #include "baselib/win/RQBLWinHandle.h"
 #include "crashupload/RQCrashQueuePlan.h"
-#include "crashupload/RQCrashReportInfo.h"
 
 namespace rqcrash {
 

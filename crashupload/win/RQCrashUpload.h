@@ -11,6 +11,11 @@
 
 namespace rqcrash {
 
+// Gives up when nothing moves for this long.
+constexpr DWORD kUploadIdleMs = 30000;
+// And in any case after this long: a server that trickles is no better.
+constexpr DWORD kUploadTotalMs = 120000;
+
 struct CRQUploadResult {
     ERQUploadOutcome eOutcome = ERQUploadOutcome::RETRY;
     std::string strReportId;  // as the server named it; may be empty

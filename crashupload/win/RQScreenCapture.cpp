@@ -8,10 +8,11 @@
 
 #include <vector>
 
+#include "baselib/RQBLCrashReportNames.h"
+#include "baselib/RQBLProcess.h"
 #include "baselib/RQBLUtf8.h"
-#include "crashupload/RQCrashReportNames.h"
-#include "crashupload/win/RQFileBytes.h"
 #include "baselib/win/RQBLWinHandle.h"
+#include "crashupload/win/RQFileBytes.h"
 
 namespace rqcrash {
 
@@ -53,27 +54,6 @@ RECT CaptureArea(DWORD dwProcessId) {
     return rcArea;
 }
 
-// GDI+ for as long as the object lives.
-class CRQGdiplus {
-public:
-    CRQGdiplus() {
-        Gdiplus::GdiplusStartupInput input;
-        m_bStarted = Gdiplus::GdiplusStartup(&m_nToken, &input, nullptr) == Gdiplus::Ok;
-    }
-    ~CRQGdiplus() {
-        if (m_bStarted) {
-            Gdiplus::GdiplusShutdown(m_nToken);
-        }
-    }
-    CRQGdiplus(const CRQGdiplus&) = delete;
-    CRQGdiplus& operator=(const CRQGdiplus&) = delete;
-    bool Started() const { return m_bStarted; }
-
-private:
-    ULONG_PTR m_nToken = 0;
-    bool m_bStarted = false;
-};
-
 bool FindPngEncoder(CLSID& clsid) {
     UINT nCount = 0;
     UINT nBytes = 0;
@@ -95,7 +75,9 @@ bool FindPngEncoder(CLSID& clsid) {
 }
 
 bool SavePng(HBITMAP hBitmap, const std::wstring& strPath) {
-    CRQGdiplus gdiplus;
+    // The report step keeps no log of its own: a failed start only means no picture.
+    CRQBLNullLog noLog;
+    CRQBLGdiplus gdiplus(noLog);
     CLSID clsid{};
     if (!gdiplus.Started() || !FindPngEncoder(clsid)) {
         return false;

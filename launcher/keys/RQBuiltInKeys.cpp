@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "launcher/RQScriptTrust.h"
+#include "patch/RQScriptTrust.h"
 
 #ifndef RQ_TRUSTED_KEYS_TEXT
 #error "RQ_TRUSTED_KEYS_TEXT is given by rq_add_trusted_keys (cmake/TrustedKeys.cmake)"

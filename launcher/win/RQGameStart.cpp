@@ -4,7 +4,7 @@
 #include <shlobj.h>
 
 #include "baselib/RQBLPlatform.h"
-#include "launcher/RQCommandLine.h"
+#include "launcher/startup/RQCommandLine.h"
 #include "launcher/win/RQAppMessageBox.h"
 
 namespace {

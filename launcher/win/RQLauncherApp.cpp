@@ -6,12 +6,9 @@
 #include <ole2.h>
 
 #include "RQBuildConfig.h"
-#include "baselib/RQBLCrashReport.h"
-#include "baselib/RQBLMain.h"
 #include "baselib/RQBLPlatform.h"
-#include "baselib/log/RQBLLog.h"
 #include "baselib/win/RQBLModulePath.h"
-#include "launcher/RQLauncherSettings.h"
+#include "launcher/startup/RQLauncherSettings.h"
 #include "launcher/win/RQAppMessageBox.h"
 #include "launcher/win/RQLauncherDlg.h"
 #include "launcher/win/RQLauncherInputs.h"
@@ -23,13 +20,6 @@ void RegisterCommonControls() {
     icc.dwSize = sizeof(icc);  // 8 bytes
     icc.dwICC = 0xFF;          // every classic control class, the progress bar among them
     InitCommonControlsEx(&icc);
-}
-
-void StartCrashReporting() {
-    InitCrashReporter(L"ver 0.9a", L"PXPatcher", RQ_CRASH_SERVER, 80);
-    InitCrashLog(0, L"__PATCHER__", 0, L"__PATCHER__");
-    InstallProcessCrashHandlers();
-    InstallThreadCrashHandlers();
 }
 
 // Every later relative path (the address file, the logs, the downloads, the
@@ -51,20 +41,18 @@ bool CRQLauncherApp::InitInstance() {
     }
     m_bOleStarted = true;
 
-    StartCrashReporting();
     if (!EnterProgramFolder()) {
         MessageBoxW(nullptr,
                     L"ランチャーのフォルダを開けませんでした。フォルダのパスが長すぎないか確認してください。",
                     L"確認", MB_OK);
         return false;
     }
-    CRQBLMain::CreateInstance(false);
-    CRQBLLog::GetInstance().Start(L"Log", L"LAUNCHER_", 0);
+    m_log.Start(L"Log", L"LAUNCHER_", 0);
     RQ_LAUNCHER_INPUTS inputs = RQGatherLauncherInputs(RQ_DEFAULT_CDN);
     inputs.vecTrustedKeys = m_vecTrustedKeys;
-    const RQ_LAUNCHER_SETTINGS settings = RQResolveLauncherSettings(inputs);
+    const RQ_LAUNCHER_SETTINGS settings = RQResolveLauncherSettings(inputs, m_log);
 
-    CRQLauncherDlg dlg(settings);
+    CRQLauncherDlg dlg(settings, m_log);
     dlg.DoModal();
 
     // A refusal at start-up ends the modal loop through the quit message; its

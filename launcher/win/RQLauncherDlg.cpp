@@ -7,7 +7,7 @@
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/win/RQBLWaitPump.h"
 #include "baselib/win/RQBLWinInetTransport.h"
-#include "launcher/RQLauncherThread.h"
+#include "launcher/update/RQLauncherThread.h"
 #include "launcher/win/RQGameStart.h"
 #include "res/resource.h"
 
@@ -23,8 +23,9 @@ constexpr UINT kStartGameDelayMs = 1000;
 
 }  // namespace
 
-CRQLauncherDlg::CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings)
+CRQLauncherDlg::CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings, CRQBLLogSink& log)
     : m_settings(settings),
+      m_log(log),
       m_hIcon(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_LAUNCHER),
                                             IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {}
 
@@ -126,14 +127,14 @@ SIZE CRQLauncherDlg::SizeToBackground() {
 
 bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     if (!m_launcherMutex.CreateOwned(L"LAUNCHER")) {
-        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"Mutex LAUNCHER ERROR_ALREADY_EXISTS");
+        RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"Mutex LAUNCHER ERROR_ALREADY_EXISTS");
         Refuse(L"すでにTOLVANEランチャーが実行されています。LAUNCHERを終了して再度お試しください。");
         return false;
     }
     // The game holds "TOLVANE" while it runs; the launcher only tests it.
     CRQBLMutex gameMutex;
     if (!gameMutex.CreateOwned(L"TOLVANE")) {
-        RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"TEXT_ERROR_PATCHER_DUPLICATION");
+        RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"TEXT_ERROR_PATCHER_DUPLICATION");
         Refuse(L"すでにTOLVANEパッチャーが実行されています。TOLVANEを終了して再度お試しください。");
         return false;
     }
@@ -141,12 +142,13 @@ bool CRQLauncherDlg::TakeMutexesAndStartWorker() {
     SetWindowTextW(m_hWnd, L"LAUNCHER");
 
     if (m_settings.HasContentServer()) {
-        m_pLauncherThread = std::make_unique<CRQLauncherThread>(
-            m_settings.update, MakeTransportFactory(), std::make_unique<CRQLauncherWinLink>(m_windowTarget));
+        m_pLauncherThread =
+            std::make_unique<CRQLauncherThread>(m_settings.update, MakeTransportFactory(),
+                                                std::make_unique<CRQLauncherWinLink>(m_windowTarget), m_log);
         m_pLauncherThread->ThreadBegin(-1);
         return true;
     }
-    RQ_LOG(kTag, RQ_LOG_ERR).Trace(kTraceNum, L"NO CDN");
+    RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"NO CDN");
     Refuse(L"NO CDN");
     return false;
 }
@@ -228,8 +230,7 @@ void CRQLauncherDlg::PostNcDestroy() {
     if (m_pLauncherThread) {
         // The worker may be waiting in a SendMessageW to this thread; while
         // the stop waits for it, the pump answers such messages.
-        CRQBLThread::SetWaitPump(&RQBLPumpSentMessages);
+        m_pLauncherThread->SetWaitPump(&RQBLPumpSentMessages);
         m_pLauncherThread.reset();
-        CRQBLThread::SetWaitPump(nullptr);
     }
 }

@@ -7,9 +7,10 @@
 
 #include <memory>
 
+#include "baselib/log/RQBLLogSink.h"
 #include "baselib/win/RQBLWinHandle.h"
-#include "launcher/RQLauncherSettings.h"
-#include "launcher/RQTransferQueue.h"
+#include "launcher/startup/RQLauncherSettings.h"
+#include "launcher/transfer/RQTransferQueue.h"
 #include "launcher/win/RQLauncherWinLink.h"
 #include "launcher/win/RQStatusLine.h"
 #include "launcher/win/RQTaskbarProgress.h"
@@ -18,7 +19,8 @@ class CRQLauncherThread;
 
 class CRQLauncherDlg {
 public:
-    explicit CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings);
+    // log: for the start-up refusals and the worker; it outlives the window.
+    CRQLauncherDlg(const RQ_LAUNCHER_SETTINGS& settings, CRQBLLogSink& log);
     ~CRQLauncherDlg();
     CRQLauncherDlg(const CRQLauncherDlg&) = delete;
     CRQLauncherDlg& operator=(const CRQLauncherDlg&) = delete;
@@ -45,6 +47,7 @@ private:
     void Refuse(const wchar_t* pszText);
 
     const RQ_LAUNCHER_SETTINGS m_settings;
+    CRQBLLogSink& m_log;
     HWND m_hWnd = nullptr;
     CRQBLIcon m_hIcon;
     HWND m_ctrlProgress = nullptr;

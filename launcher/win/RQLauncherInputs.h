@@ -3,6 +3,6 @@
 // whether Shift is held.
 #pragma once
 
-#include "launcher/RQLauncherSettings.h"
+#include "launcher/startup/RQLauncherSettings.h"
 
 RQ_LAUNCHER_INPUTS RQGatherLauncherInputs(const std::wstring& strDefaultCdnAddress);

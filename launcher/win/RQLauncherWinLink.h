@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "launcher/RQLauncherLink.h"
+#include "launcher/update/RQLauncherLink.h"
 
 // Posted to the window: the status line has news (read it with TakeStatus),
 // or a failure box is about to be shown.

@@ -10,16 +10,21 @@
 
 #include "../unit/RQPatchScriptGen.h"
 #include "../unit/RQTestTempDir.h"
-#include "baselib/RQBLCodeInfo.h"
-#include "launcher/RQPatchManifest.h"
-#include "script/RQLuaLog.h"
+#include "baselib/log/RQBLLogSink.h"
+#include "patch/RQCodeInfo.h"
+#include "patch/RQPatchManifest.h"
 #include "script/RQLuaTable.h"
 
 namespace {
 
-void PrintLogLine(void* /*pContext*/, int nTraceNum, const std::wstring& strText) {
-    std::printf("  log %d: %ls", nTraceNum, strText.c_str());
-}
+// The host's log lines, printed as they come ("<trace number> <text>").
+class CPrintLog : public CRQBLLogSink {
+public:
+    void TraceLine(const wchar_t* /*pszTag*/, int /*nLevel*/, const wchar_t* pszText) override {
+        std::printf("  log %ls", pszText);
+    }
+};
+CPrintLog g_log;
 
 double Seconds(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -27,7 +32,7 @@ double Seconds(std::chrono::steady_clock::time_point t0) {
 
 void RunRunaway(const char* pszLabel, const char* pszScript) {
     RQTestTempDir::WriteAll("runaway.lua", pszScript);
-    CRQLuaTable table;
+    CRQLuaTable table(g_log);
     auto t0 = std::chrono::steady_clock::now();
     bool bOk = table.DoFile(L"runaway.lua");
     std::printf("%-34s %s after %.2f s (peak %.0f MiB, %.0f M instructions)\n", pszLabel,
@@ -40,7 +45,6 @@ void RunRunaway(const char* pszLabel, const char* pszScript) {
 int main(int argc, char** argv) {
     int nEntries = argc > 1 ? std::atoi(argv[1]) : 300000;
     RQTestTempDir dir;
-    rqlua::SetLogObserver(PrintLogLine, nullptr);
     RQLuaLimits limits = RQLuaLimits::Default();
     std::printf("limits: memory %.0f MiB, %.0f M instructions per run, %.0f M per _ALERT call\n",
                 limits.nMemoryCap / 1048576.0, limits.nInstructionBudget / 1e6,
@@ -49,13 +53,13 @@ int main(int argc, char** argv) {
     std::string strScript = MakePatchScript(nEntries);
     RQTestTempDir::WriteAll("PATCHER_CODE.LUA", strScript);
     for (int nRound = 0; nRound < 2; ++nRound) {
-        CRQLuaTable table;
+        CRQLuaTable table(g_log);
         auto t0 = std::chrono::steady_clock::now();
         bool bOk = table.DoFile(L"PATCHER_CODE.LUA");
         double dRun = Seconds(t0);
         std::map<std::wstring, CODE_INFO> mapCodeInfo, mapDeleteInfo;
         t0 = std::chrono::steady_clock::now();
-        bool bRead = RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo);
+        bool bRead = RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo, g_log);
         double dRead = Seconds(t0);
         const RQLuaSandbox& box = table.GetSandbox();
         std::printf(

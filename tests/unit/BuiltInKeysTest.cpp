@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "launcher/RQScriptSignature.h"
 #include "launcher/keys/RQBuiltInKeys.h"
+#include "patch/RQScriptSignature.h"
 
 // This program is built with the two committed test keys as its key list
 // (tests/CMakeLists.txt); each one arrives whole and in order, the ";" between

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "RQLuaTestUtil.h"
-#include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
-#include "launcher/RQPatchManifest.h"
+#include "patch/RQCodeInfo.h"
+#include "patch/RQPatchManifest.h"
 
 namespace {
 
@@ -15,14 +15,14 @@ class CodeTablesTest : public ::testing::Test {
 protected:
     RQTestTempDir m_dir;
     RQLogCapture m_log;
-    CRQLuaTable m_table;
+    CRQLuaTable m_table{m_log};
     std::map<std::wstring, CODE_INFO> m_mapCodeInfo;
     std::map<std::wstring, CODE_INFO> m_mapDeleteInfo;
 
     bool Read(const std::string& strScript) {
         EXPECT_TRUE(RunScript(m_table, strScript, "PATCHER_CODE.LUA"));
         const int nTop = lua_gettop(m_table.GetLuaState());
-        bool bResult = RQReadCodeTables(&m_table, m_mapCodeInfo, m_mapDeleteInfo);
+        bool bResult = RQReadCodeTables(&m_table, m_mapCodeInfo, m_mapDeleteInfo, m_log);
         // Every table opened on the way was closed again, whatever the path.
         EXPECT_EQ(m_table.GetTableDepth(), 0);
         EXPECT_EQ(lua_gettop(m_table.GetLuaState()), nTop);
@@ -135,7 +135,7 @@ TEST_F(CodeTablesTest, NoCodeTableIsAFailureWithEmptyMaps) {
     EXPECT_FALSE(Read("CODE_TABLE = 'not a table' DELETE_CODE_TABLE = { { '', 'x' } }"));
     EXPECT_TRUE(m_mapCodeInfo.empty());
     EXPECT_TRUE(m_mapDeleteInfo.empty());
-    EXPECT_FALSE(RQReadCodeTables(nullptr, m_mapCodeInfo, m_mapDeleteInfo));
+    EXPECT_FALSE(RQReadCodeTables(nullptr, m_mapCodeInfo, m_mapDeleteInfo, m_log));
 }
 
 TEST_F(CodeTablesTest, EntriesThatAreNoTablesEndTheWalkInBothLists) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "launcher/RQCommandLine.h"
+#include "launcher/startup/RQCommandLine.h"
 
 namespace {
 const std::wstring kDefault = L"http://default/";

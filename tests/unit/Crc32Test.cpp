@@ -125,16 +125,4 @@ TEST_F(Crc32FileTest, EmptyMissingAndFolderGiveTheirFixedResults) {
     EXPECT_FALSE(m_crc.GetFileCrc(nullptr, dwCrc));
 }
 
-TEST(Crc32Singleton, CreatedOnceAndDestroyed) {
-    ASSERT_EQ(CRQBLCrc32::GetInstance(), nullptr);
-    CRQBLCrc32* pFirst = CRQBLCrc32::CreateInstance(false);
-    ASSERT_NE(pFirst, nullptr);
-    EXPECT_EQ(CRQBLCrc32::CreateInstance(false), pFirst);
-    EXPECT_EQ(CRQBLCrc32::GetInstance(), pFirst);
-    uint32_t dwCrc = 0;
-    EXPECT_FALSE(pFirst->GetFileCrc(L"no such file", dwCrc));
-    CRQBLCrc32::DestroyInstance();
-    EXPECT_EQ(CRQBLCrc32::GetInstance(), nullptr);
-}
-
 }  // namespace

@@ -13,7 +13,7 @@
 #include "RQTestTempDir.h"
 #include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLStreamCrc.h"
-#include "launcher/RQFileChecker.h"
+#include "launcher/check/RQFileChecker.h"
 
 namespace fs = std::filesystem;
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "RQTestLogCapture.h"
-#include "launcher/RQLauncherSettings.h"
+#include "launcher/startup/RQLauncherSettings.h"
 
 namespace {
 
@@ -18,14 +18,19 @@ struct Case {
     bool bHasServer;
 };
 
-RQ_LAUNCHER_SETTINGS Resolve(const Case& c) {
+RQ_LAUNCHER_SETTINGS Resolve(const Case& c, CRQBLLogSink& log) {
     RQ_LAUNCHER_INPUTS inputs;
     inputs.vecArgs = c.vecArgs;
     inputs.strCommandLine = L"Launcher.exe";
     inputs.bHasAddressFile = c.pszAddressFile != nullptr;
     inputs.strAddressFileText = c.pszAddressFile != nullptr ? c.pszAddressFile : L"";
     inputs.strDefaultCdnAddress = kDefault;
-    return RQResolveLauncherSettings(inputs);
+    return RQResolveLauncherSettings(inputs, log);
+}
+
+RQ_LAUNCHER_SETTINGS Resolve(const Case& c) {
+    CRQBLNullLog log;
+    return Resolve(c, log);
 }
 
 }  // namespace
@@ -86,21 +91,23 @@ TEST(LauncherSettings, AddressPrecedence) {
 
 TEST(LauncherSettings, AddressFileLinesAreLogged) {
     RQTestLogCapture log;
-    Resolve({"", {L"L.exe"}, nullptr, L"", true});
+    Resolve({"", {L"L.exe"}, nullptr, L"", true}, log);
     EXPECT_TRUE(log.Texts(kTag).empty()) << "no file, nothing logged";
 
     Resolve({"",
              {L"L.exe"},
              L"[HTTP_SERVER_ADDRESS]\nLOGIN_IP=http://f/\n[DEV_CODE]\nCOMMAND_LOG=2\n",
              L"",
-             true});
+             true},
+            log);
     EXPECT_EQ(log.Texts(kTag),
               (std::vector<std::wstring>{L"130011 FIND LOGIN_ADDRESS FILE",
                                          L"130011 LOGIN_ADDRESS_CDN_ADDRESS LOGIN_IP : http://f/",
                                          L"130011 COMMAND_LOG : Launcher.exe"}));
     log.Clear();
     for (const wchar_t* pszValue : {L"0", L"-1", L"no", L""}) {
-        Resolve({"", {L"L.exe"}, (std::wstring(L"[DEV_CODE]\nCOMMAND_LOG=") + pszValue).c_str(), L"", true});
+        Resolve({"", {L"L.exe"}, (std::wstring(L"[DEV_CODE]\nCOMMAND_LOG=") + pszValue).c_str(), L"", true},
+                log);
     }
     EXPECT_EQ(log.Texts(kTag), std::vector<std::wstring>(4, L"130011 FIND LOGIN_ADDRESS FILE"));
 }
@@ -123,7 +130,7 @@ TEST(LauncherSettings, RepairComesFromTheSwitchOrFromShiftAndIsLogged) {
         inputs.vecArgs = c.vecArgs;
         inputs.strDefaultCdnAddress = kDefault;
         inputs.bRepairKeyHeld = c.bShift;
-        EXPECT_EQ(RQResolveLauncherSettings(inputs).update.bRepair, c.bRepair) << c.vecArgs.size();
+        EXPECT_EQ(RQResolveLauncherSettings(inputs, log).update.bRepair, c.bRepair) << c.vecArgs.size();
         std::vector<std::wstring> vecExpected;
         if (c.pszLogged != nullptr) {
             vecExpected.push_back(c.pszLogged);

@@ -16,13 +16,13 @@
 #include "RQTestTempDir.h"
 #include "RQTestTransport.h"
 #include "RQTestWorkerKit.h"
-#include "baselib/RQBLDownloadTemp.h"
-#include "baselib/RQBLDownloader.h"
 #include "baselib/RQBLPlatform.h"
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
-#include "launcher/RQVerifyRecord.h"
+#include "launcher/check/RQVerifyRecord.h"
+#include "launcher/update/RQDownloadResult.h"
+#include "patch/RQReservedNames.h"
 
 namespace fs = std::filesystem;
 using rqtest::CLinkEvent;
@@ -92,7 +92,7 @@ protected:
 
     Worker& MakeWorker() {
         m_pWorker = std::make_unique<Worker>(m_settings, rqtest::FakeTransports(m_pServer),
-                                             std::make_unique<rqtest::CRecordingLink>(m_pRecord));
+                                             std::make_unique<rqtest::CRecordingLink>(m_pRecord), m_log);
         return *m_pWorker;
     }
     // Ticks until the US_CLOSE tick has run; returns the states the ticks

@@ -94,13 +94,13 @@ protected:
 };
 
 TEST_F(LogObjectTest, WriteBeforeStartReturnsFalseAndLeavesNoFile) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     EXPECT_FALSE(log.Write(0, false, L"x", false));
     EXPECT_FALSE(fs::exists("Log"));
 }
 
 TEST_F(LogObjectTest, StartCreatesFiveFilesAndRegistersTheLogFile) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"LAUNCHER_", 0));
     std::wstring strBase = CRQBLLog::BuildBaseName(L"LAUNCHER_", log.GetFileTime());
     for (const char* ext : {".err", ".nts", ".log", ".dbg", ".htm"}) {
@@ -112,7 +112,7 @@ TEST_F(LogObjectTest, StartCreatesFiveFilesAndRegistersTheLogFile) {
 }
 
 TEST_F(LogObjectTest, PlainLinesGoToTheirSinksWithPrefixAndTimeStamp) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", nullptr, 0));  // null prefix means "Log"
     ASSERT_TRUE(log.Write(0, false, L"130011 NO CDN", false));
     ASSERT_TRUE(log.Write(2, false, L"net line", false));
@@ -143,8 +143,7 @@ TEST_F(LogObjectTest, PlainLinesGoToTheirSinksWithPrefixAndTimeStamp) {
 }
 
 TEST_F(LogObjectTest, EncipheredLinesLeaveThePlainFilesEmpty) {
-    RQBLAppendLogKey();  // without the key no record can be made
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"LAUNCHER_", 0));
     ASSERT_TRUE(log.Write(0, true, L"secret", true));
     log.CloseAll();
@@ -154,7 +153,7 @@ TEST_F(LogObjectTest, EncipheredLinesLeaveThePlainFilesEmpty) {
 }
 
 TEST_F(LogObjectTest, AVeryLongLineIsWrittenWhole) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"L_", 0));
     std::wstring strText(4095, L'a');
     ASSERT_TRUE(log.Write(1, false, strText.c_str(), false));
@@ -164,9 +163,9 @@ TEST_F(LogObjectTest, AVeryLongLineIsWrittenWhole) {
 }
 
 TEST_F(LogObjectTest, SecondStartInTheSameSecondWaitsForTheNextTimeStamp) {
-    CRQBLLog first;
+    CRQBLLog first(RQBLLogKey());
     ASSERT_TRUE(first.Start(L"Log", L"LAUNCHER_", 0));
-    CRQBLLog second;
+    CRQBLLog second(RQBLLogKey());
     second.SetStartRetryDelay(1100);  // long enough for the clock to move on
     // The second start fails on the first set's file names only when it falls in
     // the same second; either way it must end with a set of its own.
@@ -177,11 +176,11 @@ TEST_F(LogObjectTest, SecondStartInTheSameSecondWaitsForTheNextTimeStamp) {
 }
 
 TEST_F(LogObjectTest, AHeldFileIsNotEmptiedByAFailedOpen) {
-    CRQBLLog first;
+    CRQBLLog first(RQBLLogKey());
     ASSERT_TRUE(first.Start(L"Log", L"LAUNCHER_", 0));
     ASSERT_TRUE(first.Write(1, false, L"keep me", false));
     CRQBLFile stream;
-    CRQBLLog second;
+    CRQBLLog second(RQBLLogKey());
     ASSERT_TRUE(fs::exists("Log"));
     // Same names as the first set: the deny-write sharing refuses the open.
     EXPECT_FALSE(first.OpenLogFile(first.GetFileTime(), stream, L".log"));
@@ -191,7 +190,7 @@ TEST_F(LogObjectTest, AHeldFileIsNotEmptiedByAFailedOpen) {
 }
 
 TEST_F(LogObjectTest, RotationRules) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"R_", 1));
     RQBL_DATETIME started = log.GetFileTime();
 
@@ -221,7 +220,7 @@ TEST_F(LogObjectTest, RotationRules) {
 }
 
 TEST_F(LogObjectTest, ZeroHoursNeverRotatesEvenAcrossMidnight) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"Z_", 0));
     RQBL_DATETIME started = log.GetFileTime();
     log.CheckRotation(MakeTime(2040, 1, started.byDay == 28 ? 1 : started.byDay + 1, 0, 0, 7));
@@ -231,7 +230,7 @@ TEST_F(LogObjectTest, ZeroHoursNeverRotatesEvenAcrossMidnight) {
 }
 
 TEST_F(LogObjectTest, AFileReopenedAloneCarriesTheTimeStampOfItsLine) {
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     ASSERT_TRUE(log.Start(L"Log", L"S_", 0));
     RQBL_DATETIME started = log.GetFileTime();
     // Make the .dbg file unavailable by closing everything and reopening
@@ -249,19 +248,19 @@ TEST_F(LogObjectTest, AFileReopenedAloneCarriesTheTimeStampOfItsLine) {
 
 TEST_F(LogObjectTest, ExistingFolderIsUsedAndAnUncreatableOneFailsTheStart) {
     fs::create_directory("Log");
-    CRQBLLog log;
+    CRQBLLog log(RQBLLogKey());
     EXPECT_TRUE(log.Start(L"Log", L"E_", 0));
     log.CloseAll();
     RQTestTempDir::WriteAll("NotAFolder", "x");
-    CRQBLLog other;
+    CRQBLLog other(RQBLLogKey());
     EXPECT_FALSE(other.Start(L"NotAFolder", L"E_", 0));
     EXPECT_FALSE(other.IsLogFileOpen());
 }
 
-TEST(TraceHook, SeesTagLevelAndTextAlsoBeforeTheLogIsStarted) {
+TEST(LogSink, SeesTagLevelAndTextOfTracedLines) {
     RQTestLogCapture capture;
-    RQ_LOG(L"CRQBLHttp::Open", RQ_LOG_ERR).Trace(10081, L"InternetOpen Fail");
-    RQ_LOG(L"X::Y", 9).Trace(1, L"no kind, not traced");
+    RQ_LOG(capture, L"CRQBLHttp::Open", RQ_LOG_ERR).Trace(10081, L"InternetOpen Fail");
+    RQ_LOG(capture, L"X::Y", 9).Trace(1, L"no kind, not traced");
     ASSERT_EQ(capture.Lines().size(), 1u);
     EXPECT_EQ(capture.Lines()[0], (RQTestLogLine{L"CRQBLHttp::Open", 1, L"10081 InternetOpen Fail"}));
 }

@@ -180,8 +180,6 @@ TEST(ThreadBuffers, TwoThreadsEncipherIndependently) {
     EXPECT_EQ(nWrong.load(), 0);
 }
 
-TEST(LogKey, AppendingTwiceKeepsTheThreeFixedWords) {
-    RQBLAppendLogKey();
-    RQBLAppendLogKey();
-    EXPECT_EQ(g_vecLogKey, std::vector<int32_t>(std::begin(RQBL_LOG_KEY), std::end(RQBL_LOG_KEY)));
+TEST(LogKey, IsTheThreeFixedWords) {
+    EXPECT_EQ(RQBLLogKey(), std::vector<int32_t>(std::begin(RQBL_LOG_KEY), std::end(RQBL_LOG_KEY)));
 }

@@ -7,8 +7,8 @@
 
 #include "RQLuaTestUtil.h"
 #include "RQPatchScriptGen.h"
-#include "baselib/RQBLCodeInfo.h"
-#include "launcher/RQPatchManifest.h"
+#include "patch/RQCodeInfo.h"
+#include "patch/RQPatchManifest.h"
 #include "script/RQLuaApi.h"
 
 namespace {
@@ -20,7 +20,7 @@ protected:
 
     // A fresh host still works after whatever the test did.
     void ExpectUsableHost() {
-        CRQLuaTable table;
+        CRQLuaTable table(m_log);
         ASSERT_TRUE(RunScript(table, "CODE_TABLE = { { '', 'a.dat', 1 } }\n", "after.lua"));
         ASSERT_TRUE(table.OpenTable("CODE_TABLE"));
         EXPECT_TRUE(table.OpenTable(1));
@@ -28,7 +28,7 @@ protected:
 };
 
 TEST_F(LuaSandboxTest, OnlyTheSafeLibrariesAndFunctionsExist) {
-    CRQLuaTable table;
+    CRQLuaTable table(m_log);
     const char* pszScript =
         "local absent = { 'dofile', 'loadfile', 'load', 'loadstring', 'require', 'module', 'getfenv',\n"
         "  'setfenv', 'newproxy', 'collectgarbage', 'gcinfo', 'io', 'os', 'debug', 'package' }\n"
@@ -67,7 +67,7 @@ TEST_F(LuaSandboxTest, PrecompiledChunksAreRefused) {
     const std::string strChunk = DumpedChunk();
     ASSERT_EQ(strChunk[0], '\x1b');
     for (const std::string& strFile : {strChunk, "#!/usr/bin/lua\n" + strChunk, "#\n" + strChunk}) {
-        CRQLuaTable table;
+        CRQLuaTable table(m_log);
         EXPECT_FALSE(RunScript(table, strFile, "dumped.lua"));
         EXPECT_FALSE(table.OpenTable("CODE_TABLE"));
         EXPECT_EQ(lua_gettop(table.GetLuaState()), 0);
@@ -79,7 +79,7 @@ TEST_F(LuaSandboxTest, PrecompiledChunksAreRefused) {
 }
 
 TEST_F(LuaSandboxTest, FirstLineWithHashIsSkippedAndLinesStillCount) {
-    CRQLuaTable table;
+    CRQLuaTable table(m_log);
     EXPECT_FALSE(RunScript(table, "#!/usr/bin/lua\nOK = 1\nerror('line three')\n"));
     EXPECT_EQ(GlobalText(table, "OK"), "1");
     ASSERT_EQ(m_log.m_lines.size(), 1u);
@@ -96,7 +96,7 @@ TEST_F(LuaSandboxTest, EndlessLoopsEndEvenWhenTheyCatchTheError) {
         "local function f() return f() end f()",  // a tail call loops without growing the stack
     };
     for (const char* pszScript : kScripts) {
-        CRQLuaTable table(SmallLimits());
+        CRQLuaTable table(m_log, SmallLimits());
         EXPECT_FALSE(RunScript(table, pszScript)) << pszScript;
         EXPECT_TRUE(table.GetSandbox().bInstructionLimitHit) << pszScript;
     }
@@ -110,7 +110,7 @@ TEST_F(LuaSandboxTest, DefaultBudgetStopsAnEndlessLoop) {
     // a busy machine could reach first).
     RQLuaLimits limits = RQLuaLimits::Default();
     limits.dwTimeLimitMs = 10 * 60 * 1000;
-    CRQLuaTable table(limits);
+    CRQLuaTable table(m_log, limits);
     EXPECT_FALSE(RunScript(table, "local n = 0 while true do n = n + 1 end"));
     ASSERT_EQ(m_log.m_lines.size(), 1u);
     EXPECT_EQ(m_log.m_lines[0].second, L"test.lua:1: instruction limit exceeded\n");
@@ -126,7 +126,7 @@ TEST_F(LuaSandboxTest, MemoryBombsEndAtTheCap) {
         "table.concat(t)",
     };
     for (const char* pszScript : kScripts) {
-        CRQLuaTable table(SmallLimits());
+        CRQLuaTable table(m_log, SmallLimits());
         EXPECT_FALSE(RunScript(table, pszScript)) << pszScript;
         // The host's own few bytes after the run (the error message) come on top.
         EXPECT_LE(table.GetSandbox().nPeak, SmallLimits().nMemoryCap + 4096) << pszScript;
@@ -138,7 +138,7 @@ TEST_F(LuaSandboxTest, MemoryBombsEndAtTheCap) {
 }
 
 TEST_F(LuaSandboxTest, AlertStillRunsAfterTheScriptRanOutOfMemory) {
-    CRQLuaTable table(SmallLimits());
+    CRQLuaTable table(m_log, SmallLimits());
     EXPECT_FALSE(RunScript(table,
                            "function _ALERT(m) ALERTED = m .. ' (seen)' end\n"
                            "local t = {} local i = 0 while true do i = i + 1 t[i] = { i } end\n"));
@@ -153,7 +153,7 @@ TEST_F(LuaSandboxTest, FaultyAlertHandlersCannotEndTheProcess) {
         "function _ALERT(m) local s = 'x' while true do s = s .. s end end error('first')",
     };
     for (const char* pszScript : kScripts) {
-        CRQLuaTable table(SmallLimits());
+        CRQLuaTable table(m_log, SmallLimits());
         EXPECT_FALSE(RunScript(table, pszScript)) << pszScript;
         EXPECT_EQ(lua_gettop(table.GetLuaState()), 0);
     }
@@ -167,11 +167,11 @@ TEST_F(LuaSandboxTest, FaultyAlertHandlersCannotEndTheProcess) {
 
 TEST_F(LuaSandboxTest, RealisticPatchScriptRunsWithinTheDefaultLimits) {
     RQTestTempDir::WriteAll("PATCHER_CODE.LUA", MakePatchScript(50000));
-    CRQLuaTable table;
+    CRQLuaTable table(m_log);
     ASSERT_TRUE(table.DoFile(L"PATCHER_CODE.LUA"));
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
     std::map<std::wstring, CODE_INFO> mapDeleteInfo;
-    ASSERT_TRUE(RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo));
+    ASSERT_TRUE(RQReadCodeTables(&table, mapCodeInfo, mapDeleteInfo, m_log));
     EXPECT_EQ(mapCodeInfo.size(), 50000u);
     EXPECT_EQ(mapDeleteInfo.size(), 2u);
     const CODE_INFO& looped = mapCodeInfo.at(L"bgm007.ogg");
@@ -198,7 +198,7 @@ TEST_F(LuaSandboxTest, BacktrackingPatternsEndAtTheTimeLimit) {
         "local s = string.rep('a', 20000)\nwhile true do pcall(string.find, s, '.-.-.-.-.-.-.-b') end\n",
     };
     for (const char* pszBomb : kBombs) {
-        CRQLuaTable table(limits);
+        CRQLuaTable table(m_log, limits);
         auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(RunScript(table, std::string(pszBomb) + "CODE_TABLE = { { '', 'x.dat', 0, 0, 0 } }\n"))
             << pszBomb;
@@ -210,7 +210,7 @@ TEST_F(LuaSandboxTest, BacktrackingPatternsEndAtTheTimeLimit) {
 
 TEST_F(LuaSandboxTest, AStopRequestEndsAMatchAtOnce) {
     std::atomic<int64_t> nStop{1};
-    CRQLuaTable table;
+    CRQLuaTable table(m_log);
     table.SetStopFlag(&nStop);
     EXPECT_FALSE(RunScript(table, "local r = string.rep('a', 20000):find('.-.-.-.-.-.-.-.-b')\n"));
     EXPECT_NE(m_log.AllText().find(L"stopped"), std::wstring::npos);

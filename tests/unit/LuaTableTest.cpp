@@ -12,7 +12,7 @@ class LuaTableTest : public ::testing::Test {
 protected:
     RQTestTempDir m_dir;
     RQLogCapture m_log;
-    CRQLuaTable m_table;
+    CRQLuaTable m_table{m_log};
 
     int Top() const { return lua_gettop(m_table.GetLuaState()); }
 };
@@ -209,14 +209,14 @@ TEST_F(LuaTableTest, LoadAndRunErrorsAreLoggedAndNamed) {
     EXPECT_EQ(m_log.m_lines[0].first, 10024);
     EXPECT_EQ(m_log.m_lines[0].second.rfind(L"cannot open missing.lua", 0), 0u) << m_log.m_lines[0].second;
 
-    CRQLuaTable syntax;
+    CRQLuaTable syntax(m_log);
     EXPECT_FALSE(RunScript(syntax, "RAN = 1\nlocal = 2\n", "syntax.lua"));
     EXPECT_EQ(GlobalText(syntax, "RAN"), "");  // nothing of it ran
     ASSERT_EQ(m_log.m_lines.size(), 2u);
     EXPECT_EQ(m_log.m_lines[1].second.rfind(L"syntax.lua:2:", 0), 0u) << m_log.m_lines[1].second;
     EXPECT_EQ(m_log.m_lines[1].second.back(), L'\n');
 
-    CRQLuaTable runtime;
+    CRQLuaTable runtime(m_log);
     const int nTop = lua_gettop(runtime.GetLuaState());
     EXPECT_FALSE(RunScript(runtime, "BEFORE = 'set'\nerror('boom')\n", "runtime.lua"));
     EXPECT_EQ(GlobalText(runtime, "BEFORE"), "set");

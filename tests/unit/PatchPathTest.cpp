@@ -3,7 +3,7 @@
 #include <string>
 
 #include "baselib/RQBLPlatform.h"
-#include "launcher/RQPatchPath.h"
+#include "patch/RQPatchPath.h"
 
 namespace {
 

@@ -9,16 +9,24 @@
 #include <vector>
 
 #include "RQTestTempDir.h"
-#include "script/RQLuaLog.h"
+#include "baselib/log/RQBLLogSink.h"
 #include "script/RQLuaTable.h"
 
-// Collects the host's log lines while it exists.
-class RQLogCapture {
+// Collects the host's log lines (trace number, text): hand it to the host as
+// its log.
+class RQLogCapture : public CRQBLLogSink {
 public:
-    RQLogCapture() { rqlua::SetLogObserver(&RQLogCapture::OnLine, this); }
-    ~RQLogCapture() { rqlua::SetLogObserver(nullptr, nullptr); }
+    RQLogCapture() = default;
     RQLogCapture(const RQLogCapture&) = delete;
     RQLogCapture& operator=(const RQLogCapture&) = delete;
+
+    void TraceLine(const wchar_t* /*pszTag*/, int /*nLevel*/, const wchar_t* pszText) override {
+        // "<trace number> <text>"
+        const std::wstring strLine = pszText;
+        const size_t nSpace = strLine.find(L' ');
+        m_lines.emplace_back(std::stoi(strLine.substr(0, nSpace)),
+                             nSpace == std::wstring::npos ? std::wstring() : strLine.substr(nSpace + 1));
+    }
 
     std::vector<std::pair<int, std::wstring>> m_lines;
 
@@ -28,11 +36,6 @@ public:
             s += line.second;
         }
         return s;
-    }
-
-private:
-    static void OnLine(void* pContext, int nTraceNum, const std::wstring& strText) {
-        static_cast<RQLogCapture*>(pContext)->m_lines.emplace_back(nTraceNum, strText);
     }
 };
 

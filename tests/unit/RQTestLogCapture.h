@@ -1,11 +1,12 @@
-// Records the lines traced while it lives (tag, level, "<number> <text>").
+// A log sink that records the lines traced into it (tag, level, "<number>
+// <text>"); hand it to the code under test in place of the launcher's log.
 #pragma once
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "baselib/log/RQBLLogTraceNum.h"
+#include "baselib/log/RQBLLogSink.h"
 
 struct RQTestLogLine {
     std::wstring strTag;
@@ -16,19 +17,20 @@ struct RQTestLogLine {
     }
 };
 
-class RQTestLogCapture {
+class RQTestLogCapture : public CRQBLLogSink {
 public:
-    RQTestLogCapture() {
-        Clear();
-        CRQBLLogTraceNum::SetTraceHook(&Hook);
-    }
-    ~RQTestLogCapture() { CRQBLLogTraceNum::SetTraceHook(nullptr); }
+    RQTestLogCapture() = default;
     RQTestLogCapture(const RQTestLogCapture&) = delete;
     RQTestLogCapture& operator=(const RQTestLogCapture&) = delete;
 
+    void TraceLine(const wchar_t* pszTag, int nLevel, const wchar_t* pszText) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.push_back({pszTag != nullptr ? pszTag : L"", nLevel, pszText != nullptr ? pszText : L""});
+    }
+
     std::vector<RQTestLogLine> Lines() const {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Store();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_lines;
     }
     // The texts of the lines with this tag, in order.
     std::vector<std::wstring> Texts(const std::wstring& strTag) const {
@@ -41,21 +43,11 @@ public:
         return v;
     }
     void Clear() {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Store().clear();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.clear();
     }
 
 private:
-    static std::mutex& Mutex() {
-        static std::mutex s_mutex;
-        return s_mutex;
-    }
-    static std::vector<RQTestLogLine>& Store() {
-        static std::vector<RQTestLogLine> s_lines;
-        return s_lines;
-    }
-    static void Hook(const wchar_t* pszTag, int nLevel, const wchar_t* pszText) {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Store().push_back({pszTag != nullptr ? pszTag : L"", nLevel, pszText != nullptr ? pszText : L""});
-    }
+    mutable std::mutex m_mutex;
+    std::vector<RQTestLogLine> m_lines;
 };

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/RQLauncherLink.h"
-#include "launcher/RQLauncherThread.h"
+#include "launcher/update/RQLauncherLink.h"
+#include "launcher/update/RQLauncherThread.h"
 
 namespace rqtest {
 

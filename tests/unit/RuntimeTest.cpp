@@ -5,18 +5,11 @@
 #include "baselib/RQBLCrashReport.h"
 #include "baselib/RQBLMain.h"
 
-TEST(RuntimeObject, SecondCreateInstanceConstructsNothing) {
-    CRQBLMain* pMain = CRQBLMain::CreateInstance(false);
-    ASSERT_NE(pMain, nullptr);
-    EXPECT_EQ(pMain->GetNationName(), L"JPN");
+TEST(RuntimeObject, ConstructionSetsTheNationAndTheBuildTag) {
+    CRQBLNullLog log;
+    CRQBLMain runtime(log);
+    EXPECT_EQ(runtime.GetNationName(), L"JPN");
     EXPECT_EQ(g_strBuildTag, L"RELEASE_JPN_555");
-
-    // A second construction would set the tag again.
-    g_strBuildTag = L"changed";
-    EXPECT_EQ(CRQBLMain::CreateInstance(false), pMain);
-    EXPECT_EQ(CRQBLMain::GetInstance(), pMain);
-    EXPECT_EQ(g_strBuildTag, L"changed");
-    g_strBuildTag = L"RELEASE_JPN_555";
 }
 
 TEST(RuntimeObject, NationNames) {

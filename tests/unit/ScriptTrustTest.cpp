@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "RQTestTempDir.h"
-#include "launcher/RQReleaseState.h"
-#include "launcher/RQScriptSignature.h"
-#include "launcher/RQScriptTrust.h"
-#include "launcher/RQUtcDate.h"
+#include "patch/RQReleaseState.h"
+#include "patch/RQScriptSignature.h"
+#include "patch/RQScriptTrust.h"
+#include "patch/RQUtcDate.h"
 
 namespace {
 

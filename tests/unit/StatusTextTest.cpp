@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "baselib/RQBLUtf8.h"
-#include "launcher/RQStatusText.h"
+#include "launcher/update/RQStatusText.h"
 
 namespace {
 

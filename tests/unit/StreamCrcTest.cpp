@@ -93,9 +93,7 @@ TEST(StreamCrc, AgreesWithTheFileChecksumOfTheComparison) {
         c = static_cast<char>(rng());
     }
     RQTestTempDir::WriteAll("f.bin", strData);
-    CRQBLCrc32::CreateInstance(false);
     uint32_t dwFile = 0;
-    EXPECT_TRUE(CRQBLCrc32::GetInstance()->GetFileCrc(L"f.bin", dwFile));
-    CRQBLCrc32::DestroyInstance();
+    EXPECT_TRUE(CRQBLCrc32().GetFileCrc(L"f.bin", dwFile));
     EXPECT_EQ(CRQBLStreamCrc::Of(strData.data(), strData.size()), dwFile);
 }

@@ -56,10 +56,13 @@ struct Journal {
     }
 };
 
+// The workers here have nothing to log worth seeing.
+CRQBLNullLog g_log;
+
 class CTestWorker : public CRQBLThread {
 public:
     explicit CTestWorker(std::shared_ptr<Journal> pJournal, uint32_t dwStopTimeout = 3000)
-        : m_pJournal(std::move(pJournal)), m_dwStopTimeout(dwStopTimeout) {}
+        : CRQBLThread(g_log), m_pJournal(std::move(pJournal)), m_dwStopTimeout(dwStopTimeout) {}
     // As every derived worker must: stop first, then let the members go.
     ~CTestWorker() override {
         ThreadStop(m_dwStopTimeout);

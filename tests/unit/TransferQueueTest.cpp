@@ -10,9 +10,9 @@
 #include "RQTestTempDir.h"
 #include "RQTestTransport.h"
 #include "baselib/RQBLStreamCrc.h"
-#include "launcher/RQRateLimiter.h"
-#include "launcher/RQResumeRecord.h"
-#include "launcher/RQTransferQueue.h"
+#include "launcher/transfer/RQRateLimiter.h"
+#include "launcher/transfer/RQResumeRecord.h"
+#include "launcher/transfer/RQTransferQueue.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -58,7 +58,7 @@ protected:
     }
     // Runs the jobs to their end (or a stop); the outcomes.
     std::vector<RQ_TRANSFER_OUTCOME> Run(std::vector<RQ_TRANSFER_JOB> jobs, RQ_TRANSFER_OPTIONS options) {
-        CRQTransferQueue queue(std::move(options), rqtest::FakeTransports(m_pServer));
+        CRQTransferQueue queue(std::move(options), rqtest::FakeTransports(m_pServer), m_log);
         queue.Start(std::move(jobs));
         while (!queue.WaitForEnd(50)) {
         }
@@ -71,6 +71,7 @@ protected:
     }
 
     RQTestTempDir m_dir;
+    CRQBLNullLog m_log;
     std::shared_ptr<rqtest::CFakeServer> m_pServer = std::make_shared<rqtest::CFakeServer>();
     RQ_TRANSFER_PROGRESS m_progress;
 };
@@ -133,7 +134,7 @@ TEST_F(TransferQueue, AFileChangedBetweenTriesIsNeverSplicedOntoOldBytes) {
             // The first try sees the old file; then it changes on the server.
             RQ_TRANSFER_OPTIONS one = Options();
             one.nTries = 1;
-            CRQTransferQueue first(one, rqtest::FakeTransports(m_pServer));
+            CRQTransferQueue first(one, rqtest::FakeTransports(m_pServer), m_log);
             first.Start({Job(L"a.dat", strNew)});
             while (!first.WaitForEnd(50)) {
             }
@@ -240,7 +241,7 @@ TEST_F(TransferQueue, AStopEndsParallelTransfersAtOnceAndKeepsTheirParts) {
         file.vecStallAt = {1 << 20};
         jobs.push_back(Job(strName, file.strBody));
     }
-    CRQTransferQueue queue(Options(), rqtest::FakeTransports(m_pServer));
+    CRQTransferQueue queue(Options(), rqtest::FakeTransports(m_pServer), m_log);
     queue.Start(jobs);
     while (queue.Progress().ullDoneBytes < 4u << 20) {
         std::this_thread::sleep_for(10ms);

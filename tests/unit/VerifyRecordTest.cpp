@@ -7,7 +7,7 @@
 #include <string>
 
 #include "RQTestTempDir.h"
-#include "launcher/RQVerifyRecord.h"
+#include "launcher/check/RQVerifyRecord.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 #include "RQSignedContent.h"
 #include "RQTestContent.h"
 #include "RQUiProbe.h"
-#include "launcher/RQReleaseState.h"
+#include "patch/RQReleaseState.h"
 
 namespace fs = std::filesystem;
 

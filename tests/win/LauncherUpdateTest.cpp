@@ -12,8 +12,8 @@
 #include "RQTestContent.h"
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
-#include "baselib/RQBLDownloadTemp.h"
 #include "baselib/win/RQBLWinHandle.h"
+#include "patch/RQReservedNames.h"
 
 namespace fs = std::filesystem;
 
@@ -86,7 +86,7 @@ TEST_F(LauncherUpdate, EscapeDuringTheDownloadsStopsTheWorkerAndChangesNothing) 
     ASSERT_TRUE(Start(proc));
     HWND hWnd = rqui::WaitForWindow(proc.Id(), L"LAUNCHER", kUiTimeoutMs);
     ASSERT_NE(hWnd, nullptr);
-    fs::path temp = Install() / (L"slow.dat" + std::wstring(RQBL_DOWNLOAD_TEMP_SUFFIX));
+    fs::path temp = Install() / (L"slow.dat" + std::wstring(RQ_DOWNLOAD_TEMP_SUFFIX));
     for (int i = 0; i < 300 && !fs::exists(temp); ++i) {
         Sleep(50);
     }

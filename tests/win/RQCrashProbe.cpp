@@ -21,6 +21,7 @@
 #include "baselib/RQBLCrashReport.h"
 #include "baselib/RQBLMain.h"
 #include "baselib/log/RQBLLog.h"
+#include "baselib/log/RQBLLogKeys.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "baselib/win/RQBLModulePath.h"
 #include "crashupload/win/RQCrashReportEntry.h"
@@ -150,9 +151,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR pszCmdLine, int) {
     InitCrashLog(0, L"__PATCHER__", 0, L"__PATCHER__");
     InstallProcessCrashHandlers();
     InstallThreadCrashHandlers();
-    CRQBLMain::CreateInstance(false);
-    CRQBLLog::GetInstance().Start(L"Log", L"LAUNCHER_", 0);
-    RQ_LOG(L"RQCrashProbe", RQ_LOG_NTS).Trace(1, L"case %ls", strCase.c_str());
+    CRQBLLog log(RQBLLogKey());
+    CRQBLMain runtime(log);
+    log.Start(L"Log", L"LAUNCHER_", 0);
+    RQ_LOG(log, L"RQCrashProbe", RQ_LOG_NTS).Trace(1, L"case %ls", strCase.c_str());
 
     if (!Trigger(strCase)) {
         return 2;  // unknown case

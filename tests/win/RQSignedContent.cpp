@@ -5,8 +5,9 @@
 #include "RQUiProbe.h"
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
-#include "launcher/RQScriptSignature.h"
-#include "tools/mkpatch/RQSecretKeyFile.h"
+#include "patch/RQScriptSignature.h"
+#include "patch/RQSecretKeyFile.h"
+#include "tools/mkpatch/RQSecretKeyStore.h"
 
 namespace rqtest {
 

@@ -54,9 +54,15 @@ private:
     std::thread m_thread;
 };
 
+CRQBLNullLog g_log;
+
 class CSendingWorker : public CRQBLThread {
 public:
-    CSendingWorker(HWND hWnd, bool bSendInLoop) : m_hWnd(hWnd), m_bSendInLoop(bSendInLoop) {}
+    // The window thread that deletes the worker answers sends while it waits.
+    CSendingWorker(HWND hWnd, bool bSendInLoop)
+        : CRQBLThread(g_log), m_hWnd(hWnd), m_bSendInLoop(bSendInLoop) {
+        SetWaitPump(RQBLPumpSentMessages);
+    }
     ~CSendingWorker() override { ThreadStop(3000); }
 
 protected:
@@ -90,12 +96,8 @@ protected:
                                  nullptr);
         ASSERT_NE(m_hWnd, nullptr);
         g_nAnswered = 0;
-        CRQBLThread::SetWaitPump(RQBLPumpSentMessages);
     }
-    void TearDown() override {
-        CRQBLThread::SetWaitPump(nullptr);
-        DestroyWindow(m_hWnd);
-    }
+    void TearDown() override { DestroyWindow(m_hWnd); }
 
     // Runs this thread's message loop until n messages have been answered.
     static bool PumpUntilAnswered(int n) {

@@ -14,8 +14,8 @@
 #include "RQTestPatchScript.h"
 #include "RQTestTempDir.h"
 #include "RQTestWorkerKit.h"
-#include "baselib/RQBLDownloadTemp.h"
 #include "baselib/win/RQBLWinInetTransport.h"
+#include "patch/RQReservedNames.h"
 
 namespace fs = std::filesystem;
 
@@ -55,7 +55,7 @@ protected:
         auto pSession = std::make_shared<CRQBLInternetSession>(10000, settings.nParallel + 1);
         auto pWorker = std::make_unique<rqtest::CTestWorker>(
             settings, [pSession] { return std::make_unique<CRQBLWinInetTransport>(pSession); },
-            std::make_unique<rqtest::CRecordingLink>(m_pRecord));
+            std::make_unique<rqtest::CRecordingLink>(m_pRecord), m_log);
         if (!pWorker->ThreadBegin(-1)) {
             return false;
         }
@@ -71,6 +71,7 @@ protected:
     }
 
     RQTestTempDir m_install;
+    CRQBLNullLog m_log;
     rqtest::CTestContent m_content;
     std::shared_ptr<rqtest::CLinkRecord> m_pRecord;
 };
@@ -129,6 +130,6 @@ TEST_F(WholeUpdate, FilesThatDoNotMatchTheirEntryLeaveTheOldOnes) {
     EXPECT_EQ(rqtest::ReadBytes(dir / "b.dat"), "old b");
     EXPECT_EQ(rqtest::ReadBytes(dir / "c.dat"), "ok");
     for (const std::wstring& strName : rqtest::ListTree(dir)) {
-        EXPECT_FALSE(RQBLIsDownloadTempName(strName));
+        EXPECT_FALSE(RQIsDownloadTempName(strName));
     }
 }

@@ -8,9 +8,9 @@
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
-#include "launcher/RQPatchPath.h"
-#include "launcher/RQReleaseState.h"
-#include "launcher/RQScriptSignature.h"
+#include "patch/RQPatchPath.h"
+#include "patch/RQReleaseState.h"
+#include "patch/RQScriptSignature.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +74,7 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
     }
     std::sort(vecFound.begin(), vecFound.end());
 
-    CRQBLCrc32* pCrc = CRQBLCrc32::CreateInstance(false);
+    CRQBLCrc32 crc;
     for (const auto& [strRelative, path] : vecFound) {
         RQ_PATCH_PATH checked;
         if (RQMakePatchPath(strRelative, checked) != RQPatchPathError::NONE) {
@@ -85,7 +85,7 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
         file.ullFileSize = fs::file_size(path, ec);
         std::wstring strFull = RQRelativePathText(path);
         const bool bRead = bWithSha256 ? HashFile(strFull, file.ullFileSize, file)
-                                       : pCrc->GetFileCrc(strFull.c_str(), file.dwCRC);
+                                       : crc.GetFileCrc(strFull.c_str(), file.dwCRC);
         if (ec || !bRead) {
             result.vecUnreadable.push_back(strRelative);
             continue;

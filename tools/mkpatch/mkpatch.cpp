@@ -13,12 +13,13 @@
 
 #include "baselib/RQBLEd25519.h"
 #include "baselib/RQBLUtf8.h"
-#include "launcher/RQScriptSignature.h"
-#include "launcher/RQUtcDate.h"
+#include "patch/RQScriptSignature.h"
+#include "patch/RQSecretKeyFile.h"
+#include "patch/RQUtcDate.h"
 #include "tools/common/RQToolArgs.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
-#include "tools/mkpatch/RQSecretKeyFile.h"
+#include "tools/mkpatch/RQSecretKeyStore.h"
 
 namespace fs = std::filesystem;
 

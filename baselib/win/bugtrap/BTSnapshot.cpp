@@ -8,9 +8,9 @@
 #include <cwchar>
 
 #include "BTState.h"
+#include "baselib/RQBLCrashReportInfo.h"
+#include "baselib/RQBLCrashReportNames.h"
 #include "baselib/win/RQBLWinHandle.h"
-#include "crashupload/RQCrashReportInfo.h"
-#include "crashupload/RQCrashReportNames.h"
 
 namespace {
 

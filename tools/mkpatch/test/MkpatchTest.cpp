@@ -10,17 +10,18 @@
 #include <map>
 
 #include "../../../tests/unit/RQTestTempDir.h"
-#include "baselib/RQBLCodeInfo.h"
 #include "baselib/RQBLCrc32.h"
 #include "baselib/RQBLPlatform.h"
 #include "baselib/RQBLSha256.h"
-#include "launcher/RQPatchManifest.h"
-#include "launcher/RQScriptSignature.h"
-#include "launcher/RQScriptTrust.h"
+#include "patch/RQCodeInfo.h"
+#include "patch/RQPatchManifest.h"
+#include "patch/RQScriptSignature.h"
+#include "patch/RQScriptTrust.h"
+#include "patch/RQSecretKeyFile.h"
 #include "script/RQLuaTable.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
-#include "tools/mkpatch/RQSecretKeyFile.h"
+#include "tools/mkpatch/RQSecretKeyStore.h"
 
 namespace fs = std::filesystem;
 
@@ -30,11 +31,12 @@ using CodeMap = std::map<std::wstring, CODE_INFO>;
 
 bool LoadScript(const std::string& strScript, CodeMap& mapCode, CodeMap& mapDelete) {
     RQTestTempDir::WriteAll("PATCHER_CODE.LUA", strScript);
-    CRQLuaTable lua;
+    CRQBLNullLog log;
+    CRQLuaTable lua(log);
     if (!lua.DoFile(L"PATCHER_CODE.LUA")) {
         return false;
     }
-    return RQReadCodeTables(&lua, mapCode, mapDelete);
+    return RQReadCodeTables(&lua, mapCode, mapDelete, log);
 }
 
 // The encoding in which this process reads script text back, if any that the
@@ -91,8 +93,7 @@ TEST_F(Mkpatch, ScriptReadByTheLauncherGivesTheSameEntries) {
         EXPECT_EQ(info.ullFileSize, file.ullFileSize);
         EXPECT_EQ(info.dwCRC, file.dwCRC);
         uint32_t dwCrc = 0;
-        CRQBLCrc32::CreateInstance(false)->GetFileCrc((L"game/" + file.strPath + file.strFileName).c_str(),
-                                                      dwCrc);
+        CRQBLCrc32().GetFileCrc((L"game/" + file.strPath + file.strFileName).c_str(), dwCrc);
         EXPECT_EQ(info.dwCRC, dwCrc);
     }
     EXPECT_EQ(mapCode.at(L"deep.bin").strPath, L"data/sub/");
@@ -222,7 +223,7 @@ TEST_F(Mkpatch, SignedScriptCarriesHashesTheLauncherChecks) {
         const std::string strHex = RQBLSha256Hex(expected);
         EXPECT_EQ(info.strSHA256, std::wstring(strHex.begin(), strHex.end()));
         uint32_t dwCrc = 0;
-        CRQBLCrc32::CreateInstance(false)->GetFileCrc((L"game/" + info.strPath + strName).c_str(), dwCrc);
+        CRQBLCrc32().GetFileCrc((L"game/" + info.strPath + strName).c_str(), dwCrc);
         EXPECT_EQ(info.dwCRC, dwCrc);  // the one-pass hashing gives the launcher's CRC-32 too
     }
 

@@ -1,0 +1,277 @@
+#include "launcher/transfer/RQDownloadSink.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "baselib/RQBLMappedFile.h"
+#include "baselib/log/RQBLLogTraceNum.h"
+#include "patch/RQReservedNames.h"
+
+namespace {
+
+const wchar_t* const kTag = L"CRQDownloadSink::Commit";
+constexpr int kTraceNum = 130022;
+constexpr size_t kPrimeWindowBytes = 16 * 1024 * 1024;
+constexpr auto kWaitStep = std::chrono::milliseconds(50);
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+#ifdef _WIN32
+    // File names on Windows do not regard case.
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (towupper(a[i]) != towupper(b[i])) {
+            return false;
+        }
+    }
+    return true;
+#else
+    return a == b;
+#endif
+}
+
+}  // namespace
+
+CRQDownloadSink::CRQDownloadSink(const RQ_TRANSFER_JOB& job, const RQ_TRANSFER_OPTIONS& options,
+                                 RQ_SINK_LINKS links, CRQBLLogSink& log)
+    : m_log(log),
+      m_job(job),
+      m_options(options),
+      m_links(std::move(links)),
+      m_strPart(RQDownloadTempPath(job.strLocal)) {}
+
+CRQDownloadSink::~CRQDownloadSink() {
+    m_file.Close();
+}
+
+bool CRQDownloadSink::MayResume() const {
+    // Only a listed file's part can be known to belong to it, and only the
+    // validator of its response keeps a changed file from being spliced on.
+    return m_job.bHasCheck && !m_strValidator.empty();
+}
+
+void CRQDownloadSink::PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request) {
+    m_file.Close();
+    m_bHeadSeen = false;
+    m_ullWritten = 0;
+    m_refusal = RQTransferFailure::NONE;
+    m_strValidator = strValidator;
+    uint64_t ullPart = 0;
+    if (MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) && ullPart > 0 &&
+        ullPart < m_job.ullSize) {
+        m_ullOffset = ullPart;
+        PrimeChecksums();
+        request.ullRangeStart = m_ullOffset;
+        request.strIfRange = m_strValidator;
+    } else {
+        StartOver();
+        request.ullRangeStart = 0;
+        request.strIfRange.clear();
+    }
+    PublishFileBytes();
+}
+
+void CRQDownloadSink::StartOver() {
+    m_ullOffset = 0;
+    ResetChecksums();
+}
+
+void CRQDownloadSink::ResetChecksums() {
+    m_crc.Restart();
+    m_pSha256 = m_job.strSha256.empty() ? nullptr : std::make_unique<CRQBLSha256>();
+}
+
+void CRQDownloadSink::PrimeChecksums() {
+    ResetChecksums();
+    auto fnWindow = [this](const uint8_t* pData, size_t nBytes) {
+        m_crc.Update(pData, nBytes);
+        if (m_pSha256) {
+            m_pSha256->Update(pData, nBytes);
+        }
+    };
+    rqbl::MappedWalk walk = rqbl::WalkMappedFile(m_strPart.c_str(), kPrimeWindowBytes, fnWindow);
+    if (walk != rqbl::MappedWalk::COMPLETE) {
+        StartOver();  // unreadable: it cannot be continued
+    }
+}
+
+bool CRQDownloadSink::Refuse(RQTransferFailure failure) {
+    m_refusal = failure;
+    return false;
+}
+
+bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
+    m_bHeadSeen = true;
+    if (head.nStatus == 206) {
+        if (m_ullOffset == 0 || head.ullRangeStart != m_ullOffset) {
+            return Refuse(RQTransferFailure::INTERRUPTED);  // not the rest that was asked for
+        }
+    } else {
+        // The whole file: a changed file, a server without ranges, or a new start.
+        StartOver();
+        m_strValidator = head.strValidator;
+    }
+    uint64_t ullEnd = m_ullOffset + head.ullLength;
+    if (m_job.bHasCheck && head.bHasLength && ullEnd != m_job.ullSize) {
+        return Refuse(RQTransferFailure::CHECK_FAILED);  // the server's file is not the listed one
+    }
+    uint64_t ullTotal = m_job.bHasCheck ? m_job.ullSize : (head.bHasLength ? head.ullLength : 0);
+    m_ullNeeded = ullTotal - m_ullOffset;
+    if (m_links.fnReserveRoom && !m_links.fnReserveRoom(m_ullNeeded, m_ullFree)) {
+        return Refuse(RQTransferFailure::DISK_FULL);
+    }
+    std::filesystem::path parent = std::filesystem::path(m_job.strLocal).parent_path();
+    if (!parent.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(parent, ec);  // a failure shows when the part is opened
+    }
+    rqbl::FileError error = m_file.Open(m_strPart, m_ullOffset == 0);
+    if (error != rqbl::FileError::NONE) {
+        return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
+                                                          : RQTransferFailure::WRITE_FAILED);
+    }
+    if (m_links.fnResponse) {
+        m_links.fnResponse(head.bHasLength, head.ullLength);
+    }
+    if (MayResume() && m_links.fnValidator) {
+        m_links.fnValidator(m_strValidator);
+    }
+    PublishFileBytes();
+    return true;
+}
+
+bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
+    if (m_job.bHasCheck && m_ullOffset + m_ullWritten + nBytes > m_job.ullSize) {
+        return Refuse(RQTransferFailure::CHECK_FAILED);  // longer than the listed file
+    }
+    if (m_links.pLimiter != nullptr && m_links.pLimiter->IsLimited()) {
+        auto until =
+            CRQRateLimiter::Clock::now() + m_links.pLimiter->Take(nBytes, CRQRateLimiter::Clock::now());
+        while (CRQRateLimiter::Clock::now() < until) {
+            if (m_links.pAbort != nullptr && m_links.pAbort->load()) {
+                return Refuse(RQTransferFailure::INTERRUPTED);
+            }
+            std::this_thread::sleep_for(
+                std::min<CRQRateLimiter::Clock::duration>(kWaitStep, until - CRQRateLimiter::Clock::now()));
+        }
+    }
+    rqbl::FileError error = m_file.Write(pData, nBytes);
+    if (error != rqbl::FileError::NONE) {
+        if (error == rqbl::FileError::DISK_FULL) {
+            std::wstring strFolder = L".";
+            rqbl::GetFreeDiskBytes(strFolder, m_ullFree);
+            m_ullNeeded = (m_job.bHasCheck ? m_job.ullSize : m_ullOffset + m_ullWritten + nBytes) -
+                          m_ullOffset - m_ullWritten;
+        }
+        return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
+                                                          : RQTransferFailure::WRITE_FAILED);
+    }
+    m_crc.Update(pData, nBytes);
+    if (m_pSha256) {
+        m_pSha256->Update(pData, nBytes);
+    }
+    m_ullWritten += nBytes;
+    if (m_links.pReceivedBytes != nullptr) {
+        m_links.pReceivedBytes->fetch_add(nBytes);
+    }
+    PublishFileBytes();
+    return true;
+}
+
+void CRQDownloadSink::PublishFileBytes() {
+    if (m_links.pFileBytes != nullptr) {
+        m_links.pFileBytes->store(m_ullOffset + m_ullWritten);
+    }
+}
+
+void CRQDownloadSink::Abandon() {
+    m_file.Close();
+    if (!MayResume() || m_refusal == RQTransferFailure::CHECK_FAILED || PartBytes() == 0) {
+        rqbl::RemoveFile(m_strPart);
+        StartOver();
+        m_strValidator.clear();
+    }
+}
+
+RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
+    if (!m_bHeadSeen) {
+        m_file.Open(m_strPart, true);  // an answer without a body still makes an (empty) file
+    }
+    if (m_file.Close() != rqbl::FileError::NONE) {
+        rqbl::RemoveFile(m_strPart);
+        return RQTransferFailure::WRITE_FAILED;
+    }
+    const uint64_t ullBytes = PartBytes();
+    if (m_job.bHasCheck &&
+        (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc || !StrongHashMatches())) {
+        RQ_LOG(m_log, kTag, RQ_LOG_ERR)
+            .Trace(kTraceNum, L"Downloaded file differs from its entry: %ls, %ls bytes, CRC %08X",
+                   m_job.strShown.c_str(), std::to_wstring(ullBytes).c_str(), m_crc.Value());
+        rqbl::RemoveFile(m_strPart);
+        StartOver();
+        m_strValidator.clear();
+        return RQTransferFailure::CHECK_FAILED;
+    }
+    RQTransferFailure failure = PutInPlace(stop);
+    if (failure != RQTransferFailure::NONE) {
+        // Nothing half done stays behind: the old file as it was, no part.
+        rqbl::RemoveFile(m_strPart);
+    }
+    return failure;
+}
+
+bool CRQDownloadSink::StrongHashMatches() {
+    if (m_job.strSha256.empty()) {
+        return true;
+    }
+    // Size and CRC-32 find accidents; only the hash a signed script names
+    // finds a file made to look like the listed one.
+    RQ_SHA256 expected{};
+    RQ_SHA256 digest{};
+    return m_pSha256 && RQBLParseSha256Hex(m_job.strSha256, expected) && m_pSha256->Final(digest) &&
+           digest == expected;
+}
+
+bool CRQDownloadSink::IsSelf() const {
+    return !m_options.strSelfPath.empty() && SamePath(m_job.strLocal, m_options.strSelfPath);
+}
+
+RQTransferFailure CRQDownloadSink::PutInPlace(const std::atomic<bool>& stop) {
+    if (IsSelf()) {
+        // A running program cannot be replaced, but it can be renamed: the old
+        // one moves aside (and is removed at the next start), the new one
+        // takes its name and runs from the next start on.
+        const std::wstring strAside = RQReplacedPath(m_job.strLocal);
+        rqbl::RemoveFile(strAside);
+        if (rqbl::RenameFile(m_job.strLocal, strAside) != rqbl::FileError::NONE) {
+            return RQTransferFailure::FILE_IN_USE;
+        }
+        if (rqbl::ReplaceAtomically(m_strPart, m_job.strLocal) != rqbl::FileError::NONE) {
+            rqbl::RenameFile(strAside, m_job.strLocal);
+            return RQTransferFailure::WRITE_FAILED;
+        }
+        return RQTransferFailure::NONE;
+    }
+    // A virus scanner or an indexer often holds a new or changed file for a
+    // moment: wait a little for it before telling the player.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
+    for (;;) {
+        rqbl::FileError error = rqbl::ReplaceAtomically(m_strPart, m_job.strLocal);
+        switch (error) {
+            case rqbl::FileError::NONE:
+                return RQTransferFailure::NONE;
+            case rqbl::FileError::IS_DIRECTORY:
+                return RQTransferFailure::FOLDER_IN_WAY;
+            case rqbl::FileError::IN_USE:
+                break;
+            default:
+                return RQTransferFailure::WRITE_FAILED;
+        }
+        if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
+            return RQTransferFailure::FILE_IN_USE;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+}

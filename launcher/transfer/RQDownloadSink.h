@@ -1,0 +1,95 @@
+// Where one listed file's bytes go: a part file beside the destination
+// (its name plus ".rqpart"), checked while it is written and put in place of
+// the destination only when whole and right. A part of a listed file that
+// broke off is kept for the next try, which asks only for the rest.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLStreamCrc.h"
+#include "baselib/RQBLTransport.h"
+#include "baselib/log/RQBLLogSink.h"
+#include "launcher/transfer/RQRateLimiter.h"
+#include "launcher/transfer/RQTransferJob.h"
+
+// What a sink needs of the transfers around it.
+struct RQ_SINK_LINKS {
+    CRQRateLimiter* pLimiter = nullptr;
+    // Set when the try is to end: a wait for the rate cap ends early.
+    const std::atomic<bool>* pAbort = nullptr;
+    // Room on the volume for ullNeeded more bytes; false (with the free
+    // bytes) when there is not enough.
+    std::function<bool(uint64_t ullNeeded, uint64_t& ullFree)> fnReserveRoom;
+    // The bytes of the file now on disk (part included); received bytes.
+    std::atomic<uint64_t>* pFileBytes = nullptr;
+    std::atomic<uint64_t>* pReceivedBytes = nullptr;
+    // A response began (its length, where it has one).
+    std::function<void(bool bHasLength, uint64_t ullLength)> fnResponse;
+    // A validator to keep for a resumable part (a new response began).
+    std::function<void(const std::string& strValidator)> fnValidator;
+};
+
+class CRQDownloadSink : public CRQBLFetchSink {
+public:
+    CRQDownloadSink(const RQ_TRANSFER_JOB& job, const RQ_TRANSFER_OPTIONS& options, RQ_SINK_LINKS links,
+                    CRQBLLogSink& log);
+    ~CRQDownloadSink() override;
+    CRQDownloadSink(const CRQDownloadSink&) = delete;
+    CRQDownloadSink& operator=(const CRQDownloadSink&) = delete;
+
+    // Sets up the next try: resumes the part when it may be (strValidator is
+    // the one its bytes came from; empty when unknown), and fills in the
+    // request's range.
+    void PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request);
+
+    bool OnHead(const RQBL_RESPONSE_HEAD& head) override;
+    bool OnData(const uint8_t* pData, size_t nBytes) override;
+
+    // After a fetch that ended well: checks the file and puts it in place.
+    // NONE when done; otherwise why not (CHECK_FAILED may be tried again).
+    RQTransferFailure Commit(const std::atomic<bool>& stop);
+    // After a failed fetch: keeps a part that a later try can resume.
+    void Abandon();
+
+    // Why the sink refused a response or its data (NONE when it did not).
+    RQTransferFailure Refusal() const { return m_refusal; }
+    uint64_t Needed() const { return m_ullNeeded; }
+    uint64_t Free() const { return m_ullFree; }
+    uint64_t PartBytes() const { return m_ullOffset + m_ullWritten; }
+    const std::string& Validator() const { return m_strValidator; }
+
+private:
+    bool Refuse(RQTransferFailure failure);
+    bool MayResume() const;
+    void StartOver();
+    void ResetChecksums();
+    void PrimeChecksums();
+    void PublishFileBytes();
+    RQTransferFailure PutInPlace(const std::atomic<bool>& stop);
+    bool IsSelf() const;
+    bool StrongHashMatches();
+
+    CRQBLLogSink& m_log;
+    const RQ_TRANSFER_JOB m_job;
+    const RQ_TRANSFER_OPTIONS& m_options;
+    const RQ_SINK_LINKS m_links;
+    const std::wstring m_strPart;
+
+    rqbl::CRQBLOutFile m_file;
+    uint64_t m_ullOffset = 0;   // bytes of the part kept from earlier tries
+    uint64_t m_ullWritten = 0;  // bytes written by this try
+    bool m_bHeadSeen = false;
+    std::string m_strValidator;
+    CRQBLStreamCrc m_crc;
+    // Only for a job whose script names its SHA-256.
+    std::unique_ptr<CRQBLSha256> m_pSha256;
+    RQTransferFailure m_refusal = RQTransferFailure::NONE;
+    uint64_t m_ullNeeded = 0;
+    uint64_t m_ullFree = 0;
+};

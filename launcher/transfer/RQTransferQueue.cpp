@@ -1,0 +1,454 @@
+#include "launcher/transfer/RQTransferQueue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "baselib/RQBLFileOps.h"
+#include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/transfer/RQDownloadSink.h"
+#include "launcher/transfer/RQRateLimiter.h"
+#include "launcher/transfer/RQResumeRecord.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const wchar_t* const kTag = L"CRQTransferQueue::RunJob";
+constexpr int kTraceNum = 130021;
+// Small files start over quickly; only larger ones are worth a record entry
+// (each entry costs a write of the record).
+constexpr uint64_t kResumeRecordMinBytes = 1024 * 1024;
+constexpr auto kWatchdogStep = std::chrono::milliseconds(100);
+constexpr auto kStopGrace = std::chrono::milliseconds(2000);
+
+const wchar_t* FailureName(RQTransferFailure failure) {
+    switch (failure) {
+        case RQTransferFailure::NONE:
+            return L"none";
+        case RQTransferFailure::UNREACHABLE:
+            return L"no answer";
+        case RQTransferFailure::SERVER_REFUSED:
+            return L"refused by the server";
+        case RQTransferFailure::INTERRUPTED:
+            return L"interrupted";
+        case RQTransferFailure::CHECK_FAILED:
+            return L"content differs";
+        case RQTransferFailure::DISK_FULL:
+            return L"disk full";
+        case RQTransferFailure::FILE_IN_USE:
+            return L"file in use";
+        case RQTransferFailure::FOLDER_IN_WAY:
+            return L"folder in the way";
+        case RQTransferFailure::WRITE_FAILED:
+            return L"write failed";
+        case RQTransferFailure::STOPPED:
+            return L"stopped";
+    }
+    return L"?";
+}
+
+// Trying again cannot help these.
+bool IsFinal(RQTransferFailure failure) {
+    switch (failure) {
+        case RQTransferFailure::DISK_FULL:
+        case RQTransferFailure::FILE_IN_USE:
+        case RQTransferFailure::FOLDER_IN_WAY:
+        case RQTransferFailure::WRITE_FAILED:
+        case RQTransferFailure::STOPPED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+struct CRQTransferQueue::CState {
+    struct CSlot {
+        std::unique_ptr<CRQBLTransport> pTransport;
+        std::thread thread;
+        bool bEnded = false;  // under the state's mutex
+        std::atomic<bool> bAbort{false};
+        std::atomic<bool> bStalled{false};
+        std::atomic<bool> bInTry{false};
+        std::atomic<uint64_t> ullFileBytes{0};
+        std::atomic<uint64_t> ullReceived{0};
+        // Under the state's mutex: the try's limits and its room on the disk.
+        Clock::time_point tryStart;
+        Clock::time_point checkpoint;
+        uint64_t ullCheckpointBytes = 0;
+        uint64_t ullRoomEnd = 0;  // the file's bytes once this try is through
+    };
+
+    CState(RQ_TRANSFER_OPTIONS opts, CRQBLLogSink& logSink)
+        : options(std::move(opts)), log(logSink), limiter(options.ullRateLimitBytesPerSec) {}
+
+    const RQ_TRANSFER_OPTIONS options;
+    CRQBLLogSink& log;
+    TransportFactory fnMakeTransport;
+    CRQRateLimiter limiter;
+    std::vector<RQ_TRANSFER_JOB> vecJobs;
+    std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes;
+    std::vector<std::unique_ptr<CSlot>> vecSlots;
+    std::thread watchdog;
+
+    mutable std::mutex mutex;
+    std::condition_variable cv;
+    CRQResumeRecord record;
+    size_t nNextJob = 0;
+    uint32_t nEndedJobs = 0;
+    uint32_t nLiveSlots = 0;
+    uint32_t nStarted = 0;
+    uint64_t ullDoneBytes = 0;  // of the jobs that ended well
+    std::atomic<uint64_t> ullTotalBytes{0};
+    std::atomic<uint32_t> nRetries{0};
+    std::atomic<bool> bStop{false};
+
+    void RequestStop() {
+        bStop = true;
+        for (auto& pSlot : vecSlots) {
+            pSlot->bAbort = true;
+            pSlot->pTransport->Abort();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        cv.notify_all();
+    }
+
+    static void SlotMain(std::shared_ptr<CState> pState, size_t nSlot);
+    static void WatchdogMain(std::shared_ptr<CState> pState);
+    RQ_TRANSFER_OUTCOME RunJob(CSlot& slot, size_t nJob);
+    bool ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree);
+    void KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator);
+    RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
+                               const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const;
+    void Pause();
+};
+
+void CRQTransferQueue::CState::SlotMain(std::shared_ptr<CState> pState, size_t nSlot) {
+    CSlot& slot = *pState->vecSlots[nSlot];
+    for (;;) {
+        size_t nJob = 0;
+        {
+            std::lock_guard<std::mutex> lock(pState->mutex);
+            if (pState->bStop || pState->nNextJob >= pState->vecJobs.size()) {
+                break;
+            }
+            nJob = pState->nNextJob++;
+        }
+        RQ_TRANSFER_OUTCOME out = pState->RunJob(slot, nJob);
+        std::lock_guard<std::mutex> lock(pState->mutex);
+        if (out.bDone) {
+            pState->ullDoneBytes += slot.ullFileBytes.load();
+        }
+        slot.ullFileBytes = 0;
+        pState->vecOutcomes[nJob] = out;
+        ++pState->nEndedJobs;
+        pState->cv.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(pState->mutex);
+    slot.bEnded = true;
+    if (--pState->nLiveSlots == 0 && !pState->options.strResumeRecordPath.empty()) {
+        pState->record.Save(pState->options.strResumeRecordPath);
+    }
+    pState->cv.notify_all();
+}
+
+RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
+    const RQ_TRANSFER_JOB& job = vecJobs[nJob];
+    RQ_TRANSFER_OUTCOME out;
+    RQ_SINK_LINKS links;
+    links.pLimiter = &limiter;
+    links.pAbort = &slot.bAbort;
+    links.fnReserveRoom = [this, &slot](uint64_t ullNeeded, uint64_t& ullFree) {
+        return ReserveRoom(slot, ullNeeded, ullFree);
+    };
+    links.pFileBytes = &slot.ullFileBytes;
+    links.pReceivedBytes = &slot.ullReceived;
+    links.fnValidator = [this, &job](const std::string& strValidator) { KeepValidator(job, strValidator); };
+    links.fnResponse = [this, &job](bool bHasLength, uint64_t ullLength) {
+        if (!job.bHasCheck && bHasLength) {
+            ullTotalBytes += ullLength;
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        ++nStarted;
+        cv.notify_all();
+    };
+    CRQDownloadSink sink(job, options, std::move(links), log);
+
+    std::string strValidator;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const RQ_RESUME_ENTRY* pEntry = record.Find(job.strLocal);
+        if (pEntry != nullptr && job.bHasCheck && pEntry->ullSize == job.ullSize &&
+            pEntry->dwCrc == job.dwCrc) {
+            strValidator = pEntry->strValidator;
+        }
+    }
+    const size_t nServers = options.vecBaseUrls.empty() ? 1 : options.vecBaseUrls.size();
+    RQTransferFailure failure = RQTransferFailure::STOPPED;
+    for (unsigned nTry = 0; nTry < options.nTries && !bStop; ++nTry) {
+        RQBL_FETCH_REQUEST request;
+        request.strUrl =
+            (options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nTry % nServers]) +
+            job.strUrlPath;
+        if (limiter.IsLimited()) {
+            // Small pieces under a cap, so that progress and the stall check
+            // see a steady flow rather than long waits for one large read.
+            request.nMaxReadBytes = static_cast<size_t>(std::max<uint64_t>(16 * 1024, limiter.Rate() / 8));
+        }
+        sink.PrepareTry(strValidator, request);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            slot.tryStart = Clock::now();
+            slot.checkpoint = slot.tryStart;
+            slot.ullCheckpointBytes = slot.ullReceived;
+            slot.ullRoomEnd = 0;
+            slot.bAbort = false;
+            slot.bStalled = false;
+            slot.bInTry = true;
+        }
+        RQBL_FETCH_RESULT result =
+            bStop ? RQBL_FETCH_RESULT{RQBLFetchError::ABORTED, 0, 0} : slot.pTransport->Fetch(request, sink);
+        slot.bInTry = false;
+        ++out.nTries;
+        if (result.error == RQBLFetchError::NONE && !bStop) {
+            failure = sink.Commit(bStop);
+            if (failure == RQTransferFailure::NONE) {
+                out.bDone = true;
+                std::lock_guard<std::mutex> lock(mutex);
+                record.Erase(job.strLocal);
+                break;
+            }
+        } else {
+            failure = Classify(result, sink, slot, out);
+            sink.Abandon();
+        }
+        strValidator = sink.Validator();
+        RQ_LOG(log, kTag, RQ_LOG_ERR)
+            .Trace(kTraceNum, L"TRANSFER FAIL : %ls, try %u of %u, %ls", job.strShown.c_str(), nTry + 1,
+                   options.nTries, FailureName(failure));
+        if (IsFinal(failure)) {
+            break;
+        }
+        ++nRetries;
+        if (nTry + 1 < options.nTries) {
+            Pause();
+        }
+    }
+    if (!out.bDone) {
+        out.failure = bStop && failure != RQTransferFailure::DISK_FULL ? RQTransferFailure::STOPPED : failure;
+        if (failure == RQTransferFailure::DISK_FULL) {
+            out.ullNeeded = sink.Needed();
+            out.ullFree = sink.Free();
+            // The player has to make room first; the other files would only
+            // fill the disk further.
+            RequestStop();
+        }
+    }
+    return out;
+}
+
+RQTransferFailure CRQTransferQueue::CState::Classify(const RQBL_FETCH_RESULT& result,
+                                                     const CRQDownloadSink& sink, const CSlot& slot,
+                                                     RQ_TRANSFER_OUTCOME& out) const {
+    if (sink.Refusal() != RQTransferFailure::NONE) {
+        return sink.Refusal();
+    }
+    if (bStop) {
+        return RQTransferFailure::STOPPED;
+    }
+    if (slot.bStalled) {
+        return RQTransferFailure::INTERRUPTED;
+    }
+    switch (result.error) {
+        case RQBLFetchError::CONNECT:
+            return RQTransferFailure::UNREACHABLE;
+        case RQBLFetchError::STATUS:
+            out.nStatus = result.nStatus;
+            return RQTransferFailure::SERVER_REFUSED;
+        default:
+            return RQTransferFailure::INTERRUPTED;
+    }
+}
+
+bool CRQTransferQueue::CState::ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree) {
+    std::lock_guard<std::mutex> lock(mutex);
+    uint64_t ullOthers = 0;
+    for (const auto& pOther : vecSlots) {
+        if (pOther.get() != &slot && pOther->bInTry && pOther->ullRoomEnd > pOther->ullFileBytes) {
+            ullOthers += pOther->ullRoomEnd - pOther->ullFileBytes;
+        }
+    }
+    slot.ullRoomEnd = slot.ullFileBytes + ullNeeded;
+    // A volume that cannot be asked does not stop the update: writing fails
+    // soon enough if the disk really is full.
+    if (!rqbl::GetFreeDiskBytes(L".", ullFree)) {
+        return true;
+    }
+    if (ullFree > ullOthers && ullFree - ullOthers > ullNeeded) {
+        return true;
+    }
+    RQ_LOG(log, L"CRQBLHttp::DownloadBegin", RQ_LOG_ERR).Trace(11489, L"Disk Free Size Check");
+    return false;
+}
+
+void CRQTransferQueue::CState::KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator) {
+    if (job.ullSize < kResumeRecordMinBytes || options.strResumeRecordPath.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    const RQ_RESUME_ENTRY* pEntry = record.Find(job.strLocal);
+    if (pEntry != nullptr && pEntry->strValidator == strValidator && pEntry->ullSize == job.ullSize &&
+        pEntry->dwCrc == job.dwCrc) {
+        return;
+    }
+    // Written at once: the run may be killed before it ends.
+    if (record.Put(job.strLocal, RQ_RESUME_ENTRY{job.ullSize, job.dwCrc, strValidator})) {
+        record.Save(options.strResumeRecordPath);
+    }
+}
+
+void CRQTransferQueue::CState::Pause() {
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait_for(lock, std::chrono::milliseconds(options.dwRetryPauseMs), [this] { return bStop.load(); });
+}
+
+void CRQTransferQueue::CState::WatchdogMain(std::shared_ptr<CState> pState) {
+    const auto window = std::chrono::milliseconds(pState->options.dwStallWindowMs);
+    const auto deadline = std::chrono::milliseconds(pState->options.dwTryDeadlineMs);
+    std::unique_lock<std::mutex> lock(pState->mutex);
+    while (!pState->bStop && pState->nLiveSlots > 0) {
+        pState->cv.wait_for(lock, kWatchdogStep);
+        const Clock::time_point now = Clock::now();
+        for (auto& pSlot : pState->vecSlots) {
+            CSlot& slot = *pSlot;
+            if (!slot.bInTry || slot.bAbort) {
+                continue;
+            }
+            bool bCutOff = now - slot.tryStart >= deadline;
+            if (!bCutOff && now - slot.checkpoint >= window) {
+                uint64_t ullBytes = slot.ullReceived;
+                bCutOff = ullBytes - slot.ullCheckpointBytes < pState->options.ullStallMinBytes;
+                slot.checkpoint = now;
+                slot.ullCheckpointBytes = ullBytes;
+            }
+            if (bCutOff) {
+                slot.bStalled = true;
+                slot.bAbort = true;
+                slot.pTransport->Abort();
+            }
+        }
+    }
+}
+
+CRQTransferQueue::CRQTransferQueue(RQ_TRANSFER_OPTIONS options, TransportFactory fnMakeTransport,
+                                   CRQBLLogSink& log)
+    : m_pState(std::make_shared<CState>(std::move(options), log)) {
+    m_pState->fnMakeTransport = std::move(fnMakeTransport);
+}
+
+CRQTransferQueue::~CRQTransferQueue() {
+    Stop();
+}
+
+void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
+    CState& state = *m_pState;
+    uint64_t ullTotal = 0;
+    for (const RQ_TRANSFER_JOB& job : vecJobs) {
+        ullTotal += job.bHasCheck ? job.ullSize : 0;
+    }
+    state.ullTotalBytes = ullTotal;
+    // A job that a stop keeps from running ends as stopped.
+    RQ_TRANSFER_OUTCOME notRun;
+    notRun.failure = RQTransferFailure::STOPPED;
+    state.vecOutcomes.assign(vecJobs.size(), notRun);
+    state.vecJobs = std::move(vecJobs);
+    if (!state.options.strResumeRecordPath.empty()) {
+        state.record.Load(state.options.strResumeRecordPath);
+    }
+    size_t nSlots = std::min<size_t>(std::max(1u, state.options.nParallel), state.vecJobs.size());
+    for (size_t i = 0; i < nSlots; ++i) {
+        auto pSlot = std::make_unique<CState::CSlot>();
+        pSlot->pTransport = state.fnMakeTransport();
+        state.vecSlots.push_back(std::move(pSlot));
+    }
+    state.nLiveSlots = static_cast<uint32_t>(nSlots);
+    // The threads share the state with this object: a slot left running by a
+    // stop keeps what it uses alive.
+    for (size_t i = 0; i < nSlots; ++i) {
+        state.vecSlots[i]->thread = std::thread(&CState::SlotMain, m_pState, i);
+    }
+    if (nSlots > 0) {
+        state.watchdog = std::thread(&CState::WatchdogMain, m_pState);
+    }
+}
+
+bool CRQTransferQueue::WaitForEnd(uint32_t dwMilliseconds) {
+    CState& state = *m_pState;
+    std::unique_lock<std::mutex> lock(state.mutex);
+    return state.cv.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&state] {
+        return state.nEndedJobs == state.vecJobs.size() || state.nLiveSlots == 0;
+    });
+}
+
+RQ_TRANSFER_PROGRESS CRQTransferQueue::Progress() const {
+    const CState& state = *m_pState;
+    RQ_TRANSFER_PROGRESS progress;
+    std::lock_guard<std::mutex> lock(state.mutex);
+    progress.ullDoneBytes = state.ullDoneBytes;
+    for (const auto& pSlot : state.vecSlots) {
+        progress.ullDoneBytes += pSlot->ullFileBytes;
+        progress.ullReceivedBytes += pSlot->ullReceived;
+        progress.nActive += pSlot->bInTry ? 1 : 0;
+    }
+    progress.ullTotalBytes = state.ullTotalBytes;
+    progress.nFilesDone = state.nEndedJobs;
+    progress.nFilesTotal = static_cast<uint32_t>(state.vecJobs.size());
+    progress.nStarted = state.nStarted;
+    progress.nRetries = state.nRetries;
+    progress.bEnded = state.nEndedJobs == state.vecJobs.size() || state.nLiveSlots == 0;
+    return progress;
+}
+
+std::vector<RQ_TRANSFER_OUTCOME> CRQTransferQueue::Outcomes() const {
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    return m_pState->vecOutcomes;
+}
+
+void CRQTransferQueue::Stop() {
+    CState& state = *m_pState;
+    if (state.vecSlots.empty()) {
+        return;
+    }
+    if (!state.bStop) {
+        state.RequestStop();
+    }
+    {
+        std::unique_lock<std::mutex> lock(state.mutex);
+        state.cv.wait_for(lock, kStopGrace, [&state] { return state.nLiveSlots == 0; });
+    }
+    if (state.watchdog.joinable()) {
+        state.watchdog.join();
+    }
+    for (auto& pSlot : state.vecSlots) {
+        if (!pSlot->thread.joinable()) {
+            continue;
+        }
+        bool bEnded = false;
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            bEnded = pSlot->bEnded;
+        }
+        if (bEnded) {
+            pSlot->thread.join();
+        } else {
+            // Caught in a network call that the system does not let us
+            // interrupt: it ends by its own time-out, on the shared state.
+            pSlot->thread.detach();
+        }
+    }
+}
