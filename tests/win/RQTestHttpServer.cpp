@@ -12,6 +12,7 @@ namespace rqtest {
 namespace {
 
 constexpr size_t kMaxRequestBytes = 64 * 1024;
+constexpr size_t kMaxUploadBytes = 64 * 1024 * 1024;
 constexpr size_t kSendBlock = 256 * 1024;
 constexpr int kPollMs = 50;
 
@@ -278,7 +279,14 @@ void CRQTestHttpServer::Serve(SOCKET s, int nConnection) {
         request.strCacheControl = HeaderValue(strHead, "Cache-Control");
         request.strRange = HeaderValue(strHead, "Range");
         request.strIfRange = HeaderValue(strHead, "If-Range");
+        request.strContentType = HeaderValue(strHead, "Content-Type");
         request.nConnection = nConnection;
+        const std::string strLength = HeaderValue(strHead, "Content-Length");
+        if (!strLength.empty() &&
+            !ReadBody(s, strBuffer, static_cast<size_t>(std::strtoull(strLength.c_str(), nullptr, 10)),
+                      BehaviourFor(UrlDecode(request.strPath)).dwSlowReadDelayMs, request.strBody)) {
+            break;
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_vecRequests.push_back(request);
@@ -303,6 +311,39 @@ void CRQTestHttpServer::Serve(SOCKET s, int nConnection) {
     closesocket(s);
 }
 
+bool CRQTestHttpServer::ReadBody(SOCKET s, std::string& strBuffer, size_t nBytes, uint32_t dwDelayMs,
+                                 std::string& strBody) {
+    if (nBytes > kMaxUploadBytes) {
+        return false;
+    }
+    while (strBuffer.size() < nBytes && !m_bStop.load()) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval tv{0, kPollMs * 1000};
+        int nReady = select(0, &set, nullptr, nullptr, &tv);
+        if (nReady == 0) {
+            continue;
+        }
+        char chunk[65536];
+        int n = nReady < 0 ? -1 : recv(s, chunk, sizeof(chunk), 0);
+        if (n <= 0) {
+            return false;
+        }
+        strBuffer.append(chunk, static_cast<size_t>(n));
+        m_nBodyBytes += static_cast<size_t>(n);
+        if (dwDelayMs > 0 && !PauseMs(dwDelayMs)) {
+            return false;
+        }
+    }
+    if (strBuffer.size() < nBytes) {
+        return false;
+    }
+    strBody = strBuffer.substr(0, nBytes);
+    strBuffer.erase(0, nBytes);
+    return true;
+}
+
 // Sends one answer; false when the connection is to be closed afterwards.
 bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKeepAlive) {
     std::string strDecoded = UrlDecode(request.strPath);
@@ -323,7 +364,10 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
     std::string strBody;
     int nStatus = behaviour.nStatus;
     bool bFound = false;
-    if (strDecoded.find("..") == std::string::npos && !strDecoded.empty() && strDecoded[0] == '/') {
+    if (request.strMethod == "POST") {
+        strBody = "received " + std::to_string(request.strBody.size()) + "\n";
+        bFound = true;
+    } else if (strDecoded.find("..") == std::string::npos && !strDecoded.empty() && strDecoded[0] == '/') {
         std::wstring strFile = m_strRoot + Utf8ToWide(strDecoded);
         std::replace(strFile.begin(), strFile.end(), L'/', L'\\');
         bFound = ReadWholeFile(strFile, strBody);

@@ -1,5 +1,6 @@
 // A content server for tests: serves a folder on 127.0.0.1 (an ephemeral
-// port) from a thread of the test program, and can be told, path by path, to
+// port) from a thread of the test program, takes uploads (any POST is
+// answered 200 and kept with its body), and can be told, path by path, to
 // misbehave the way real servers and networks do. Every wait inside it is
 // bounded and Stop (or destruction) ends all of its threads.
 #pragma once
@@ -35,6 +36,9 @@ struct CServerBehaviour {
     bool bRanges = false;
     // The cut or reset applies to the first this many answers only (-1: all).
     int nFaultyAnswers = -1;
+    // An upload's body is read in pieces with this pause after each (a slow
+    // server), so that the client's sending takes time.
+    uint32_t dwSlowReadDelayMs = 0;
 };
 
 struct CServerRequest {
@@ -45,6 +49,8 @@ struct CServerRequest {
     std::string strCacheControl;
     std::string strRange;
     std::string strIfRange;
+    std::string strContentType;
+    std::string strBody;  // what came with an upload (Content-Length bytes)
     int nConnection = 0;  // number of the connection that carried it, from 1
 };
 
@@ -69,6 +75,8 @@ public:
 
     std::vector<CServerRequest> Requests() const;
     int Connections() const { return m_nConnections.load(); }
+    // Bytes of upload bodies read so far, also of uploads still arriving.
+    size_t BodyBytes() const { return m_nBodyBytes.load(); }
 
     // The longest a stalled answer waits before giving up by itself.
     enum : uint32_t { MAX_STALL_MS = 120000 };
@@ -76,6 +84,8 @@ public:
 private:
     void AcceptLoop();
     void Serve(SOCKET s, int nConnection);
+    // Reads nBytes after what strBuffer holds; false when the peer stopped.
+    bool ReadBody(SOCKET s, std::string& strBuffer, size_t nBytes, uint32_t dwDelayMs, std::string& strBody);
     bool Answer(SOCKET s, const CServerRequest& request, bool bKeepAlive);
     CServerBehaviour BehaviourFor(const std::string& strDecodedPath) const;
     bool PauseMs(uint32_t dwMs) const;  // false when the server stops meanwhile
@@ -86,6 +96,7 @@ private:
     bool m_bWsaStarted = false;
     std::atomic<bool> m_bStop{false};
     std::atomic<int> m_nConnections{0};
+    std::atomic<size_t> m_nBodyBytes{0};
     std::thread m_acceptThread;
 
     mutable std::mutex m_mutex;
