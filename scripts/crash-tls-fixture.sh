@@ -61,7 +61,13 @@ site_config() {
 case "$cmd" in
   start)
     upstream=${3:?receiver port}
-    rq_need nginx openssl curl setsid timeout
+    rq_need nginx openssl curl setsid timeout shuf getent
+    # Wine resolves names through the system (curl knows localhost by itself):
+    # without this, a launcher under test could not reach the server at all.
+    if ! getent ahostsv4 localhost | grep -q '^127\.0\.0\.1'; then
+      echo "crash-tls-fixture: the name localhost does not resolve to 127.0.0.1 (add '127.0.0.1 localhost' to /etc/hosts)" >&2
+      exit 1
+    fi
     stop
     make_certificates
     mkdir -p "$state/logs" "$state/tmp"

@@ -74,10 +74,11 @@ protected:
         }
     }
 
-    // curl's own arguments go first; it sends to the receiver unless strUrl names another address.
+    // curl's own arguments go first; it sends to the receiver unless strUrl names another
+    // address, and gives up after a minute, so that a test stops by itself whatever happens.
     CurlResult Curl(const std::string& strArgs, const std::string& strUrl = std::string()) {
-        std::string strCommand =
-            "curl -s -o answer.txt -w '%{http_code}' " + strArgs + " " + (strUrl.empty() ? Url() : strUrl);
+        std::string strCommand = "curl -s --max-time 60 -o answer.txt -w '%{http_code}' " + strArgs + " " +
+                                 (strUrl.empty() ? Url() : strUrl);
         CurlResult result;
         FILE* pPipe = popen(strCommand.c_str(), "r");
         if (pPipe == nullptr) {
