@@ -4,13 +4,45 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tools/crashreceiver/RQClientText.h"
 #include "tools/crashreceiver/RQFormData.h"
 #include "tools/crashreceiver/RQUploadRules.h"
 
 namespace {
 
+// The store stays full until the operator makes room: an hour is a fair
+// guess at how long that takes.
+constexpr int kNoRoomRetrySeconds = 3600;
+constexpr size_t kLoggedValueBytes = 64;
+constexpr size_t kLoggedFileNames = 8;
+
 CRQResponse Answer(int nStatus, const std::string& strText) {
-    return CRQResponse{nStatus, strText + "\n"};
+    return CRQResponse{nStatus, strText + "\n", 0, std::string()};
+}
+
+CRQResponse NoRoom(const std::string& strWhy) {
+    return CRQResponse{507, "no room for crash reports now; try again later\n", kNoRoomRetrySeconds,
+                       strWhy + "; nothing stored"};
+}
+
+// What the log says of a stored report: its id, its size, what the client
+// says it is and the names it gave its files (all of it escaped).
+std::string DescribeReport(const std::string& strId, const std::string& strBody,
+                           const std::vector<CRQFormPart>& vecParts) {
+    std::string strText = "report " + strId + ", " + std::to_string(strBody.size()) + " bytes";
+    std::string strFiles;
+    size_t nFiles = 0;
+    for (const CRQFormPart& part : vecParts) {
+        if (!part.bFile && (part.strName == "prod" || part.strName == "ver")) {
+            strText += ", " + part.strName + " " + QuotedClientText(part.strData, kLoggedValueBytes);
+        } else if (part.bFile && ++nFiles <= kLoggedFileNames) {
+            strFiles += " " + QuotedClientText(part.strFileName, kLoggedValueBytes);
+        }
+    }
+    if (nFiles > kLoggedFileNames) {
+        strFiles += " and " + std::to_string(nFiles - kLoggedFileNames) + " more";
+    }
+    return strText + ", files" + strFiles;
 }
 
 }  // namespace
@@ -26,6 +58,7 @@ bool CRQReceiver::AcceptHead(const CRQRequestHead& head, const std::string& strC
     }
     if (!m_rate.Allow(strClient, std::chrono::steady_clock::now())) {
         refusal = Answer(429, "too many reports from this address; try again later");
+        refusal.nRetryAfterSeconds = 60;
         return false;
     }
     std::string strLength = head.Header("content-length");
@@ -44,6 +77,14 @@ bool CRQReceiver::AcceptHead(const CRQRequestHead& head, const std::string& strC
         return false;
     }
     nBodyBytes = static_cast<size_t>(std::strtoull(strLength.c_str(), nullptr, 10));
+    // The body's length stands for the report's size here: the form's own
+    // lines are not stored, its index is. Close enough to refuse before the
+    // body is read; the write itself is checked exactly.
+    std::string strNoRoom = m_store.WhyNoRoomFor(nBodyBytes);
+    if (!strNoRoom.empty()) {
+        refusal = NoRoom(strNoRoom);
+        return false;
+    }
     return true;
 }
 
@@ -60,11 +101,16 @@ CRQResponse CRQReceiver::TakeBody(const CRQRequestHead& head, const std::string&
     if (!strError.empty()) {
         return Answer(400, strError);
     }
-    std::string strId;
-    if (!m_store.Store(vecParts, strClient, strId)) {
+    CRQStoreResult stored = m_store.Store(vecParts, strClient);
+    if (stored.eStored == ERQStored::NO_ROOM) {
+        return NoRoom(stored.strNoRoomWhy);
+    }
+    if (stored.eStored != ERQStored::STORED) {
         return Answer(500, "the report could not be stored");
     }
-    return Answer(200, strId);
+    CRQResponse accepted = Answer(200, stored.strId);
+    accepted.strLogNote = DescribeReport(stored.strId, strBody, vecParts);
+    return accepted;
 }
 
 const char* ReasonPhrase(int nStatus) {
@@ -91,6 +137,8 @@ const char* ReasonPhrase(int nStatus) {
             return "Request Header Fields Too Large";
         case 503:
             return "Service Unavailable";
+        case 507:
+            return "Insufficient Storage";
         default:
             return "Internal Server Error";
     }

@@ -17,7 +17,10 @@ struct CRQReceiverLimits {
 
 struct CRQResponse {
     int nStatus = 200;
-    std::string strBody;  // text/plain
+    std::string strBody;         // text/plain
+    int nRetryAfterSeconds = 0;  // sent as Retry-After when not 0
+    std::string strLogNote;      // for the operator's log line instead of the body's first line;
+                                 // any client text in it already escaped
 };
 
 class CRQReceiver {
@@ -26,7 +29,8 @@ public:
 
     // False, with the answer to give, when the head alone settles the request
     // (wrong method, no or too large Content-Length, not form data, too many
-    // requests from the address); else the body's length to read.
+    // requests from the address, no room for the announced size); else the
+    // body's length to read.
     bool AcceptHead(const CRQRequestHead& head, const std::string& strClient, CRQResponse& refusal,
                     size_t& nBodyBytes);
 

@@ -5,27 +5,12 @@
 #include <fstream>
 #include <system_error>
 
+#include "tools/crashreceiver/RQClientText.h"
 #include "tools/crashreceiver/RQUploadRules.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Client text in the index: printable as it is, anything else as \xNN.
-std::string Escaped(const std::string& strText) {
-    std::string strOut;
-    for (char ch : strText) {
-        unsigned char by = static_cast<unsigned char>(ch);
-        if (by < 0x20 || by == 0x7F || ch == '"' || ch == '\\') {
-            char sz[8];
-            std::snprintf(sz, sizeof(sz), "\\x%02X", by);
-            strOut += sz;
-        } else {
-            strOut += ch;
-        }
-    }
-    return strOut;
-}
 
 int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -44,15 +29,16 @@ std::string IndexText(const std::string& strId, const std::string& strClient,
                       const std::vector<CRQFormPart>& vecParts) {
     std::string strText = "id: " + strId + "\n";
     strText += "received: " + FormatUtc(NowSeconds()) + " UTC\n";
-    strText += "client: " + Escaped(strClient) + "\n";
+    strText += "client: " + EscapeClientText(strClient) + "\n";
     for (size_t i = 0; i < vecParts.size(); ++i) {
         const CRQFormPart& part = vecParts[i];
         if (part.bFile) {
-            strText += "file " + StoredFileName(part, i + 1) + ": field \"" + Escaped(part.strName) +
-                       "\", name \"" + Escaped(part.strFileName) + "\", " +
+            strText += "file " + StoredFileName(part, i + 1) + ": field \"" + EscapeClientText(part.strName) +
+                       "\", name \"" + EscapeClientText(part.strFileName) + "\", " +
                        std::to_string(part.strData.size()) + " bytes\n";
         } else {
-            strText += "field " + Escaped(part.strName) + ": " + Escaped(part.strData) + "\n";
+            strText +=
+                "field " + EscapeClientText(part.strName) + ": " + EscapeClientText(part.strData) + "\n";
         }
     }
     return strText;
@@ -101,8 +87,8 @@ std::string StoredFileName(const CRQFormPart& part, size_t nIndex) {
     return "file-" + std::to_string(nIndex) + "." + strExtension;
 }
 
-CRQReportStore::CRQReportStore(fs::path pathRoot)
-    : m_pathRoot(std::move(pathRoot)), m_random(std::random_device{}()) {}
+CRQReportStore::CRQReportStore(fs::path pathRoot, const CRQStoreLimits& limits)
+    : m_pathRoot(std::move(pathRoot)), m_quota(m_pathRoot, limits), m_random(std::random_device{}()) {}
 
 bool CRQReportStore::Open(std::string& strError) {
     std::error_code ec;
@@ -112,6 +98,7 @@ bool CRQReportStore::Open(std::string& strError) {
         return false;
     }
     fs::permissions(m_pathRoot, fs::perms::owner_all, fs::perm_options::replace, ec);
+    m_quota.Measure();
     return true;
 }
 
@@ -129,32 +116,58 @@ std::string CRQReportStore::NewReportId() {
     return strId + szRandom;  // "20260131-235958-1a2b3c4d"
 }
 
-bool CRQReportStore::Store(const std::vector<CRQFormPart>& vecParts, const std::string& strClient,
-                           std::string& strId) {
+bool CRQReportStore::WriteReport(const fs::path& pathIncoming, const std::string& strIndex,
+                                 const std::vector<CRQFormPart>& vecParts) {
+    std::error_code ec;
+    fs::permissions(pathIncoming, fs::perms::owner_all, fs::perm_options::replace, ec);
+    bool bWritten = WriteFile(pathIncoming / "index.txt", strIndex);
+    for (size_t i = 0; bWritten && i < vecParts.size(); ++i) {
+        if (vecParts[i].bFile) {
+            bWritten = WriteFile(pathIncoming / StoredFileName(vecParts[i], i + 1), vecParts[i].strData);
+        }
+    }
+    return bWritten;
+}
+
+CRQStoreResult CRQReportStore::Store(const std::vector<CRQFormPart>& vecParts, const std::string& strClient) {
+    CRQStoreResult result;
     std::error_code ec;
     for (int nTry = 0; nTry < 8; ++nTry) {
-        strId = NewReportId();
+        std::string strId = NewReportId();
         fs::path pathFinal = m_pathRoot / strId;
         fs::path pathIncoming = m_pathRoot / (".incoming-" + strId);
-        if (fs::exists(pathFinal, ec) || !fs::create_directory(pathIncoming, ec)) {
+        if (fs::exists(pathFinal, ec)) {
             continue;
         }
-        fs::permissions(pathIncoming, fs::perms::owner_all, fs::perm_options::replace, ec);
-        bool bWritten = WriteFile(pathIncoming / "index.txt", IndexText(strId, strClient, vecParts));
-        for (size_t i = 0; bWritten && i < vecParts.size(); ++i) {
-            if (vecParts[i].bFile) {
-                bWritten = WriteFile(pathIncoming / StoredFileName(vecParts[i], i + 1), vecParts[i].strData);
-            }
+        // Exactly what is about to be written, so the quota can refuse it
+        // before anything reaches the disk.
+        std::string strIndex = IndexText(strId, strClient, vecParts);
+        uint64_t nDiskBytes = DiskBytesOf(0) + DiskBytesOf(strIndex.size());
+        for (const CRQFormPart& part : vecParts) {
+            nDiskBytes += part.bFile ? DiskBytesOf(part.strData.size()) : 0;
         }
+        result.strNoRoomWhy = m_quota.Reserve(nDiskBytes);
+        if (!result.strNoRoomWhy.empty()) {
+            result.eStored = ERQStored::NO_ROOM;
+            return result;
+        }
+        if (!fs::create_directory(pathIncoming, ec)) {
+            m_quota.Release(nDiskBytes, false);
+            continue;
+        }
+        bool bWritten = WriteReport(pathIncoming, strIndex, vecParts);
         if (bWritten) {
             fs::rename(pathIncoming, pathFinal, ec);
             bWritten = !ec;
         }
+        m_quota.Release(nDiskBytes, bWritten);
         if (!bWritten) {
             fs::remove_all(pathIncoming, ec);
-            return false;
+            return result;
         }
-        return true;
+        result.eStored = ERQStored::STORED;
+        result.strId = strId;
+        return result;
     }
-    return false;
+    return result;
 }

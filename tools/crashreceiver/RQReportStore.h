@@ -11,25 +11,44 @@
 #include <vector>
 
 #include "tools/crashreceiver/RQFormData.h"
+#include "tools/crashreceiver/RQStoreQuota.h"
+
+enum class ERQStored {
+    STORED,
+    NO_ROOM,     // it would pass the store's cap or its file system's floor
+    DISK_ERROR,  // the disk refused a write
+};
+
+struct CRQStoreResult {
+    ERQStored eStored = ERQStored::DISK_ERROR;
+    std::string strId;         // STORED: the report's id
+    std::string strNoRoomWhy;  // NO_ROOM: the limit it met, for the log
+};
 
 class CRQReportStore {
 public:
-    explicit CRQReportStore(std::filesystem::path pathRoot);
+    CRQReportStore(std::filesystem::path pathRoot, const CRQStoreLimits& limits);
 
     // Creates the store's folder when it is missing (readable by its owner only:
-    // reports hold players' data).
+    // reports hold players' data) and measures what it holds.
     bool Open(std::string& strError);
 
     // Writes the report into a folder of its own, which appears complete or not
-    // at all; false, with nothing left behind, when the disk refused.
-    bool Store(const std::vector<CRQFormPart>& vecParts, const std::string& strClient, std::string& strId);
+    // at all, when it fits the limits; else nothing is left behind.
+    CRQStoreResult Store(const std::vector<CRQFormPart>& vecParts, const std::string& strClient);
+
+    // Empty when nBytes would fit now; else why not, for the log.
+    std::string WhyNoRoomFor(uint64_t nBytes) { return m_quota.WhyNoRoomFor(nBytes); }
 
     const std::filesystem::path& Root() const { return m_pathRoot; }
 
 private:
     std::string NewReportId();
+    bool WriteReport(const std::filesystem::path& pathIncoming, const std::string& strIndex,
+                     const std::vector<CRQFormPart>& vecParts);
 
     std::filesystem::path m_pathRoot;
+    CRQStoreQuota m_quota;
     std::mutex m_csRandom;
     std::mt19937_64 m_random;
 };

@@ -1,99 +1,75 @@
 #include "tools/crashreceiver/posix/RQReceiverServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <thread>
+#include <utility>
 
+#include "tools/crashreceiver/RQClientText.h"
 #include "tools/crashreceiver/RQReportStore.h"
+#include "tools/crashreceiver/posix/RQSocketIo.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMaxConnections = 16;
 constexpr size_t kMaxHeadBytes = 16 * 1024;
-// A client that sends nothing for this long is dropped; no upload may take
-// longer than the whole limit.
-constexpr auto kIdleLimit = std::chrono::seconds(30);
-constexpr auto kUploadLimit = std::chrono::minutes(5);
+constexpr size_t kLoggedRequestBytes = 200;
+constexpr size_t kLoggedAgentBytes = 100;
+// Connections end within the upload limit, so a refused client may come back soon.
+constexpr int kBusyRetrySeconds = 10;
+// An answer that cannot be handed to the client this fast is dropped.
+constexpr time_t kSendTimeLimitSeconds = 5;
 
-void LogLine(const std::string& strClient, const std::string& strWhat) {
-    int64_t nNow =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count();
-    std::fprintf(stderr, "%s %s %s\n", FormatUtc(nNow).c_str(), strClient.c_str(), strWhat.c_str());
+std::string SecondsText(std::chrono::milliseconds time) {
+    char sz[32];
+    std::snprintf(sz, sizeof(sz), "%g s", static_cast<double>(time.count()) / 1000.0);
+    return sz;
 }
 
-bool SendAll(int nSocket, const std::string& strData) {
-    size_t nSent = 0;
-    while (nSent < strData.size()) {
-        ssize_t n = send(nSocket, strData.data() + nSent, strData.size() - nSent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        nSent += static_cast<size_t>(n);
-    }
-    return true;
+CRQResponse Refusal(int nStatus, const std::string& strBody, int nRetryAfterSeconds,
+                    const std::string& strNote) {
+    return CRQResponse{nStatus, strBody + "\n", nRetryAfterSeconds, strNote};
 }
 
-void SendResponse(int nSocket, const CRQResponse& response) {
-    std::string strText =
-        "HTTP/1.1 " + std::to_string(response.nStatus) + " " + ReasonPhrase(response.nStatus) +
-        "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
-        std::to_string(response.strBody.size()) + "\r\nConnection: close\r\n\r\n" + response.strBody;
-    SendAll(nSocket, strText);
+bool IsIpAddress(const std::string& strText) {
+    unsigned char buffer[sizeof(in6_addr)];
+    return inet_pton(AF_INET, strText.c_str(), buffer) == 1 ||
+           inet_pton(AF_INET6, strText.c_str(), buffer) == 1;
 }
 
-// Reads what has arrived into strData; false when the peer closed, a read
-// failed, or nothing came within the limits.
-bool ReadMore(int nSocket, std::string& strData, Clock::time_point tDeadline) {
-    auto tWait = std::min(tDeadline - Clock::now(), Clock::duration(kIdleLimit));
-    if (tWait <= Clock::duration::zero()) {
-        return false;
+// Who sent the request: the peer, or the player a trusted proxy names.
+std::string ClientOf(const std::string& strPeer, const CRQRequestHead& head, const std::string& strProxy) {
+    if (strProxy.empty() || strPeer != strProxy) {
+        return strPeer;
     }
-    pollfd pfd{nSocket, POLLIN, 0};
-    int nReady =
-        poll(&pfd, 1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(tWait).count()));
-    if (nReady <= 0) {
-        return false;
-    }
-    char buffer[65536];
-    ssize_t n = recv(nSocket, buffer, sizeof(buffer), 0);
-    if (n <= 0) {
-        return false;
-    }
-    strData.append(buffer, static_cast<size_t>(n));
-    return true;
-}
-
-// After an early answer the client may still be sending: reading a little of
-// it before closing keeps the answer from being lost to a connection reset.
-void CloseGently(int nSocket) {
-    shutdown(nSocket, SHUT_WR);
-    std::string strDiscard;
-    Clock::time_point tDeadline = Clock::now() + std::chrono::seconds(1);
-    while (strDiscard.size() < (64u << 20) && ReadMore(nSocket, strDiscard, tDeadline)) {
-        strDiscard.clear();
-    }
-    close(nSocket);
+    std::string strNamed = head.Header("x-real-ip");
+    return IsIpAddress(strNamed) ? strNamed : strPeer;
 }
 
 }  // namespace
 
-CRQReceiverServer::CRQReceiverServer(CRQReceiver& receiver) : m_receiver(receiver) {}
+void WriteLogLineToStderr(const std::string& strLine) {
+    std::string strWhole = strLine + "\n";
+    std::fwrite(strWhole.data(), 1, strWhole.size(), stderr);
+}
+
+CRQReceiverServer::CRQReceiverServer(CRQReceiver& receiver, const CRQServerOptions& options, LogSink log)
+    : m_receiver(receiver),
+      m_options(options),
+      m_log(std::move(log)),
+      m_slots(options.nMaxConnections, options.nMaxPerAddress, options.strProxyAddress) {}
 
 CRQReceiverServer::~CRQReceiverServer() {
     if (m_nListen >= 0) {
@@ -159,73 +135,137 @@ void CRQReceiverServer::Run() {
         }
         char szAddress[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, szAddress, sizeof(szAddress));
-        std::string strClient = szAddress;
-        {
-            std::lock_guard<std::mutex> lock(m_cs);
-            if (m_nActive >= kMaxConnections) {
-                SendResponse(nSocket, CRQResponse{503, "busy; try again later\n"});
-                close(nSocket);
-                LogLine(strClient, "503 busy");
-                continue;
+        Accepted(nSocket, szAddress);
+    }
+    m_slots.WaitUntilNoneTaken();
+}
+
+void CRQReceiverServer::Accepted(int nSocket, const std::string& strPeer) {
+    timeval sendLimit{kSendTimeLimitSeconds, 0};
+    setsockopt(nSocket, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof(sendLimit));
+    CRQResponse refusal;
+    switch (m_slots.Take(strPeer)) {
+        case ERQSlot::ADDRESS_FULL:
+            refusal =
+                Refusal(429, "too many connections from this address; try again later", kBusyRetrySeconds,
+                        "refused: " + std::to_string(m_options.nMaxPerAddress) +
+                            " connections from this address already (--connections-per-address)");
+            break;
+        case ERQSlot::SERVER_FULL:
+            refusal = Refusal(503, "busy; try again later", kBusyRetrySeconds,
+                              "refused: all " + std::to_string(m_options.nMaxConnections) +
+                                  " connections in use (--connections)");
+            break;
+        case ERQSlot::TAKEN:
+            try {
+                std::thread(&CRQReceiverServer::Serve, this, nSocket, strPeer).detach();
+                return;
+            } catch (const std::system_error&) {
+                m_slots.Release(strPeer);
+                refusal =
+                    Refusal(503, "busy; try again later", kBusyRetrySeconds, "refused: no thread to be had");
             }
-            ++m_nActive;
-        }
-        try {
-            std::thread(&CRQReceiverServer::Serve, this, nSocket, strClient).detach();
-        } catch (const std::system_error&) {
-            // No thread to be had: the client is told to come back later.
-            SendResponse(nSocket, CRQResponse{503, "busy; try again later\n"});
-            close(nSocket);
-            LogLine(strClient, "503 no thread");
-            Finished();
-        }
+            break;
     }
-    std::unique_lock<std::mutex> lock(m_cs);
-    m_cvIdle.wait(lock, [this] { return m_nActive == 0; });
+    // Logged before answering, so that the line is there once the client has its answer.
+    Log(strPeer, "-", refusal, std::string());
+    RefuseAtOnce(nSocket, refusal);
 }
 
-void CRQReceiverServer::Finished() {
-    std::lock_guard<std::mutex> lock(m_cs);
-    --m_nActive;
-    m_cvIdle.notify_all();
-}
-
-void CRQReceiverServer::Serve(int nSocket, const std::string& strClient) {
-    Clock::time_point tDeadline = Clock::now() + kUploadLimit;
+void CRQReceiverServer::Serve(int nSocket, const std::string& strPeer) {
+    Clock::time_point tAccepted = Clock::now();
+    Clock::time_point tLast = tAccepted + m_options.uploadLimit;
+    std::string strClient = strPeer;
+    std::string strRequest = "-";
+    std::string strAgent;
     std::string strData;
-    size_t nHeadEnd = std::string::npos;
-    while ((nHeadEnd = strData.find("\r\n\r\n")) == std::string::npos && strData.size() <= kMaxHeadBytes) {
-        if (!ReadMore(nSocket, strData, tDeadline)) {
-            close(nSocket);
-            Finished();
-            return;
-        }
-    }
+    size_t nHeadEnd = 0;
     CRQResponse response;
     CRQRequestHead head;
     size_t nBodyBytes = 0;
-    if (nHeadEnd == std::string::npos || nHeadEnd > kMaxHeadBytes) {
-        response = CRQResponse{431, "request head too large\n"};
-    } else if (!ParseRequestHead(strData.substr(0, nHeadEnd), head)) {
-        response = CRQResponse{400, "malformed request\n"};
-    } else if (m_receiver.AcceptHead(head, strClient, response, nBodyBytes)) {
-        std::string strBody = strData.substr(nHeadEnd + 4);
-        std::string().swap(strData);
-        if (strBody.size() < nBodyBytes && head.Header("expect") == "100-continue") {
-            SendAll(nSocket, "HTTP/1.1 100 Continue\r\n\r\n");
+    bool bHead =
+        ReadHead(nSocket, std::min(tAccepted + m_options.headLimit, tLast), strData, nHeadEnd, response);
+    if (bHead && !ParseRequestHead(strData.substr(0, nHeadEnd), head)) {
+        response = Refusal(400, "malformed request", 0, std::string());
+    } else if (bHead) {
+        strClient = ClientOf(strPeer, head, m_options.strProxyAddress);
+        strRequest = QuotedClientText(head.strMethod + " " + head.strTarget, kLoggedRequestBytes);
+        if (head.HasHeader("user-agent")) {
+            strAgent = QuotedClientText(head.Header("user-agent"), kLoggedAgentBytes);
         }
-        while (strBody.size() < nBodyBytes && ReadMore(nSocket, strBody, tDeadline)) {
-        }
-        if (strBody.size() < nBodyBytes) {
-            response = CRQResponse{408, "the upload did not arrive in time\n"};
-        } else {
-            strBody.resize(nBodyBytes);
-            response = m_receiver.TakeBody(head, strBody, strClient);
+        if (m_receiver.AcceptHead(head, strClient, response, nBodyBytes)) {
+            std::string strBody = strData.substr(nHeadEnd + 4);
+            std::string().swap(strData);
+            if (strBody.size() < nBodyBytes && head.Header("expect") == "100-continue") {
+                SendContinue(nSocket);
+            }
+            if (ReadBody(nSocket, nBodyBytes, tLast, strBody, response)) {
+                response = m_receiver.TakeBody(head, strBody, strClient);
+            }
         }
     }
+    // Logged before answering, so that the line is there once the client has its answer.
+    Log(strClient, strRequest, response, strAgent);
     SendResponse(nSocket, response);
-    LogLine(strClient, head.strMethod + " " + head.strTarget + " " + std::to_string(response.nStatus) + " " +
-                           response.strBody.substr(0, response.strBody.find('\n')));
     CloseGently(nSocket);
-    Finished();
+    m_slots.Release(strPeer);
+}
+
+bool CRQReceiverServer::ReadHead(int nSocket, Clock::time_point tDeadline, std::string& strData,
+                                 size_t& nHeadEnd, CRQResponse& refusal) const {
+    ERQRead eRead = ERQRead::DATA;
+    while ((nHeadEnd = strData.find("\r\n\r\n")) == std::string::npos && strData.size() <= kMaxHeadBytes) {
+        if ((eRead = ReadSome(nSocket, strData, tDeadline)) != ERQRead::DATA) {
+            refusal = Refusal(408, "the request head did not arrive in time", 0,
+                              eRead == ERQRead::TIMED_OUT
+                                  ? "request head not complete within " + SecondsText(m_options.headLimit) +
+                                        " (--head-seconds)"
+                                  : "closed before the request head ended");
+            return false;
+        }
+    }
+    if (nHeadEnd == std::string::npos || nHeadEnd > kMaxHeadBytes) {
+        refusal = Refusal(431, "request head too large", 0, std::string());
+        return false;
+    }
+    return true;
+}
+
+bool CRQReceiverServer::ReadBody(int nSocket, size_t nBodyBytes, Clock::time_point tLast,
+                                 std::string& strBody, CRQResponse& refusal) const {
+    Clock::time_point tBodyStart = Clock::now();
+    ERQRead eRead = ERQRead::DATA;
+    while (eRead == ERQRead::DATA && strBody.size() < nBodyBytes) {
+        eRead =
+            ReadSome(nSocket, strBody, std::min(BodyDeadline(m_options, tBodyStart, strBody.size()), tLast));
+    }
+    if (strBody.size() < nBodyBytes) {
+        std::string strWhy = eRead == ERQRead::CLOSED ? "closed before the upload ended"
+                             : Clock::now() >= tLast
+                                 ? "longer than " + SecondsText(m_options.uploadLimit) + " (--upload-seconds)"
+                                 : "slower than " + std::to_string(m_options.nBodyMinBytesPerSecond) +
+                                       " bytes/s (--body-min-rate)";
+        refusal = Refusal(408, "the upload did not arrive in time", 0,
+                          "upload cut at " + std::to_string(strBody.size()) + " of " +
+                              std::to_string(nBodyBytes) + " bytes: " + strWhy);
+        return false;
+    }
+    strBody.resize(nBodyBytes);
+    return true;
+}
+
+void CRQReceiverServer::Log(const std::string& strClient, const std::string& strRequest,
+                            const CRQResponse& response, const std::string& strAgent) {
+    int64_t nNow =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    std::string strNote = response.strLogNote.empty()
+                              ? response.strBody.substr(0, response.strBody.find('\n'))
+                              : response.strLogNote;
+    std::string strLine = FormatUtc(nNow) + " " + EscapeClientText(strClient) + " " + strRequest + " " +
+                          std::to_string(response.nStatus) + " " + strNote;
+    if (!strAgent.empty()) {
+        strLine += " (agent " + strAgent + ")";
+    }
+    m_log(strLine);
 }

@@ -2,102 +2,15 @@
 // form read back by the receiver's parser.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "crashupload/RQCrashUploadForm.h"
-#include "tests/unit/RQTestTempDir.h"
 #include "tools/crashreceiver/RQFormData.h"
-#include "tools/crashreceiver/RQReceiver.h"
-#include "tools/crashreceiver/RQReportStore.h"
-#include "tools/crashreceiver/posix/RQReceiverServer.h"
+#include "tools/crashreceiver/test/RQReceiverFixture.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr size_t kTestMaxBytes = 64 * 1024;
-const std::string kDump = std::string("MDMP\x93\xa7", 6) + std::string(2000, '\0') + "dump";
-const std::string kLog = std::string("\x01\x02 enciphered log\r\n--RQCrashReport-0\r\n", 36);
-
-struct CurlResult {
-    int nStatus = 0;
-    std::string strBody;
-};
-
-std::string Slurp(const fs::path& path) {
-    std::vector<char> v = RQTestTempDir::ReadAll(path);
-    return std::string(v.begin(), v.end());
-}
-
-// A receiver on a free loopback port, serving on its own thread, in a
-// temporary working folder that holds the files curl sends.
-class ReceiverTest : public ::testing::Test {
-protected:
-    void Start(const CRQReceiverLimits& limits) {
-        RQTestTempDir::WriteAll("crash.dmp", kDump);
-        RQTestTempDir::WriteAll("LAUNCHER_20260101_120000.log", kLog);
-        RQTestTempDir::WriteAll("big.dmp", "MDMP" + std::string(kTestMaxBytes, 'x'));
-        m_pStore = std::make_unique<CRQReportStore>(m_temp.Path() / "store");
-        std::string strError;
-        ASSERT_TRUE(m_pStore->Open(strError)) << strError;
-        m_pReceiver = std::make_unique<CRQReceiver>(*m_pStore, limits);
-        m_pServer = std::make_unique<CRQReceiverServer>(*m_pReceiver);
-        ASSERT_TRUE(m_pServer->Listen("127.0.0.1", 0, strError)) << strError;
-        m_serving = std::thread(&CRQReceiverServer::Run, m_pServer.get());
-    }
-    void TearDown() override {
-        if (m_serving.joinable()) {
-            m_pServer->Stop();
-            m_serving.join();
-        }
-    }
-
-    CurlResult Curl(const std::string& strArgs) {
-        std::string strCommand = "curl -s -o answer.txt -w '%{http_code}' " + strArgs +
-                                 " http://127.0.0.1:" + std::to_string(m_pServer->Port()) +
-                                 "/reception_jpn/Default.aspx";
-        CurlResult result;
-        FILE* pPipe = popen(strCommand.c_str(), "r");
-        if (pPipe == nullptr) {
-            return result;
-        }
-        char szCode[16] = {};
-        if (std::fgets(szCode, sizeof(szCode), pPipe) != nullptr) {
-            result.nStatus = std::atoi(szCode);
-        }
-        pclose(pPipe);
-        result.strBody = Slurp("answer.txt");
-        return result;
-    }
-
-    std::vector<std::string> StoredReports() const {
-        std::vector<std::string> vecIds;
-        for (const fs::directory_entry& entry : fs::directory_iterator(m_temp.Path() / "store")) {
-            vecIds.push_back(entry.path().filename().string());
-        }
-        return vecIds;
-    }
-
-    RQTestTempDir m_temp;
-    std::unique_ptr<CRQReportStore> m_pStore;
-    std::unique_ptr<CRQReceiver> m_pReceiver;
-    std::unique_ptr<CRQReceiverServer> m_pServer;
-    std::thread m_serving;
-};
-
-CRQReceiverLimits TestLimits(size_t nPerMinute) {
-    CRQReceiverLimits limits;
-    limits.nMaxBodyBytes = kTestMaxBytes;
-    limits.nReportsPerMinute = nPerMinute;
-    return limits;
-}
-
-}  // namespace
 
 TEST_F(ReceiverTest, StoresAReportUnderItsAnsweredIdWithNamesOfItsOwn) {
     Start(TestLimits(10));
