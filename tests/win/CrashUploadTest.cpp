@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "RQTrustedAuthority.h"
 #include "RQUiProbe.h"
 #include "crashupload/win/RQCrashConsentDlg.h"
 
@@ -226,6 +227,20 @@ TEST_F(CrashUpload, SendDeliversTheDumpTheLogsAndTheCaptureAndShowsTheReportId) 
 // The launcher's own entry hands the switch to the report step before
 // anything else (no window of its own, no mutex): here on a report folder as
 // the crash reporter lays it out.
+// The same report to the receiver behind nginx over TLS, with the certificate
+// checked against a test authority that only this test's prefix trusts.
+TEST_F(CrashUpload, SendOverHttpsDeliversTheReport) {
+    const std::wstring strHttpsUrl = Env(L"RQ_TEST_CRASH_HTTPS_URL");
+    ASSERT_FALSE(strHttpsUrl.empty()) << "run through the TLS fixture";
+    rqtest::CTrustedAuthority authority;
+    ASSERT_TRUE(authority.Add(ReadFile(Env(L"RQ_TEST_CRASH_CA_PEM"))));
+    std::wstring strStatus = CrashAndAnswer(strHttpsUrl, IDOK);
+    ASSERT_EQ(strStatus.compare(0, wcslen(kSentPrefix), kSentPrefix), 0) << Narrow(strStatus);
+    const std::wstring strId = strStatus.substr(wcslen(kSentPrefix));
+    EXPECT_EQ(ReadFile(m_strStore + L"\\" + strId + L"\\upload_file_minidump.dmp").substr(0, 4), "MDMP");
+    EXPECT_TRUE(LocalReports().empty()) << "a sent report is not kept";
+}
+
 TEST_F(CrashUpload, LauncherStartedWithTheSwitchAsksAndSends) {
     std::wstring strReport = m_strFolder + L"\\CrashReport_20260101_120000_1";
     ASSERT_TRUE(CreateDirectoryW(strReport.c_str(), nullptr));

@@ -4,7 +4,6 @@
 // request on to plain http.
 #include <windows.h>
 #include <gtest/gtest.h>
-#include <wincrypt.h>
 
 #include <filesystem>
 #include <random>
@@ -13,6 +12,7 @@
 #include "RQLauncherFixture.h"
 #include "RQTestContent.h"
 #include "RQTestPatchScript.h"
+#include "RQTrustedAuthority.h"
 #include "RQUiProbe.h"
 #include "baselib/win/RQBLWinHandle.h"
 
@@ -21,60 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const wchar_t* const kNotFound = L"アップデートファイルが見つかりませんでした。 PATCHER_CODE.LUA";
-
-struct RQBLCertStoreTraits {
-    using handle_type = HCERTSTORE;
-    static HCERTSTORE Empty() { return nullptr; }
-    static bool IsValid(HCERTSTORE h) { return h != nullptr; }
-    static void Close(HCERTSTORE h) { CertCloseStore(h, 0); }
-};
-using CCertStore = CRQBLUniqueHandle<RQBLCertStoreTraits>;
-
-struct RQBLRegKeyTraits {
-    using handle_type = HKEY;
-    static HKEY Empty() { return nullptr; }
-    static bool IsValid(HKEY h) { return h != nullptr; }
-    static void Close(HKEY h) { RegCloseKey(h); }
-};
-using CRegKey = CRQBLUniqueHandle<RQBLRegKeyTraits>;
-
-// The authority in this prefix's machine root store (the registry store that
-// the system's chain engine reads) for as long as it lives.
-class CTrustedAuthority {
-public:
-    bool Add(const std::string& strPem) {
-        std::vector<BYTE> der(8192);
-        DWORD n = static_cast<DWORD>(der.size());
-        HKEY hKey = nullptr;
-        if (!CryptStringToBinaryA(strPem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &n, nullptr,
-                                  nullptr) ||
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\SystemCertificates\\Root", 0, nullptr,
-                            0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS) {
-            return false;
-        }
-        m_key.Reset(hKey);
-        m_store.Reset(CertOpenStore(CERT_STORE_PROV_REG, 0, 0, 0, m_key.Get()));
-        PCCERT_CONTEXT pAdded = nullptr;
-        if (!m_store || !CertAddEncodedCertificateToStore(m_store.Get(), X509_ASN_ENCODING, der.data(), n,
-                                                          CERT_STORE_ADD_REPLACE_EXISTING, &pAdded)) {
-            return false;
-        }
-        m_pAdded = pAdded;
-        // Written out now: the launcher, another process, reads the registry.
-        return CertControlStore(m_store.Get(), 0, CERT_STORE_CTRL_COMMIT, nullptr) != FALSE;
-    }
-    ~CTrustedAuthority() {
-        if (m_pAdded != nullptr) {
-            CertDeleteCertificateFromStore(m_pAdded);  // frees the context too
-            CertControlStore(m_store.Get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
-        }
-    }
-
-private:
-    CRegKey m_key;
-    CCertStore m_store;
-    PCCERT_CONTEXT m_pAdded = nullptr;
-};
 
 class LauncherHttps : public rqtest::CLauncherFixture {
 protected:
@@ -120,7 +66,7 @@ TEST_F(LauncherHttps, TrustedOnlyThroughTheAuthorityAndForTheRightHost) {
     // Before this prefix trusts the authority, its certificate is refused.
     ExpectRefused(m_strUrl + m_strPrefix);
 
-    CTrustedAuthority authority;
+    rqtest::CTrustedAuthority authority;
     ASSERT_TRUE(authority.Add(rqtest::ReadBytes(fs::path(rqtest::EnvVar(L"RQ_TEST_CA_PEM")))));
     ExpectRefused(rqtest::EnvVar(L"RQ_TEST_HTTPS_WRONG_HOST_URL") + m_strPrefix);
     // nginx answers there with a redirect to the same file over plain http.

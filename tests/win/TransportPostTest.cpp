@@ -103,7 +103,8 @@ TEST_F(TransportPost, AnAbortEndsAnUploadWhileItIsSent) {
         << "the abort did not end the upload";
     EXPECT_EQ(fetch.get().error, RQBLFetchError::ABORTED);
     const auto nMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - abortAt).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - abortAt)
+            .count();
     // Between two pieces, not at the end of the body (most of a minute away).
     EXPECT_LT(nMs, 15000) << "the abort waited for the whole body";
     EXPECT_LT(m_server.BodyBytes(), request.strBody.size());

@@ -34,8 +34,8 @@ bool ReadParameters(const std::string& strValue,
             nPos = strValue.find(';', nClose + 1);
         } else {
             size_t nEnd = strValue.find(';', nPos);
-            strParam =
-                RQBLTrimAscii(strValue.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos));
+            strParam = RQBLTrimAscii(
+                strValue.substr(nPos, nEnd == std::string::npos ? std::string::npos : nEnd - nPos));
             nPos = nEnd;
         }
         vecParams.emplace_back(strName, strParam);
@@ -99,7 +99,8 @@ bool ReadPartHeaders(const std::string& strHeaders, CRQFormPart& part, std::stri
 }  // namespace
 
 bool BoundaryFromContentType(const std::string& strContentType, std::string& strBoundary) {
-    if (RQBLLowerAscii(RQBLTrimAscii(strContentType.substr(0, strContentType.find(';')))) != "multipart/form-data") {
+    if (RQBLLowerAscii(RQBLTrimAscii(strContentType.substr(0, strContentType.find(';')))) !=
+        "multipart/form-data") {
         return false;
     }
     std::vector<std::pair<std::string, std::string>> vecParams;
