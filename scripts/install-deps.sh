@@ -54,3 +54,6 @@ fi
 # OpenSSL's libcrypto (SHA-256, Ed25519) for the Windows build, likewise from
 # Debian's source package; natively the build links Debian's libssl-dev.
 "$here/scripts/fetch-openssl-source.sh"
+# zstd (the compressed parts of delta releases) for the Windows build, likewise;
+# natively the build links Debian's libzstd-dev.
+"$here/scripts/fetch-zstd-source.sh"

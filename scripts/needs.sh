@@ -19,6 +19,7 @@ x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
 /usr/src/googletest/CMakeLists.txt googletest
 /usr/include/zlib.h zlib1g-dev
 /usr/include/openssl/evp.h libssl-dev
+/usr/include/zstd.h libzstd-dev
 make make
 perl perl
 wine wine
@@ -37,6 +38,9 @@ nginx nginx-light
 curl curl
 openssl openssl
 rhash rhash
+zstd zstd
+zsync zsync
+xdelta3 xdelta3
 dpkg-source dpkg-dev
 patch patch
 xz xz-utils

@@ -1,13 +1,16 @@
 #include "tools/mkpatch/RQPatchScan.h"
 
 #include <algorithm>
+#include <mutex>
 #include <system_error>
+#include <thread>
+#include <vector>
 
-#include "baselib/RQBLCrc32.h"
-#include "baselib/RQBLMappedFile.h"
+#include "baselib/RQBLFileBlocks.h"
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
+#include "patch/RQChunker.h"
 #include "patch/RQPatchPath.h"
 #include "patch/RQReleaseState.h"
 #include "patch/RQScriptSignature.h"
@@ -15,6 +18,10 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Large reads: a system call each; the block stays in the cache while every
+// sum reads it.
+constexpr size_t kReadBlockBytes = 1024 * 1024;
 
 // Names at the top of the folder that are no game files: the script, its
 // signature, and the record of an install's highest release (a game folder
@@ -24,22 +31,46 @@ bool IsOwnFile(const std::wstring& strRelative) {
            strRelative == RQ_RELEASE_STATE_FILE;
 }
 
-// CRC-32 and SHA-256 in one pass over the file.
-bool HashFile(const std::wstring& strPath, uint64_t ullSize, RQPatchFile& file) {
+// Everything the script and the delta objects need of a file, in one pass
+// over it: CRC-32, and as asked SHA-256 and the chunks with their hashes.
+bool ReadFileSums(const std::wstring& strPath, const RQPatchScanOptions& options, RQPatchFile& file) {
     CRQBLStreamCrc crc;
     CRQBLSha256 sha;
-    auto both = [&](const uint8_t* pData, size_t nBytes) {
-        crc.Update(pData, nBytes);
-        sha.Update(pData, nBytes);
+    CRQBLSha256 chunkSha;
+    bool bChunkHashOk = true;
+    auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
+        RQ_DELTA_CHUNK chunk;
+        chunk.nBytes = static_cast<uint32_t>(nBytes);
+        chunkSha.Update(pData, nBytes);
+        bChunkHashOk = chunkSha.Final(chunk.hash) && bChunkHashOk;
+        file.vecChunks.push_back(chunk);
     };
-    rqbl::MappedWalk walk = rqbl::WalkMappedFile(strPath.c_str(), 10 << 20, both);
-    RQ_SHA256 digest{};
-    if (!(walk == rqbl::MappedWalk::COMPLETE || (walk == rqbl::MappedWalk::NO_CONTENT && ullSize == 0)) ||
-        !sha.Final(digest)) {
+    const bool bChunks = options.pChunkParams != nullptr;
+    const bool bSha256 = options.bSha256 || bChunks;
+    CRQChunkStream<decltype(fnChunk)> chunks(bChunks ? *options.pChunkParams : RQ_CHUNK_PARAMS(), fnChunk);
+    auto fnBlock = [&](const uint8_t* pData, size_t nBytes) {
+        crc.Update(pData, nBytes);
+        if (bSha256) {
+            sha.Update(pData, nBytes);
+        }
+        if (bChunks) {
+            chunks.Feed(pData, nBytes);
+        }
+    };
+    std::vector<uint8_t> buffer(kReadBlockBytes);
+    if (rqbl::ReadFileBlocks(strPath, buffer.data(), buffer.size(), nullptr, fnBlock) !=
+        rqbl::BlockRead::COMPLETE) {
         return false;
     }
+    chunks.Finish();
     file.dwCRC = crc.Value();
-    file.strSha256 = RQBLSha256Hex(digest);
+    RQ_SHA256 digest{};
+    if (bSha256) {
+        if (!sha.Final(digest) || !bChunkHashOk) {
+            return false;
+        }
+        file.strSha256 = RQBLSha256Hex(digest);
+    }
     return true;
 }
 
@@ -51,7 +82,7 @@ std::wstring RQRelativePathText(const fs::path& relative) {
 }
 
 bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, RQPatchScanResult& result,
-                      std::wstring& strError, bool bWithSha256) {
+                      std::wstring& strError, const RQPatchScanOptions& options) {
     std::error_code ec;
     if (!fs::is_directory(folder, ec)) {
         strError = L"not a folder: " + RQRelativePathText(folder);
@@ -74,27 +105,60 @@ bool RQScanGameFolder(const fs::path& folder, const RQPatchProgress& progress, R
     }
     std::sort(vecFound.begin(), vecFound.end());
 
-    CRQBLCrc32 crc;
+    std::vector<RQPatchFile> vecFiles;
+    std::vector<fs::path> vecPaths;
     for (const auto& [strRelative, path] : vecFound) {
         RQ_PATCH_PATH checked;
         if (RQMakePatchPath(strRelative, checked) != RQPatchPathError::NONE) {
             result.vecRefusedNames.push_back(strRelative);
             continue;
         }
-        RQPatchFile file = RQSplitRelativePath(strRelative);
-        file.ullFileSize = fs::file_size(path, ec);
-        std::wstring strFull = RQRelativePathText(path);
-        const bool bRead = bWithSha256 ? HashFile(strFull, file.ullFileSize, file)
-                                       : crc.GetFileCrc(strFull.c_str(), file.dwCRC);
-        if (ec || !bRead) {
-            result.vecUnreadable.push_back(strRelative);
+        vecFiles.push_back(RQSplitRelativePath(strRelative));
+        vecPaths.push_back(path);
+    }
+    // Several files at once: each is read once, and reading, hashing and
+    // cutting one file keeps a core busy.
+    std::vector<char> vecRead(vecFiles.size(), 0);
+    std::mutex mutex;
+    size_t nNext = 0;
+    size_t nDone = 0;
+    uint64_t ullDoneBytes = 0;
+    auto fnWorker = [&] {
+        for (;;) {
+            size_t i = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (nNext == vecFiles.size()) {
+                    return;
+                }
+                i = nNext++;
+            }
+            std::error_code ecSize;
+            vecFiles[i].ullFileSize = fs::file_size(vecPaths[i], ecSize);
+            vecRead[i] = !ecSize && ReadFileSums(RQRelativePathText(vecPaths[i]), options, vecFiles[i]);
+            std::lock_guard<std::mutex> lock(mutex);
+            ++nDone;
+            ullDoneBytes += vecFiles[i].ullFileSize;
+            if (progress) {
+                progress(nDone, ullDoneBytes);
+            }
+        }
+    };
+    std::vector<std::thread> vecThreads;
+    for (unsigned n = 1; n < std::max(1u, options.nThreads); ++n) {
+        vecThreads.emplace_back(fnWorker);
+    }
+    fnWorker();
+    for (std::thread& thread : vecThreads) {
+        thread.join();
+    }
+    for (size_t i = 0; i < vecFiles.size(); ++i) {
+        if (!vecRead[i]) {
+            result.vecUnreadable.push_back(vecFiles[i].strPath + vecFiles[i].strFileName);
             continue;
         }
-        result.ullTotalBytes += file.ullFileSize;
-        result.vecFiles.push_back(file);
-        if (progress) {
-            progress(result.vecFiles.size(), result.ullTotalBytes);
-        }
+        result.ullTotalBytes += vecFiles[i].ullFileSize;
+        result.vecFiles.push_back(std::move(vecFiles[i]));
     }
     return true;
 }

@@ -40,6 +40,9 @@ bool AppendEntry(std::string& strOut, const char* pszFunction, const RQPatchFile
         if (!file.strSha256.empty()) {
             strOut += ",\"" + file.strSha256 + "\"";
         }
+        if (!file.strDeltaIndex.empty()) {
+            strOut += std::string(file.strSha256.empty() ? ",nil" : "") + ",\"" + file.strDeltaIndex + "\"";
+        }
     }
     strOut += ")\n";
     return true;
@@ -86,11 +89,13 @@ bool RQWritePatchScript(const std::vector<RQPatchFile>& vecFiles,
     strOut.reserve(vecFiles.size() * 64 + 1024);
     strOut +=
         "-- PATCHER_CODE.LUA, written by mkpatch: every file of the game folder with its\n"
-        "-- CRC-32, size and, in a signed script, SHA-256. Each entry is\n"
-        "-- { folder, name, crc, 0, size, [13] = sha256 }.\n"
+        "-- CRC-32, size, SHA-256 and the SHA-256 of its chunk index (a delta release).\n"
+        "-- Each entry is { folder, name, crc, 0, size, [13] = sha256, [14] = index }.\n"
         "CODE_TABLE = {}\n"
         "DELETE_CODE_TABLE = {}\n"
-        "local function F(p, n, c, s, h) CODE_TABLE[#CODE_TABLE + 1] = { p, n, c, 0, s, [13] = h } end\n"
+        "local function F(p, n, c, s, h, x) CODE_TABLE[#CODE_TABLE + 1] = { p, n, c, 0, s, [13] = h, [14] = "
+        "x } "
+        "end\n"
         "local function D(p, n) DELETE_CODE_TABLE[#DELETE_CODE_TABLE + 1] = { p, n, 0 } end\n";
     if (!AppendChunks(strOut, "F", vecFiles, true, encoding, strError) ||
         !AppendChunks(strOut, "D", vecDeletions, false, encoding, strError)) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/RQDeltaIndex.h"
 #include "tools/mkpatch/RQPatchEncoding.h"
 
 struct RQPatchFile {
@@ -13,6 +14,10 @@ struct RQPatchFile {
     uint32_t dwCRC = 0;
     uint64_t ullFileSize = 0;
     std::string strSha256;  // 64 hexadecimal digits for slot 13, or empty (not hashed)
+    // The file's chunks (sizes and hashes) when it was cut for a delta
+    // release, and the SHA-256 of its published index for slot 14.
+    std::vector<RQ_DELTA_CHUNK> vecChunks;
+    std::string strDeltaIndex;
 };
 
 // Entries per Lua function: Lua 5.1 allows at most 262 143 constants in one

@@ -1,6 +1,7 @@
 // mkpatch: the operator's patch tool. Lists every file of a game build
 // folder in PATCHER_CODE.LUA and, on request, lays out a content folder
 // ready to copy to any web server.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "baselib/RQBLEd25519.h"
@@ -16,7 +18,9 @@
 #include "patch/RQScriptSignature.h"
 #include "patch/RQSecretKeyFile.h"
 #include "patch/RQUtcDate.h"
+#include "patch/RQZstdFrames.h"
 #include "tools/common/RQToolArgs.h"
+#include "tools/mkpatch/RQDeltaPublish.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
 #include "tools/mkpatch/RQSecretKeyStore.h"
@@ -46,7 +50,12 @@ const char* const kUsage =
     "  -o, --output FILE      where to write the script (default: ./PATCHER_CODE.LUA)\n"
     "  -d, --delete FILE      deletion list: one relative path per line ('#' starts a comment)\n"
     "  -c, --content DIR      also lay out DIR for a web server: every file at its relative\n"
-    "                         path, and the script at DIR/PATCHER_CODE.LUA\n"
+    "                         path, the script at DIR/PATCHER_CODE.LUA, and (unless --no-delta)\n"
+    "                         the compressed chunks of every file under DIR/delta/, with which\n"
+    "                         launchers fetch only the parts of a file they do not have\n"
+    "      --no-delta         whole files only, as launchers without delta updates fetch them\n"
+    "  -l, --level N          zstd level of the compressed chunks (1 to 19, default 12)\n"
+    "  -j, --threads N        files read and blocks compressed at once (default: every core)\n"
     "  -e, --encoding NAME    cp932 (default; a Japanese Windows reads the script so) or utf8\n"
     "  -q, --quiet            no progress line\n"
     "  -h, --help             this text\n"
@@ -61,6 +70,9 @@ struct Options {
     fs::path content;
     RQPatchEncoding encoding = RQPatchEncoding::CP932;
     bool bQuiet = false;
+    bool bDelta = true;
+    int nLevel = RQ_ZSTD_DEFAULT_LEVEL;
+    unsigned nThreads = std::max(1u, std::thread::hardware_concurrency());
     fs::path keygen;  // --keygen: make a key and nothing else
     fs::path signKey;
     bool bHaveRelease = false;
@@ -138,6 +150,28 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
             options.signature.nExpiresUnix = nUnix;
         } else if (a == "-q" || a == "--quiet") {
             options.bQuiet = true;
+        } else if (a == "--no-delta") {
+            options.bDelta = false;
+        } else if (a == "-l" || a == "--level" || a == "-j" || a == "--threads") {
+            fs::path number;
+            if (!value(number))
+                return EXIT_USAGE;
+            const bool bLevel = a == "-l" || a == "--level";
+            const std::string strNumber = number.u8string();
+            const int nValue = strNumber.size() <= 3 && !strNumber.empty() &&
+                                       strNumber.find_first_not_of("0123456789") == std::string::npos
+                                   ? std::stoi(strNumber)
+                                   : 0;
+            if (nValue < 1 || nValue > (bLevel ? 19 : 256)) {
+                std::fprintf(stderr, "mkpatch: %s takes a number from 1 to %d\n", a.c_str(),
+                             bLevel ? 19 : 256);
+                return EXIT_USAGE;
+            }
+            if (bLevel) {
+                options.nLevel = nValue;
+            } else {
+                options.nThreads = static_cast<unsigned>(nValue);
+            }
         } else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "mkpatch: unknown option %s\n%s", a.c_str(), kUsage);
             return EXIT_USAGE;
@@ -256,6 +290,47 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
     return true;
 }
 
+// Every file's compressed chunks and index in the content folder; sets each
+// file's slot 14.
+bool PublishDelta(const Options& options, const RQ_DELTA_PUBLISH_OPTIONS& delta, RQPatchScanResult& scan) {
+    CRQDeltaCache cache;
+    cache.Load(options.content);
+    RQ_DELTA_PUBLISH_STATS stats;
+    auto tLast = std::chrono::steady_clock::now();
+    for (RQPatchFile& file : scan.vecFiles) {
+        if (file.ullFileSize == 0) {
+            continue;  // nothing to fetch in parts
+        }
+        std::wstring strError;
+        const fs::path source =
+            options.gameFolder / fs::u8path(RQBLWideToUtf8(file.strPath + file.strFileName));
+        if (!RQPublishDeltaFile(source, file, options.content, delta, cache, stats, strError)) {
+            PrintError(strError);
+            return false;
+        }
+        auto tNow = std::chrono::steady_clock::now();
+        if (!options.bQuiet && tNow - tLast >= std::chrono::milliseconds(500)) {
+            tLast = tNow;
+            std::fprintf(stderr, "\rmkpatch: compressing, %llu of %zu files",
+                         static_cast<unsigned long long>(stats.ullFiles), scan.vecFiles.size());
+        }
+    }
+    if (!cache.Save(options.content)) {
+        PrintError(L"cannot write the delta cache list (the next run compresses everything again)");
+    }
+    if (!options.bQuiet) {
+        std::fprintf(stderr,
+                     "\rmkpatch: delta: %llu files (%llu published before), %.1f MiB compressed to %.1f MiB "
+                     "(zst) and %.1f MiB (pack)\n",
+                     static_cast<unsigned long long>(stats.ullFiles),
+                     static_cast<unsigned long long>(stats.ullReused),
+                     static_cast<double>(stats.ullBytesIn) / 1048576.0,
+                     static_cast<double>(stats.ullZstBytes) / 1048576.0,
+                     static_cast<double>(stats.ullPackBytes) / 1048576.0);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -287,8 +362,18 @@ int main(int argc, char** argv) {
                      static_cast<double>(ullBytes) / 1048576.0);
     };
 
+    // Delta objects go into the content folder: without one there is nowhere
+    // to publish them, and the script names none.
+    const bool bDelta = options.bDelta && !options.content.empty();
+    RQ_DELTA_PUBLISH_OPTIONS delta;
+    delta.nLevel = options.nLevel;
+    delta.nThreads = options.nThreads;
+    RQPatchScanOptions scanOptions;
+    scanOptions.bSha256 = bSign;
+    scanOptions.pChunkParams = bDelta ? &delta.params : nullptr;
+    scanOptions.nThreads = options.nThreads;
     RQPatchScanResult scan;
-    if (!RQScanGameFolder(options.gameFolder, progress, scan, strError, bSign)) {
+    if (!RQScanGameFolder(options.gameFolder, progress, scan, strError, scanOptions)) {
         PrintError(strError);
         return EXIT_IO;
     }
@@ -309,6 +394,9 @@ int main(int argc, char** argv) {
         return EXIT_IO;
     }
 
+    if (bDelta && !PublishDelta(options, delta, scan)) {
+        return EXIT_IO;
+    }
     std::vector<RQPatchFile> vecDeletions;
     if (!options.deleteList.empty() && !ReadDeleteList(options.deleteList, vecDeletions)) {
         PrintError(L"cannot read the deletion list: " + RQRelativePathText(options.deleteList));

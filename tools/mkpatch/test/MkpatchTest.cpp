@@ -209,7 +209,9 @@ TEST_F(Mkpatch, SignedScriptCarriesHashesTheLauncherChecks) {
 
     RQPatchScanResult scan;
     std::wstring strError;
-    ASSERT_TRUE(RQScanGameFolder("game", nullptr, scan, strError, true));
+    RQPatchScanOptions withSha256;
+    withSha256.bSha256 = true;
+    ASSERT_TRUE(RQScanGameFolder("game", nullptr, scan, strError, withSha256));
     ASSERT_EQ(scan.vecFiles.size(), 3u);
     std::string strScript;
     ASSERT_TRUE(RQWritePatchScript(scan.vecFiles, {}, RQPatchEncoding::CP932, strScript, strError));

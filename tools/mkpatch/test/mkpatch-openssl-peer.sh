@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The real mkpatch program end to end, with Debian's openssl as the peer that
-# checks its work: the secret key's public half, each file's SHA-256 in the
-# script, and the Ed25519 signature over the signed bytes. Then the refusals:
+# The real mkpatch program end to end, with Debian's openssl, sha256sum and
+# zstd as the peers that check its work: the secret key's public half, each
+# file's SHA-256 and chunk index in the script, the compressed chunks, and the
+# Ed25519 signature over the signed bytes. Then the refusals:
 # an existing key file, signing options without a key.
 #   mkpatch-openssl-peer.sh native|wine MKPATCH_COMMAND...
 set -euo pipefail
+. "$(dirname "$0")/../../../scripts/needs.sh"
+rq_need openssl sha256sum zstd perl
 mode=$1
 shift
 mkpatch=("$@")
@@ -48,9 +51,23 @@ if run --keygen release.key 2>/dev/null; then fail "--keygen replaced an existin
 run --quiet --sign release.key --release 7 --expires 2099-12-31 --content content --output out/PATCHER_CODE.LUA game
 cmp -s out/PATCHER_CODE.LUA content/PATCHER_CODE.LUA || fail "content script differs"
 cmp -s out/PATCHER_CODE.LUA.sig content/PATCHER_CODE.LUA.sig || fail "content signature differs"
+# Each file's SHA-256 (slot 13) and the SHA-256 of its chunk index (slot 14),
+# which names the index in the content folder; Debian's zstd unpacks the
+# compressed chunks (the pack) and blocks (the zst) back into the files.
+unpacked=$(for z in content/delta/*/*.zst content/delta/*/*.pack; do zstd -qdc "$z" | sha256sum | cut -c1-64; done)
 for f in TOLVANE.EXE data/world.pak empty.dat; do
   hash=$(sha256sum "game/$f" | cut -c1-64)
-  grep -F "\"${f##*/}\"," out/PATCHER_CODE.LUA | grep -qF ",\"$hash\")" || fail "no SHA-256 $hash for $f"
+  entry=$(grep -F "\"${f##*/}\"," out/PATCHER_CODE.LUA)
+  if [ "$f" = empty.dat ]; then
+    # Nothing to fetch in parts: no chunk index.
+    echo "$entry" | grep -qF ",\"$hash\")" || fail "no SHA-256 $hash for $f"
+    continue
+  fi
+  echo "$entry" | grep -qF ",\"$hash\"," || fail "no SHA-256 $hash for $f"
+  index=$(echo "$entry" | sed -n 's/.*,"\([0-9a-f]\{64\}\)")$/\1/p')
+  [ -n "$index" ] && [ "$(sha256sum "content/delta/${index:0:2}/$index.idx" | cut -c1-64)" = "$index" ] ||
+    fail "no chunk index $index for $f"
+  [ "$(echo "$unpacked" | grep -c "^$hash$")" -eq 2 ] || fail "zstd does not unpack the pack and the zst of $f"
 done
 
 sig=out/PATCHER_CODE.LUA.sig

@@ -1,0 +1,191 @@
+#include "patch/RQDeltaIndex.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char kMagic[4] = {'R', 'Q', 'D', 'X'};
+constexpr uint32_t kFormat = 1;
+// The smallest chunk any index may declare: bounds the chunk count, and so
+// the memory a hostile index can ask for.
+constexpr uint32_t kSmallestMinChunk = 256;
+constexpr size_t kHeadBytes = 4 + 4 + 8 + 32 + 12 + 32 + 8 + 32 + 8 + 4;
+constexpr size_t kChunkBytes = 4 + 4 + 32;
+constexpr size_t kBlockBytes = 4 + 4;
+
+void PutU32(std::string& s, uint32_t n) {
+    for (int i = 0; i < 4; ++i) {
+        s.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+    }
+}
+
+void PutU64(std::string& s, uint64_t n) {
+    for (int i = 0; i < 8; ++i) {
+        s.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+    }
+}
+
+void PutHash(std::string& s, const RQ_SHA256& hash) {
+    s.append(reinterpret_cast<const char*>(hash.data()), hash.size());
+}
+
+// Reads from a bounded buffer; every read checks what is left.
+class CReader {
+public:
+    explicit CReader(const std::string& s) : m_s(s) {}
+    bool U32(uint32_t& n) {
+        if (Left() < 4) {
+            return false;
+        }
+        n = 0;
+        for (int i = 0; i < 4; ++i) {
+            n |= uint32_t{static_cast<uint8_t>(m_s[m_nPos + i])} << (8 * i);
+        }
+        m_nPos += 4;
+        return true;
+    }
+    bool U64(uint64_t& n) {
+        if (Left() < 8) {
+            return false;
+        }
+        n = 0;
+        for (int i = 0; i < 8; ++i) {
+            n |= uint64_t{static_cast<uint8_t>(m_s[m_nPos + i])} << (8 * i);
+        }
+        m_nPos += 8;
+        return true;
+    }
+    bool Hash(RQ_SHA256& hash) {
+        if (Left() < hash.size()) {
+            return false;
+        }
+        std::memcpy(hash.data(), m_s.data() + m_nPos, hash.size());
+        m_nPos += hash.size();
+        return true;
+    }
+    bool Bytes(const void* pExpected, size_t n) {
+        if (Left() < n || std::memcmp(m_s.data() + m_nPos, pExpected, n) != 0) {
+            return false;
+        }
+        m_nPos += n;
+        return true;
+    }
+    size_t Left() const { return m_s.size() - m_nPos; }
+
+private:
+    const std::string& m_s;
+    size_t m_nPos = 0;
+};
+
+bool Fail(std::string& strWhy, const char* pszWhy) {
+    strWhy = pszWhy;
+    return false;
+}
+
+}  // namespace
+
+std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index) {
+    std::string s(kMagic, sizeof(kMagic));
+    PutU32(s, kFormat);
+    PutU64(s, index.ullFileBytes);
+    PutHash(s, index.fileHash);
+    PutU32(s, index.params.nMinBytes);
+    PutU32(s, index.params.nAvgBytes);
+    PutU32(s, index.params.nMaxBytes);
+    PutHash(s, index.packHash);
+    PutU64(s, index.ullPackBytes);
+    PutHash(s, index.zstHash);
+    PutU64(s, index.ullZstBytes);
+    PutU32(s, static_cast<uint32_t>(index.vecChunks.size()));
+    for (const RQ_DELTA_CHUNK& chunk : index.vecChunks) {
+        PutU32(s, chunk.nBytes);
+        PutU32(s, chunk.nPackBytes);
+        PutHash(s, chunk.hash);
+    }
+    PutU32(s, static_cast<uint32_t>(index.vecBlocks.size()));
+    for (const RQ_DELTA_BLOCK& block : index.vecBlocks) {
+        PutU32(s, block.nChunks);
+        PutU32(s, block.nZstBytes);
+    }
+    return s;
+}
+
+uint64_t RQDeltaIndexMaxBytes(uint64_t ullFileBytes) {
+    const uint64_t ullChunks = ullFileBytes / kSmallestMinChunk + 1;
+    return kHeadBytes + ullChunks * kChunkBytes + 4 + ullChunks * kBlockBytes;
+}
+
+bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DELTA_INDEX& index,
+                       std::string& strWhy) {
+    if (strBytes.size() > RQDeltaIndexMaxBytes(ullFileBytes)) {
+        return Fail(strWhy, "larger than any index of that file can be");
+    }
+    CReader in(strBytes);
+    RQ_DELTA_INDEX out;
+    uint32_t nFormat = 0;
+    if (!in.Bytes(kMagic, sizeof(kMagic)) || !in.U32(nFormat) || nFormat != kFormat) {
+        return Fail(strWhy, "not a chunk index of a known format");
+    }
+    uint32_t nChunks = 0;
+    if (!in.U64(out.ullFileBytes) || !in.Hash(out.fileHash) || !in.U32(out.params.nMinBytes) ||
+        !in.U32(out.params.nAvgBytes) || !in.U32(out.params.nMaxBytes) || !in.Hash(out.packHash) ||
+        !in.U64(out.ullPackBytes) || !in.Hash(out.zstHash) || !in.U64(out.ullZstBytes) || !in.U32(nChunks)) {
+        return Fail(strWhy, "cut short");
+    }
+    if (out.ullFileBytes != ullFileBytes) {
+        return Fail(strWhy, "for a file of another size");
+    }
+    if (!out.params.Valid() || out.params.nMinBytes < kSmallestMinChunk) {
+        return Fail(strWhy, "chunk sizes out of range");
+    }
+    // Each chunk but the last has at least the smallest size.
+    if (nChunks > ullFileBytes / out.params.nMinBytes + 1 || in.Left() < uint64_t{nChunks} * kChunkBytes) {
+        return Fail(strWhy, "more chunks than the file can hold");
+    }
+    out.vecChunks.resize(nChunks);
+    uint64_t ullFileSum = 0;
+    uint64_t ullPackSum = 0;
+    for (uint32_t i = 0; i < nChunks; ++i) {
+        RQ_DELTA_CHUNK& chunk = out.vecChunks[i];
+        in.U32(chunk.nBytes);
+        in.U32(chunk.nPackBytes);
+        in.Hash(chunk.hash);
+        const bool bLast = i + 1 == nChunks;
+        if (chunk.nBytes == 0 || chunk.nBytes > out.params.nMaxBytes ||
+            (!bLast && chunk.nBytes < out.params.nMinBytes) || chunk.nPackBytes == 0) {
+            return Fail(strWhy, "a chunk of an impossible size");
+        }
+        ullFileSum += chunk.nBytes;
+        ullPackSum += chunk.nPackBytes;
+    }
+    if (ullFileSum != ullFileBytes || ullPackSum != out.ullPackBytes) {
+        return Fail(strWhy, "chunks that do not add up to the file and the pack");
+    }
+    uint32_t nBlocks = 0;
+    if (!in.U32(nBlocks) || nBlocks > nChunks || in.Left() != uint64_t{nBlocks} * kBlockBytes) {
+        return Fail(strWhy, "a block list that does not fit");
+    }
+    out.vecBlocks.resize(nBlocks);
+    uint64_t ullBlockChunks = 0;
+    uint64_t ullZstSum = 0;
+    for (RQ_DELTA_BLOCK& block : out.vecBlocks) {
+        in.U32(block.nChunks);
+        in.U32(block.nZstBytes);
+        if (block.nChunks == 0 || block.nZstBytes == 0) {
+            return Fail(strWhy, "an empty block");
+        }
+        ullBlockChunks += block.nChunks;
+        ullZstSum += block.nZstBytes;
+    }
+    if (ullBlockChunks != nChunks || ullZstSum != out.ullZstBytes) {
+        return Fail(strWhy, "blocks that do not add up to the chunks and the zst");
+    }
+    index = std::move(out);
+    return true;
+}
+
+std::wstring RQDeltaObjectPath(const RQ_SHA256& hash, const wchar_t* pszSuffix) {
+    const std::string strHex = RQBLSha256Hex(hash);
+    return L"delta/" + std::wstring(strHex.begin(), strHex.begin() + 2) + L"/" +
+           std::wstring(strHex.begin(), strHex.end()) + pszSuffix;
+}

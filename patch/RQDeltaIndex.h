@@ -1,0 +1,78 @@
+// The chunk index of one file version: what a launcher needs to fetch only
+// the parts of a file it does not have. mkpatch publishes, for every listed
+// file, three objects in the content folder, each named by its own SHA-256 so
+// that a CDN may cache it forever and later releases reuse it:
+//
+//   delta/ab/<hash>.idx    this index (its SHA-256 is slot 14 of the file's
+//                          CODE_TABLE entry, so the signed script covers it)
+//   delta/ab/<hash>.pack   every chunk as a zstd frame of its own, in file
+//                          order: any run of chunks is one byte range
+//   delta/ab/<hash>.zst    the chunks in blocks of about 4 MiB, each block a
+//                          zstd frame: smaller than the pack for long runs
+//
+// Both data objects are plain multi-frame zstd streams (`zstd -d` gives the
+// file). The index, little-endian:
+//
+//   "RQDX", u32 format 1, u64 file size, [32] file SHA-256,
+//   u32 min, avg, max chunk bytes,
+//   [32] pack SHA-256, u64 pack bytes, [32] zst SHA-256, u64 zst bytes,
+//   u32 chunks, then per chunk: u32 bytes, u32 bytes in the pack, [32] SHA-256,
+//   u32 blocks, then per block: u32 chunks, u32 bytes in the zst.
+//
+// Offsets are the sums of the sizes before: in the file, in the pack, in the
+// zst. Every chunk is checked against its SHA-256 before it is used, and the
+// whole file against slot 13 before it replaces the old one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "baselib/RQBLSha256.h"
+#include "patch/RQChunker.h"
+
+struct RQ_DELTA_CHUNK {
+    uint32_t nBytes = 0;
+    uint32_t nPackBytes = 0;  // its frame in the pack
+    RQ_SHA256 hash{};
+};
+
+struct RQ_DELTA_BLOCK {
+    uint32_t nChunks = 0;
+    uint32_t nZstBytes = 0;  // its frame in the zst
+};
+
+struct RQ_DELTA_INDEX {
+    uint64_t ullFileBytes = 0;
+    RQ_SHA256 fileHash{};
+    RQ_CHUNK_PARAMS params;
+    RQ_SHA256 packHash{};
+    uint64_t ullPackBytes = 0;
+    RQ_SHA256 zstHash{};
+    uint64_t ullZstBytes = 0;
+    std::vector<RQ_DELTA_CHUNK> vecChunks;
+    std::vector<RQ_DELTA_BLOCK> vecBlocks;
+};
+
+// A block of the zst holds whole chunks, this many bytes or just over.
+inline constexpr uint32_t RQ_DELTA_BLOCK_BYTES = 4 * 1024 * 1024;
+
+std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index);
+
+// Strict: the layout above and nothing else, sizes that add up (the chunks to
+// the file, the frames to the objects, the blocks to the chunks), chunk sizes
+// within the parameters, and the file size ullFileBytes that the script
+// lists. False with the reason otherwise.
+bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DELTA_INDEX& index,
+                       std::string& strWhy);
+
+// The largest index a file of this size can have (with the smallest chunks
+// any index may use): the cap on fetching one.
+uint64_t RQDeltaIndexMaxBytes(uint64_t ullFileBytes);
+
+// "delta/ab/<64 hex digits><strSuffix>", relative to the content folder.
+std::wstring RQDeltaObjectPath(const RQ_SHA256& hash, const wchar_t* pszSuffix);
+
+inline constexpr wchar_t RQ_DELTA_INDEX_SUFFIX[] = L".idx";
+inline constexpr wchar_t RQ_DELTA_PACK_SUFFIX[] = L".pack";
+inline constexpr wchar_t RQ_DELTA_ZST_SUFFIX[] = L".zst";
