@@ -19,4 +19,6 @@ struct CODE_INFO {
     bool bValue11 = false;     // 11
     bool bValue12 = false;     // 12
     std::wstring strSHA256;    // 13: SHA-256 of the content in 64 hexadecimal digits, or empty
+    // 14: SHA-256 of the file's chunk index (a delta release), or empty.
+    std::wstring strDeltaIndex;
 };

@@ -152,7 +152,8 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
         in.Hash(chunk.hash);
         const bool bLast = i + 1 == nChunks;
         if (chunk.nBytes == 0 || chunk.nBytes > out.params.nMaxBytes ||
-            (!bLast && chunk.nBytes < out.params.nMinBytes) || chunk.nPackBytes == 0) {
+            (!bLast && chunk.nBytes < out.params.nMinBytes) || chunk.nPackBytes == 0 ||
+            chunk.nPackBytes > RQDeltaFrameBound(chunk.nBytes)) {
             return Fail(strWhy, "a chunk of an impossible size");
         }
         ullFileSum += chunk.nBytes;
@@ -171,8 +172,17 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
     for (RQ_DELTA_BLOCK& block : out.vecBlocks) {
         in.U32(block.nChunks);
         in.U32(block.nZstBytes);
-        if (block.nChunks == 0 || block.nZstBytes == 0) {
-            return Fail(strWhy, "an empty block");
+        if (block.nChunks == 0 || block.nZstBytes == 0 || block.nChunks > nChunks - ullBlockChunks) {
+            return Fail(strWhy, "an empty block, or one past the chunks");
+        }
+        // Blocks are decompressed whole: their sizes bound the memory it takes.
+        uint64_t ullBlockBytes = 0;
+        for (uint32_t i = 0; i < block.nChunks; ++i) {
+            ullBlockBytes += out.vecChunks[ullBlockChunks + i].nBytes;
+        }
+        if (ullBlockBytes > RQ_DELTA_BLOCK_BYTES + out.params.nMaxBytes ||
+            block.nZstBytes > RQDeltaFrameBound(ullBlockBytes)) {
+            return Fail(strWhy, "a block larger than any block is");
         }
         ullBlockChunks += block.nChunks;
         ullZstSum += block.nZstBytes;
@@ -188,4 +198,10 @@ std::wstring RQDeltaObjectPath(const RQ_SHA256& hash, const wchar_t* pszSuffix) 
     const std::string strHex = RQBLSha256Hex(hash);
     return L"delta/" + std::wstring(strHex.begin(), strHex.begin() + 2) + L"/" +
            std::wstring(strHex.begin(), strHex.end()) + pszSuffix;
+}
+
+uint64_t RQDeltaFrameBound(uint64_t ullBytes) {
+    // zstd's own bound (ZSTD_COMPRESSBOUND) for inputs under 128 KiB is a
+    // little larger than this; the frame header and block headers fit in 64.
+    return ullBytes + ullBytes / 255 + 64 + (ullBytes < 128 * 1024 ? (128 * 1024 - ullBytes) / 2048 : 0);
 }

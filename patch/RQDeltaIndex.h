@@ -70,6 +70,10 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
 // any index may use): the cap on fetching one.
 uint64_t RQDeltaIndexMaxBytes(uint64_t ullFileBytes);
 
+// The largest zstd frame of ullBytes of data: a frame in an index larger than
+// this is refused, so a hostile index cannot make a launcher hold more.
+uint64_t RQDeltaFrameBound(uint64_t ullBytes);
+
 // "delta/ab/<64 hex digits><strSuffix>", relative to the content folder.
 std::wstring RQDeltaObjectPath(const RQ_SHA256& hash, const wchar_t* pszSuffix);
 

@@ -5,7 +5,7 @@
 
 namespace {
 
-// Slots 1 to 13 in order; a slot that is missing or of the wrong type leaves
+// Slots 1 to 14 in order; a slot that is missing or of the wrong type leaves
 // its field at the default.
 void ReadPatchEntry(CRQLuaTable& table, CODE_INFO& info) {
     table.GetData(1, info.strPath, false);
@@ -21,6 +21,7 @@ void ReadPatchEntry(CRQLuaTable& table, CODE_INFO& info) {
     table.GetData(11, info.bValue11);
     table.GetData(12, info.bValue12);
     table.GetData(13, info.strSHA256, false);
+    table.GetData(14, info.strDeltaIndex, false);
 }
 
 void ReadDeleteEntry(CRQLuaTable& table, CODE_INFO& info) {

@@ -20,6 +20,7 @@ x86_64-w64-mingw32-objdump binutils-mingw-w64-x86-64
 /usr/include/zlib.h zlib1g-dev
 /usr/include/openssl/evp.h libssl-dev
 /usr/include/zstd.h libzstd-dev
+/usr/include/x86_64-linux-gnu/curl/curl.h libcurl4-openssl-dev
 make make
 perl perl
 wine wine

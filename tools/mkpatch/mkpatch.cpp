@@ -20,6 +20,7 @@
 #include "patch/RQUtcDate.h"
 #include "patch/RQZstdFrames.h"
 #include "tools/common/RQToolArgs.h"
+#include "tools/mkpatch/RQCheckTransport.h"
 #include "tools/mkpatch/RQDeltaPublish.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
@@ -29,16 +30,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum ExitCode { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_REFUSED = 2, EXIT_IO = 3 };
+enum ExitCode { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_REFUSED = 2, EXIT_IO = 3, EXIT_PROBLEMS = 4 };
 
 const char* const kUsage =
     "usage: mkpatch [options] GAME_FOLDER\n"
     "       mkpatch --keygen SECRET_FILE\n"
+    "       mkpatch --verify BASE_URL\n"
     "\n"
     "Writes PATCHER_CODE.LUA listing every file of GAME_FOLDER (folder, name, CRC-32, size).\n"
     "\n"
     "  --keygen SECRET_FILE   make a new signing key in SECRET_FILE (a new file, readable by\n"
     "                         its owner only) and print its public key line for RQ_TRUSTED_KEYS\n"
+    "  --verify BASE_URL      fetch the release published at BASE_URL as a launcher would (the\n"
+    "                         script, its signature, every file, chunk index and compressed\n"
+    "                         part) and report every object that is missing or differs\n"
     "\n"
     "options:\n"
     "  -s, --sign SECRET_FILE sign the script: adds each file's SHA-256 and writes\n"
@@ -61,7 +66,7 @@ const char* const kUsage =
     "  -h, --help             this text\n"
     "\n"
     "exit codes: 0 done, 1 bad arguments, 2 names the launcher would refuse (nothing written),\n"
-    "            3 a file or folder could not be read or written\n";
+    "            3 a file or folder could not be read or written, 4 --verify found problems\n";
 
 struct Options {
     fs::path gameFolder;
@@ -73,7 +78,8 @@ struct Options {
     bool bDelta = true;
     int nLevel = RQ_ZSTD_DEFAULT_LEVEL;
     unsigned nThreads = std::max(1u, std::thread::hardware_concurrency());
-    fs::path keygen;  // --keygen: make a key and nothing else
+    fs::path keygen;        // --keygen: make a key and nothing else
+    std::string strVerify;  // --verify: check a published release and nothing else
     fs::path signKey;
     bool bHaveRelease = false;
     RQ_SCRIPT_SIGNATURE signature;  // release and expiry from the command line
@@ -119,6 +125,14 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
                 std::fprintf(stderr, "mkpatch: unknown encoding %s (cp932 or utf8)\n",
                              name.u8string().c_str());
                 return EXIT_USAGE;
+            }
+        } else if (a == "--verify") {
+            fs::path url;
+            if (!value(url))
+                return EXIT_USAGE;
+            options.strVerify = url.u8string();
+            if (!options.strVerify.empty() && options.strVerify.back() != '/') {
+                options.strVerify += '/';
             }
         } else if (a == "--keygen") {
             if (!value(options.keygen))
@@ -187,7 +201,7 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
         std::fputs("mkpatch: --keygen makes a key and nothing else\n", stderr);
         return EXIT_USAGE;
     }
-    if (!options.keygen.empty()) {
+    if (!options.keygen.empty() || !options.strVerify.empty()) {
         return EXIT_OK;
     }
     if (!bHaveFolder) {
@@ -331,6 +345,35 @@ bool PublishDelta(const Options& options, const RQ_DELTA_PUBLISH_OPTIONS& delta,
     return true;
 }
 
+int VerifyRelease(const Options& options) {
+    // Long enough for a busy CDN; a server that sends nothing for it is down.
+    constexpr uint32_t kTimeoutMs = 60000;
+    auto tLast = std::chrono::steady_clock::now();
+    auto fnProgress = [&](uint64_t nDone, uint64_t nTotal) {
+        auto tNow = std::chrono::steady_clock::now();
+        if (!options.bQuiet && tNow - tLast >= std::chrono::milliseconds(500)) {
+            tLast = tNow;
+            std::fprintf(stderr, "\rmkpatch: checked %llu of %llu files",
+                         static_cast<unsigned long long>(nDone), static_cast<unsigned long long>(nTotal));
+        }
+    };
+    const RQ_RELEASE_CHECK report = RQCheckPublishedRelease(
+        RQBLUtf8ToWide(options.strVerify), RQCheckTransports(kTimeoutMs), options.nThreads, fnProgress);
+    if (!options.bQuiet) {
+        std::fprintf(stderr, "\r");
+    }
+    if (!report.strSignature.empty()) {
+        std::printf("signature: %s\n", RQBLWideToUtf8(report.strSignature).c_str());
+    }
+    for (const std::wstring& strProblem : report.vecProblems) {
+        std::printf("PROBLEM: %s\n", RQBLWideToUtf8(strProblem).c_str());
+    }
+    std::printf("%llu objects checked (%.1f MiB), %zu problems\n",
+                static_cast<unsigned long long>(report.ullObjects),
+                static_cast<double>(report.ullBytes) / 1048576.0, report.vecProblems.size());
+    return report.vecProblems.empty() ? EXIT_OK : EXIT_PROBLEMS;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -341,6 +384,9 @@ int main(int argc, char** argv) {
     }
     if (!options.keygen.empty()) {
         return MakeKey(options.keygen);
+    }
+    if (!options.strVerify.empty()) {
+        return VerifyRelease(options);
     }
     // The key is read first: a wrong key file should not cost a scan of the whole game.
     RQ_SECRET_KEY secret{};

@@ -1,0 +1,311 @@
+#include "tools/mkpatch/RQReleaseCheck.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLStreamCrc.h"
+#include "baselib/RQBLUtf8.h"
+#include "baselib/log/RQBLLogSink.h"
+#include "patch/RQCodeInfo.h"
+#include "patch/RQDeltaFrames.h"
+#include "patch/RQDeltaIndex.h"
+#include "patch/RQPatchManifest.h"
+#include "patch/RQPatchPath.h"
+#include "patch/RQReservedNames.h"
+#include "patch/RQScriptSignature.h"
+#include "script/RQLuaTable.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A script is a list of files: hundreds of MiB would be none.
+constexpr size_t kMaxScriptBytes = 256 * 1024 * 1024;
+
+// Keeps what arrives in memory, up to a cap.
+class CMemorySink : public CRQBLFetchSink {
+public:
+    explicit CMemorySink(uint64_t ullMax) : m_ullMax(ullMax) {}
+    bool OnHead(const RQBL_RESPONSE_HEAD& head) override {
+        return !head.bHasLength || head.ullLength <= m_ullMax;
+    }
+    bool OnData(const uint8_t* pData, size_t nBytes) override {
+        if (m_strBytes.size() + nBytes > m_ullMax) {
+            m_bTooLarge = true;
+            return false;
+        }
+        m_strBytes.append(reinterpret_cast<const char*>(pData), nBytes);
+        return true;
+    }
+    std::string m_strBytes;
+    bool m_bTooLarge = false;
+
+private:
+    uint64_t m_ullMax;
+};
+
+// Checksums of a whole file as it arrives.
+class CFileSink : public CRQBLFetchSink {
+public:
+    bool OnHead(const RQBL_RESPONSE_HEAD& /*head*/) override { return true; }
+    bool OnData(const uint8_t* pData, size_t nBytes) override {
+        m_crc.Update(pData, nBytes);
+        m_sha.Update(pData, nBytes);
+        m_ullBytes += nBytes;
+        return true;
+    }
+    CRQBLStreamCrc m_crc;
+    CRQBLSha256 m_sha;
+    uint64_t m_ullBytes = 0;
+};
+
+// Frames of a pack or a zst as they arrive.
+class CFramesSink : public CRQBLFetchSink {
+public:
+    CFramesSink(const RQ_DELTA_INDEX& index, std::vector<RQ_DELTA_FRAME> vecFrames)
+        : m_reader(index, std::move(vecFrames), [](uint32_t, const uint8_t*, size_t) { return true; }) {}
+    bool OnHead(const RQBL_RESPONSE_HEAD& /*head*/) override { return true; }
+    bool OnData(const uint8_t* pData, size_t nBytes) override {
+        const RQDeltaFrameResult r = m_reader.Feed(pData, nBytes);
+        return r == RQDeltaFrameResult::MORE || r == RQDeltaFrameResult::DONE;
+    }
+    CRQDeltaFrameReader m_reader;
+};
+
+std::wstring Wide(const std::string& s) {
+    return RQBLUtf8ToWide(s);
+}
+
+std::wstring FetchProblem(const RQBL_FETCH_RESULT& result) {
+    if (result.error == RQBLFetchError::STATUS) {
+        return result.nStatus == 404 ? L"missing (404)" : L"answered " + std::to_wstring(result.nStatus);
+    }
+    return RQBLFetchErrorName(result.error);
+}
+
+// Fetches and checks the objects of a release, several at once; collects
+// one line per problem.
+class CChecker {
+public:
+    CChecker(std::wstring strBase, RQ_RELEASE_CHECK& report)
+        : m_strBase(std::move(strBase)), m_report(report) {}
+
+    RQBL_FETCH_REQUEST Request(const std::wstring& strPath) const {
+        RQBL_FETCH_REQUEST request;
+        request.strUrl = m_strBase + strPath;
+        return request;
+    }
+
+    void Problem(const std::wstring& strLine) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_report.vecProblems.push_back(strLine);
+    }
+
+    void Counted(uint64_t ullBytes) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_report.ullObjects;
+        m_report.ullBytes += ullBytes;
+    }
+
+    // Every object of one listed file: the file itself, then in a delta
+    // release its index and the pack and the zst the index names.
+    void CheckFile(CRQBLTransport& transport, const CODE_INFO& info, const RQ_PATCH_PATH& path) {
+        const std::wstring strShown = info.strPath + info.strFileName;
+        CheckWhole(transport, info, path, strShown);
+        if (info.strDeltaIndex.empty()) {
+            return;
+        }
+        RQ_DELTA_INDEX index;
+        if (CheckIndex(transport, info, strShown, index)) {
+            const RQ_DELTA_LAYOUT layout = RQDeltaLayout(index);
+            CheckFrames(transport, index, strShown, true,
+                        RQDeltaPackFrames(index, layout, 0, static_cast<uint32_t>(index.vecChunks.size())));
+            CheckFrames(transport, index, strShown, false,
+                        RQDeltaZstFrames(index, layout, 0, static_cast<uint32_t>(index.vecBlocks.size())));
+        }
+    }
+
+private:
+    void CheckWhole(CRQBLTransport& transport, const CODE_INFO& info, const RQ_PATCH_PATH& path,
+                    const std::wstring& strShown) {
+        CFileSink sink;
+        const RQBL_FETCH_RESULT result = transport.Fetch(Request(path.strUrl), sink);
+        Counted(sink.m_ullBytes);
+        RQ_SHA256 digest{};
+        if (result.error != RQBLFetchError::NONE) {
+            Problem(strShown + L": " + FetchProblem(result));
+        } else if (sink.m_ullBytes != info.ullFileSize || sink.m_crc.Value() != info.dwCRC) {
+            Problem(strShown + L": not the listed file (size or CRC-32 differs)");
+        } else if (!info.strSHA256.empty() &&
+                   (!sink.m_sha.Final(digest) || Wide(RQBLSha256Hex(digest)) != info.strSHA256)) {
+            Problem(strShown + L": not the listed file (SHA-256 differs)");
+        }
+    }
+
+    bool CheckIndex(CRQBLTransport& transport, const CODE_INFO& info, const std::wstring& strShown,
+                    RQ_DELTA_INDEX& index) {
+        RQ_SHA256 expected{};
+        if (!RQBLParseSha256Hex(info.strDeltaIndex, expected)) {
+            Problem(strShown + L": slot 14 is no SHA-256");
+            return false;
+        }
+        const std::wstring strWhat =
+            RQDeltaObjectPath(expected, RQ_DELTA_INDEX_SUFFIX) + L" (index of " + strShown + L")";
+        CMemorySink sink(RQDeltaIndexMaxBytes(info.ullFileSize));
+        const RQBL_FETCH_RESULT result =
+            transport.Fetch(Request(RQDeltaObjectPath(expected, RQ_DELTA_INDEX_SUFFIX)), sink);
+        Counted(sink.m_strBytes.size());
+        RQ_SHA256 digest{};
+        std::string strWhy;
+        if (result.error != RQBLFetchError::NONE) {
+            Problem(strWhat + L": " + FetchProblem(result));
+        } else if (!CRQBLSha256::Of(sink.m_strBytes.data(), sink.m_strBytes.size(), digest) ||
+                   digest != expected) {
+            Problem(strWhat + L": its SHA-256 is not slot 14's");
+        } else if (!RQParseDeltaIndex(sink.m_strBytes, info.ullFileSize, index, strWhy)) {
+            Problem(strWhat + L": " + Wide(strWhy));
+        } else if (!info.strSHA256.empty() && Wide(RQBLSha256Hex(index.fileHash)) != info.strSHA256) {
+            Problem(strWhat + L": an index of another version of the file");
+        } else {
+            return true;
+        }
+        return false;
+    }
+
+    void CheckFrames(CRQBLTransport& transport, const RQ_DELTA_INDEX& index, const std::wstring& strShown,
+                     bool bPack, std::vector<RQ_DELTA_FRAME> vecFrames) {
+        const std::wstring strPath = bPack ? RQDeltaObjectPath(index.packHash, RQ_DELTA_PACK_SUFFIX)
+                                           : RQDeltaObjectPath(index.zstHash, RQ_DELTA_ZST_SUFFIX);
+        const std::wstring strWhat = strPath + (bPack ? L" (pack of " : L" (zst of ") + strShown + L")";
+        CFramesSink sink(index, std::move(vecFrames));
+        const RQBL_FETCH_RESULT result = transport.Fetch(Request(strPath), sink);
+        Counted(bPack ? index.ullPackBytes : index.ullZstBytes);
+        switch (sink.m_reader.Result()) {
+            case RQDeltaFrameResult::DONE:
+                if (result.error != RQBLFetchError::NONE) {
+                    Problem(strWhat + L": " + FetchProblem(result));
+                }
+                return;
+            case RQDeltaFrameResult::DAMAGED:
+                Problem(strWhat + L": a frame does not decompress to its chunks, or more follows");
+                return;
+            case RQDeltaFrameResult::MISMATCH:
+                Problem(strWhat + L": a chunk differs from its index");
+                return;
+            default:
+                Problem(strWhat + L": " +
+                        (result.error == RQBLFetchError::NONE ? std::wstring(L"cut short")
+                                                              : FetchProblem(result)));
+                return;
+        }
+    }
+
+    const std::wstring m_strBase;
+    RQ_RELEASE_CHECK& m_report;
+    std::mutex m_mutex;
+};
+
+std::wstring DescribeSignature(CRQBLTransport& transport, const CChecker& checker,
+                               const std::string& strScript, uint64_t& ullBytes) {
+    CMemorySink sink(RQ_SCRIPT_SIGNATURE_MAX_BYTES);
+    const RQBL_FETCH_RESULT result = transport.Fetch(checker.Request(RQ_SCRIPT_SIGNATURE_FILE), sink);
+    ullBytes = sink.m_strBytes.size();
+    if (result.error == RQBLFetchError::STATUS && result.nStatus == 404) {
+        return L"no signature file: an unsigned release (launchers built with keys refuse it)";
+    }
+    if (result.error != RQBLFetchError::NONE) {
+        return L"the signature file: " + FetchProblem(result);
+    }
+    RQ_SCRIPT_SIGNATURE sig;
+    if (!RQParseScriptSignature(sink.m_strBytes, sig)) {
+        return L"the signature file is not one";
+    }
+    const std::string strMessage = RQSignedScriptMessage(strScript, sig);
+    const bool bGood = RQBLEd25519Verify(sig.key, strMessage.data(), strMessage.size(), sig.signature);
+    return Wide("release " + std::to_string(sig.ullRelease) + ", signed by " + RQFormatPublicKey(sig.key) +
+                (sig.strExpires.empty() ? "" : ", expires " + sig.strExpires)) +
+           (bGood ? L": the signature matches the script" : L": THE SIGNATURE DOES NOT MATCH THE SCRIPT");
+}
+
+}  // namespace
+
+RQ_RELEASE_CHECK RQCheckPublishedRelease(
+    const std::wstring& strBaseUrl, const RQTransportFactory& fnTransport, unsigned nThreads,
+    const std::function<void(uint64_t nDone, uint64_t nTotal)>& fnProgress) {
+    RQ_RELEASE_CHECK report;
+    CChecker checker(strBaseUrl, report);
+    std::unique_ptr<CRQBLTransport> pTransport = fnTransport();
+    CMemorySink script(kMaxScriptBytes);
+    const RQBL_FETCH_RESULT result = pTransport->Fetch(checker.Request(RQ_SCRIPT_FILE), script);
+    checker.Counted(script.m_strBytes.size());
+    if (result.error != RQBLFetchError::NONE) {
+        checker.Problem(std::wstring(RQ_SCRIPT_FILE) + L": " + FetchProblem(result));
+        return report;
+    }
+    uint64_t ullSigBytes = 0;
+    report.strSignature = DescribeSignature(*pTransport, checker, script.m_strBytes, ullSigBytes);
+    checker.Counted(ullSigBytes);
+
+    // The script runs as a launcher runs it: in the sandbox, from a file of
+    // its own.
+    CRQBLNullLog log;
+    CRQLuaTable lua(log);
+    std::map<std::wstring, CODE_INFO> mapCode;
+    std::map<std::wstring, CODE_INFO> mapDelete;
+    std::error_code ec;
+    const fs::path scriptFile =
+        fs::temp_directory_path(ec) / ("mkpatch-verify-" + std::to_string(std::random_device()()) + ".lua");
+    const bool bRuns = rqbl::WriteFileAtomically(scriptFile.wstring(), script.m_strBytes) &&
+                       lua.DoFile(scriptFile.wstring().c_str()) &&
+                       RQReadCodeTables(&lua, mapCode, mapDelete, log);
+    fs::remove(scriptFile, ec);
+    if (!bRuns) {
+        checker.Problem(L"PATCHER_CODE.LUA: does not run, or has no CODE_TABLE");
+        return report;
+    }
+    std::vector<std::pair<CODE_INFO, RQ_PATCH_PATH>> vecFiles;
+    for (const auto& entry : mapCode) {
+        const CODE_INFO& info = entry.second;
+        RQ_PATCH_PATH path;
+        if (RQMakePatchPath(info.strPath + info.strFileName, path) != RQPatchPathError::NONE) {
+            checker.Problem(info.strPath + info.strFileName + L": a path launchers refuse");
+            continue;
+        }
+        vecFiles.emplace_back(info, path);
+    }
+    std::mutex mutex;
+    size_t nNext = 0;
+    uint64_t nDone = 0;
+    auto fnWorker = [&](CRQBLTransport& transport) {
+        for (;;) {
+            size_t i = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (nNext == vecFiles.size()) {
+                    return;
+                }
+                i = nNext++;
+            }
+            checker.CheckFile(transport, vecFiles[i].first, vecFiles[i].second);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (fnProgress) {
+                fnProgress(++nDone, vecFiles.size());
+            }
+        }
+    };
+    std::vector<std::thread> vecThreads;
+    for (unsigned n = 1; n < std::max(1u, nThreads); ++n) {
+        vecThreads.emplace_back([&] { fnWorker(*fnTransport()); });
+    }
+    fnWorker(*pTransport);
+    for (std::thread& thread : vecThreads) {
+        thread.join();
+    }
+    return report;
+}
