@@ -7,7 +7,7 @@
 //                          CODE_TABLE entry, so the signed script covers it)
 //   delta/ab/<hash>.pack   every chunk as a zstd frame of its own, in file
 //                          order: any run of chunks is one byte range
-//   delta/ab/<hash>.zst    the chunks in blocks of about 4 MiB, each block a
+//   delta/ab/<hash>.zst    the chunks in blocks of about 1 MiB, each block a
 //                          zstd frame: smaller than the pack for long runs
 //
 // Both data objects are plain multi-frame zstd streams (`zstd -d` gives the
@@ -54,8 +54,9 @@ struct RQ_DELTA_INDEX {
     std::vector<RQ_DELTA_BLOCK> vecBlocks;
 };
 
-// A block of the zst holds whole chunks, this many bytes or just over.
-inline constexpr uint32_t RQ_DELTA_BLOCK_BYTES = 4 * 1024 * 1024;
+// A block of the zst holds whole chunks, this many bytes or just over: the
+// launcher holds a block whole while it checks it, on every transfer slot.
+inline constexpr uint32_t RQ_DELTA_BLOCK_BYTES = 1024 * 1024;
 
 std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index);
 

@@ -1,6 +1,6 @@
 // Publishing a file of a release for delta updates: its chunks compressed
 // into the pack (a frame per chunk) and the zst (a frame per block of about
-// 4 MiB), and the index that describes both, in the content folder's delta/
+// 1 MiB), and the index that describes both, in the content folder's delta/
 // folder under names of their own SHA-256. A file published before with the
 // same parameters is found in the folder's cache list and not compressed
 // again: later releases reuse what is there.

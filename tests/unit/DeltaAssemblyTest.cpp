@@ -1,0 +1,246 @@
+// Delta updates on the player's side, with the objects of a release made in
+// memory and served by a fake range fetch: what is copied and what travels,
+// a forged frame that is fetched again and never written, a damaged old file,
+// and a part left by a killed run that the next run keeps.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "RQTestTempDir.h"
+#include "baselib/RQBLStreamCrc.h"
+#include "launcher/delta/RQDeltaAssembly.h"
+#include "patch/RQZstdFrames.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Random(size_t nBytes, uint32_t nSeed) {
+    std::mt19937 rng(nSeed);
+    Bytes v(nBytes);
+    for (uint8_t& b : v) {
+        b = static_cast<uint8_t>(rng());
+    }
+    return v;
+}
+
+// A release of one file as mkpatch publishes it: index, pack and zst.
+struct CRelease {
+    RQ_DELTA_INDEX index;
+    std::map<std::wstring, std::string> objects;
+    RQ_DELTA_TARGET target;
+};
+
+CRelease Publish(const Bytes& data) {
+    CRelease r;
+    RQ_DELTA_INDEX& index = r.index;
+    index.ullFileBytes = data.size();
+    CRQBLSha256::Of(data.data(), data.size(), index.fileHash);
+    std::string strPack;
+    std::string strZst;
+    CRQZstdCompressor zst(3);
+    size_t nBlockStart = 0;
+    auto fnCloseBlock = [&](size_t nEnd, uint32_t nChunks) {
+        const size_t nBefore = strZst.size();
+        zst.AppendFrame(data.data() + nBlockStart, nEnd - nBlockStart, strZst);
+        index.vecBlocks.push_back({nChunks, static_cast<uint32_t>(strZst.size() - nBefore)});
+        nBlockStart = nEnd;
+    };
+    uint32_t nInBlock = 0;
+    RQForEachChunk(CRQChunker(index.params), data.data(), data.size(),
+                   [&](size_t nOffset, const uint8_t* p, size_t n) {
+                       RQ_DELTA_CHUNK chunk;
+                       chunk.nBytes = static_cast<uint32_t>(n);
+                       CRQBLSha256::Of(p, n, chunk.hash);
+                       const size_t nBefore = strPack.size();
+                       zst.AppendFrame(p, n, strPack);
+                       chunk.nPackBytes = static_cast<uint32_t>(strPack.size() - nBefore);
+                       index.vecChunks.push_back(chunk);
+                       ++nInBlock;
+                       if (nOffset + n - nBlockStart >= RQ_DELTA_BLOCK_BYTES || nOffset + n == data.size()) {
+                           fnCloseBlock(nOffset + n, nInBlock);
+                           nInBlock = 0;
+                       }
+                   });
+    index.ullPackBytes = strPack.size();
+    index.ullZstBytes = strZst.size();
+    CRQBLSha256::Of(strPack.data(), strPack.size(), index.packHash);
+    CRQBLSha256::Of(strZst.data(), strZst.size(), index.zstHash);
+    r.objects[RQDeltaObjectPath(index.packHash, RQ_DELTA_PACK_SUFFIX)] = strPack;
+    r.objects[RQDeltaObjectPath(index.zstHash, RQ_DELTA_ZST_SUFFIX)] = strZst;
+    r.target.strPart = L"new.dat.rqpart";
+    r.target.ullBytes = data.size();
+    r.target.dwCrc = CRQBLStreamCrc::Of(data.data(), data.size());
+    r.target.sha256 = index.fileHash;
+    return r;
+}
+
+// Serves byte ranges of the release's objects as a server answers 206.
+struct CFakeRanges {
+    explicit CFakeRanges(const CRelease& r) : release(r) {}
+    const CRelease& release;
+    uint64_t ullSent = 0;
+    unsigned nRequests = 0;
+    // Before sending: may change the bytes of request number n (from 0).
+    std::function<void(unsigned n, std::string& strBytes)> fnTamper;
+    bool bAlways404 = false;
+
+    bool operator()(const RQ_RANGE_REQUEST& request, CRQBLFetchSink& sink, RQBL_FETCH_RESULT& result) {
+        const std::string& strObject = release.objects.at(request.strObject);
+        std::string strBytes = strObject.substr(request.ullStart, request.ullEnd - request.ullStart);
+        if (fnTamper) {
+            fnTamper(nRequests, strBytes);
+        }
+        ++nRequests;
+        if (bAlways404) {
+            result.error = RQBLFetchError::STATUS;
+            result.nStatus = 404;
+            return true;
+        }
+        RQBL_RESPONSE_HEAD head;
+        head.nStatus = 206;
+        head.bHasLength = true;
+        head.ullLength = strBytes.size();
+        head.ullRangeStart = request.ullStart;
+        result = RQBL_FETCH_RESULT();
+        if (!sink.OnHead(head) ||
+            !sink.OnData(reinterpret_cast<const uint8_t*>(strBytes.data()), strBytes.size())) {
+            result.error = RQBLFetchError::SINK;
+        }
+        ullSent += strBytes.size();
+        return true;
+    }
+};
+
+Bytes ReadAll(const std::filesystem::path& file) {
+    std::vector<char> v = RQTestTempDir::ReadAll(file);
+    return Bytes(v.begin(), v.end());
+}
+
+void WriteAll(const std::filesystem::path& file, const Bytes& data) {
+    RQTestTempDir::WriteAll(file, std::string(data.begin(), data.end()));
+}
+
+class DeltaAssembly : public ::testing::Test {
+protected:
+    // Plans from the old file (if any) and the part (if any), assembles with
+    // fetch, and returns the outcome.
+    RQDeltaAssembled Update(const CRelease& release, CFakeRanges& fetch, RQ_DELTA_PLAN* pPlan = nullptr) {
+        const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
+        CRQDeltaSeeds seeds;
+        if (std::filesystem::exists("old.dat")) {
+            seeds.AddFile(L"old.dat", release.index.params, nullptr);
+        }
+        const uint32_t nKept = RQValidPrefixChunks(release.target.strPart, release.index, nullptr);
+        const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, seeds, nKept);
+        if (pPlan != nullptr) {
+            *pPlan = plan;
+        }
+        CRQDeltaAssembly assembly(release.index, layout, plan, seeds, release.target);
+        std::atomic<bool> stop{false};
+        return assembly.Run(std::ref(fetch), 3, stop, nullptr);
+    }
+
+    RQTestTempDir m_dir;
+};
+
+}  // namespace
+
+TEST_F(DeltaAssembly, OnlyWhatTheOldFileLacksTravels) {
+    const Bytes old = Random(3 * 1024 * 1024, 1);
+    struct Case {
+        const char* pszName;
+        std::function<Bytes()> fnNew;
+        bool bOldFile;
+        uint64_t ullMaxSent;
+    };
+    const Case cases[] = {
+        {"an edit in the middle",
+         [&] {
+             Bytes v = old;
+             for (size_t i = 1500000; i < 1510000; ++i) {
+                 v[i] ^= 0x5A;
+             }
+             return v;
+         },
+         true, 10000 + 4 * 64 * 1024},
+        {"bytes appended",
+         [&] {
+             Bytes v = old;
+             Bytes more = Random(100000, 2);
+             v.insert(v.end(), more.begin(), more.end());
+             return v;
+         },
+         true, 100000 + 2 * 64 * 1024},
+        {"no old file: the zst whole", [&] { return old; }, false, old.size() + old.size() / 100},
+    };
+    for (const Case& c : cases) {
+        RQTestTempDir dir;
+        if (c.bOldFile) {
+            WriteAll("old.dat", old);
+        }
+        const Bytes fresh = c.fnNew();
+        CRelease release = Publish(fresh);
+        CFakeRanges fetch(release);
+        RQ_DELTA_PLAN plan;
+        ASSERT_EQ(Update(release, fetch, &plan), RQDeltaAssembled::DONE) << c.pszName;
+        EXPECT_EQ(ReadAll("new.dat.rqpart"), fresh) << c.pszName;
+        EXPECT_LE(fetch.ullSent, c.ullMaxSent) << c.pszName;
+        EXPECT_EQ(fetch.ullSent, plan.ullFetchBytes) << c.pszName << ": the plan tells what travels";
+    }
+}
+
+TEST_F(DeltaAssembly, AForgedFrameIsFetchedAgainAndNeverWritten) {
+    WriteAll("old.dat", Random(500000, 3));
+    const Bytes fresh = Random(500000, 4);
+    CRelease release = Publish(fresh);
+    CFakeRanges fetch(release);
+    // The first answer's bytes are changed (a frame of another content, or
+    // garbage): it must not reach the part.
+    fetch.fnTamper = [](unsigned n, std::string& strBytes) {
+        if (n == 0) {
+            strBytes[strBytes.size() / 2] ^= 0x01;
+        }
+    };
+    ASSERT_EQ(Update(release, fetch), RQDeltaAssembled::DONE);
+    EXPECT_EQ(ReadAll("new.dat.rqpart"), fresh);
+    EXPECT_GE(fetch.nRequests, 2u);
+}
+
+TEST_F(DeltaAssembly, APartLeftByAStoppedRunIsKeptAndOnlyTheRestTravels) {
+    const Bytes fresh = Random(2 * 1024 * 1024, 5);
+    CRelease release = Publish(fresh);
+    // A killed run left the first 700000 bytes, and then some garbage.
+    Bytes part(fresh.begin(), fresh.begin() + 700000);
+    const Bytes garbage = Random(3000, 6);
+    part.insert(part.end(), garbage.begin(), garbage.end());
+    WriteAll("new.dat.rqpart", part);
+    CFakeRanges fetch(release);
+    RQ_DELTA_PLAN plan;
+    ASSERT_EQ(Update(release, fetch, &plan), RQDeltaAssembled::DONE);
+    EXPECT_EQ(ReadAll("new.dat.rqpart"), fresh);
+    EXPECT_GT(plan.ullKeptBytes, 600000u);
+    EXPECT_LE(plan.ullKeptBytes, 700000u);
+    EXPECT_LT(fetch.ullSent, fresh.size() - 600000 + 2 * RQ_DELTA_BLOCK_BYTES / 10);
+}
+
+TEST_F(DeltaAssembly, AServerThatNeverDeliversEndsInAFailureThatKeepsTheCheckedPrefix) {
+    const Bytes old = Random(1024 * 1024, 7);
+    WriteAll("old.dat", old);
+    Bytes fresh = old;
+    for (size_t i = 900000; i < 910000; ++i) {
+        fresh[i] ^= 0xA5;  // the change lies near the end: the copies before it come first
+    }
+    CRelease release = Publish(fresh);
+    CFakeRanges fetch(release);
+    fetch.bAlways404 = true;
+    EXPECT_EQ(Update(release, fetch), RQDeltaAssembled::FETCH_FAILED);
+    EXPECT_EQ(fetch.nRequests, 3u) << "three tries, then given up";
+    const Bytes part = ReadAll("new.dat.rqpart");
+    ASSERT_GT(part.size(), 800000u);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), fresh.begin())) << "a prefix of the new version";
+}
