@@ -9,19 +9,18 @@
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
 #include "patch/RQPatchPath.h"
-#include "patch/RQReleaseState.h"
-#include "patch/RQScriptSignature.h"
+#include "patch/RQReservedNames.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Names at the top of the folder that are no game files: the script, its
-// signature, and the record of an install's highest release (a game folder
-// copied from an install has one; listed, it would overwrite every player's).
+// Names at the top of the folder that are no game files: the script, the
+// signed files beside it, and an install's records (a game folder copied from
+// an install has them; listed, they would overwrite every player's, and the
+// launcher refuses a script that names one).
 bool IsOwnFile(const std::wstring& strRelative) {
-    return strRelative == L"PATCHER_CODE.LUA" || strRelative == RQ_SCRIPT_SIGNATURE_FILE ||
-           strRelative == RQ_RELEASE_STATE_FILE;
+    return strRelative == RQ_SCRIPT_FILE || RQIsLauncherStateFile(strRelative);
 }
 
 // CRC-32 and SHA-256 in one pass over the file.
