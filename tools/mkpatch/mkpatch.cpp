@@ -424,6 +424,9 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
         fs::path relative = fs::u8path(RQBLWideToUtf8(file.strPath + file.strFileName));
         fs::path target = options.content / relative;
         fs::create_directories(target.parent_path(), ec);
+        // Removed first: overwrite_existing fails on Windows builds of the
+        // standard library when the folder is laid out a second time.
+        fs::remove(target, ec);
         if (ec ||
             !fs::copy_file(options.gameFolder / relative, target, fs::copy_options::overwrite_existing, ec)) {
             PrintError(L"cannot copy into the content folder: " + file.strPath + file.strFileName);
