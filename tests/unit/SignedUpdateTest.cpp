@@ -162,8 +162,13 @@ TEST_F(SignedUpdate, EveryEntryNeedsItsSha256AndTheGameMustBeListed) {
 // write the game folder can make it vouch for a forged file. Programs and
 // libraries are read at every start anyway, and a forged one is fetched again.
 TEST_F(SignedUpdate, AProgramForgedInPlaceUnderAVouchingRecordIsFetchedAgain) {
+    // Whole seconds, which every clock and file system can restore exactly.
+    const fs::file_time_type written =
+        std::chrono::time_point_cast<std::chrono::seconds>(fs::file_time_type::clock::now()) -
+        std::chrono::hours(48);
     for (const Entry& e : m_game) {
         RQTestTempDir::WriteAll(fs::path(e.strPath + e.strName), e.strBody);
+        fs::last_write_time(fs::path(e.strPath + e.strName), written);
     }
     Publish(m_game);
     Run();
@@ -171,7 +176,6 @@ TEST_F(SignedUpdate, AProgramForgedInPlaceUnderAVouchingRecordIsFetchedAgain) {
     // Same size, same CRC-32, the time set back: the record still vouches.
     for (const Entry& e : m_game) {
         const fs::path file = fs::path(e.strPath + e.strName);
-        const fs::file_time_type written = fs::last_write_time(file);
         std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
         const std::string strForged = ForgeSameCrc(e.strBody);
         out.write(strForged.data(), static_cast<std::streamsize>(strForged.size()));
