@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -193,6 +194,37 @@ TEST_F(LauncherTrust, AnErrorPageIsNeverTakenForTheScript) {
         m_content.Server()->ClearBehaviours();
         TearDown();
     }
+}
+
+// The launcher's test key as a root: it signs a key list naming another key
+// for releases, and that key's update with a current timestamp runs. A
+// timestamp whose day has come is refused, and so is the root signing the
+// script itself once the install has a key list.
+TEST_F(LauncherTrust, AnUpdateUnderARootsKeyListRunsWhileItsTimestampIsCurrent) {
+    Setup(L"LauncherKeyed.exe");
+    const std::string strScript = rqtest::MakeHashedPatchScript(m_entries);
+    const int64_t nNow = static_cast<int64_t>(std::time(nullptr));
+    rqtest::CKeyListUpdate update =
+        rqtest::MakeKeyListUpdate(strScript, L"test-release", L"test-other", 7, nNow);
+    ASSERT_FALSE(update.strTimestamp.empty());
+    Publish(m_entries, strScript, update.strSignature);
+    ASSERT_TRUE(m_content.Put(L"PATCHER_KEYS.txt", update.strKeyList));
+    ASSERT_TRUE(m_content.Put(L"PATCHER_TIMESTAMP.txt", update.strTimestamp));
+    RunToTheGame();
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "data" / "b.dat"), m_entries[2].strBody);
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "LAUNCHER_KEYS.DAT").substr(0, 15), "TOLVANE-KEYS 1\n");
+
+    // Made three days ago: its day has come.
+    fs::remove(Install() / "TOLVANE_CMDLINE.txt");
+    update = rqtest::MakeKeyListUpdate(strScript, L"test-release", L"test-other", 7, nNow - 3 * 86400);
+    ASSERT_TRUE(m_content.Put(L"PATCHER_TIMESTAMP.txt", update.strTimestamp));
+    ExpectBoxAndNoGame(kNotVerified);
+
+    // Without the key list, the root's own signature no longer does.
+    fs::remove(m_content.Root() / "PATCHER_KEYS.txt");
+    fs::remove(m_content.Root() / "PATCHER_TIMESTAMP.txt");
+    ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA.sig", rqtest::SignScript(strScript, L"test-release", 8)));
+    ExpectBoxAndNoGame(kNotVerified);
 }
 
 // The record of verified files vouches by size, time and identity, protected

@@ -17,4 +17,16 @@ namespace rqtest {
 std::string SignScript(const std::string& strScript, const wchar_t* pszKeyName, uint64_t ullRelease,
                        const std::string& strExpires = std::string());
 
+// The files beside the script for a launcher whose root is pszRoot: a key
+// list (version 1) naming pszRelease, the script's signature by it, and a
+// timestamp by it valid three days from nNow (made as mkpatch makes them).
+// All empty when a key cannot be read.
+struct CKeyListUpdate {
+    std::string strKeyList;
+    std::string strSignature;
+    std::string strTimestamp;
+};
+CKeyListUpdate MakeKeyListUpdate(const std::string& strScript, const wchar_t* pszRoot,
+                                 const wchar_t* pszRelease, uint64_t ullRelease, int64_t nNow);
+
 }  // namespace rqtest
