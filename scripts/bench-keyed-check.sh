@@ -47,7 +47,7 @@ rq_wine_ready
 now() { date +%s.%N; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) print "n/a"; else printf "%.2f", a / b }'; }
-evict() { find "$1" -type f -exec dd if={} iflag=nocache count=0 status=none \; ; }
+evict() { sync; find "$1" -type f -exec dd if={} iflag=nocache count=0 status=none \; ; }
 
 # An install of the kind (plain or keyed): the game and that launcher.
 install() {
