@@ -224,9 +224,10 @@ TEST_F(LuaSandboxTest, TheTimeLimitCoversTheRunAndItsAlertTogether) {
     limits.nAlertInstructionBudget = UINT64_MAX / 2;
     limits.dwTimeLimitMs = 500;
     CRQLuaTable table(m_log, limits);
-    EXPECT_FALSE(table.DoBuffer("function _ALERT(m) N = 0 while true do N = N + 1 end end\n"
-                                "while true do end\n",
-                                "PATCHER_CODE.LUA"));
+    EXPECT_FALSE(
+        table.DoBuffer("function _ALERT(m) N = 0 while true do N = N + 1 end end\n"
+                       "while true do end\n",
+                       "PATCHER_CODE.LUA"));
     lua_State* L = table.GetLuaState();
     lua_getglobal(L, "N");
     const double dLoops = lua_tonumber(L, -1);
@@ -248,6 +249,7 @@ TEST_F(LuaSandboxTest, ScriptsInMemoryLoadLikeFilesAndRefusePrecompiledChunks) {
     }
     EXPECT_FALSE(table.DoBuffer("\nerror('on line two')", "PATCHER_CODE.LUA"));
     ASSERT_EQ(m_log.m_lines.size(), 3u);
-    EXPECT_EQ(m_log.m_lines[0].second, L"cannot load PATCHER_CODE.LUA: precompiled chunks are not accepted\n");
+    EXPECT_EQ(m_log.m_lines[0].second,
+              L"cannot load PATCHER_CODE.LUA: precompiled chunks are not accepted\n");
     EXPECT_EQ(m_log.m_lines[2].second, L"PATCHER_CODE.LUA:2: on line two\n");
 }

@@ -29,7 +29,7 @@ const RQ_SECRET_KEY kLeaked = SeedKey(13);
 const RQ_SECRET_KEY kStranger = SeedKey(14);
 
 // How the update on the server is made; each case changes what it is about.
-struct Spec {
+struct Recipe {
     RQ_SECRET_KEY listRoot = kRoot;
     uint64_t ullListVersion = 2;
     uint64_t ullStep = 100;
@@ -51,7 +51,7 @@ struct Spec {
 
 struct Case {
     const char* pszName;
-    std::function<void(Spec&)> fnChange;
+    std::function<void(Recipe&)> fnChange;
     RQ_TRUST_STATE stored;
     RQScriptVerdict expected;
 };
@@ -68,20 +68,21 @@ RQ_TRUST_STATE Stored(uint64_t ullRelease = 40, const RQ_SECRET_KEY& signer = kR
     return state;
 }
 
-RQ_TRUST_JUDGEMENT Judge(const Spec& spec, const RQ_TRUST_STATE& stored) {
-    std::string strSig = rqtest::SignatureFile(kScript, spec.signer, spec.ullRelease, spec.strSigExpires);
-    std::string strKeyList =
-        rqtest::KeyListFile(spec.listRoot, spec.ullListVersion, spec.ullStep, spec.vecKeys, spec.vecRevoked);
-    std::string strStamp = rqtest::TimestampFile(spec.stamper, spec.pszStampExpires, spec.ullStampRelease,
-                                                 kScript, strSig, strKeyList);
-    if (spec.fnTamper) {
-        spec.fnTamper(strKeyList, strStamp, strSig);
+RQ_TRUST_JUDGEMENT Judge(const Recipe& recipe, const RQ_TRUST_STATE& stored) {
+    std::string strSig =
+        rqtest::SignatureFile(kScript, recipe.signer, recipe.ullRelease, recipe.strSigExpires);
+    std::string strKeyList = rqtest::KeyListFile(recipe.listRoot, recipe.ullListVersion, recipe.ullStep,
+                                                 recipe.vecKeys, recipe.vecRevoked);
+    std::string strStamp = rqtest::TimestampFile(recipe.stamper, recipe.pszStampExpires,
+                                                 recipe.ullStampRelease, kScript, strSig, strKeyList);
+    if (recipe.fnTamper) {
+        recipe.fnTamper(strKeyList, strStamp, strSig);
     }
     RQ_UPDATE_FILES files;
     files.pScript = &kScript;
     files.pSignature = &strSig;
-    files.pKeyList = spec.bKeyList ? &strKeyList : nullptr;
-    files.pTimestamp = spec.bTimestamp ? &strStamp : nullptr;
+    files.pKeyList = recipe.bKeyList ? &strKeyList : nullptr;
+    files.pTimestamp = recipe.bTimestamp ? &strStamp : nullptr;
     return RQJudgeUpdate(files, {PublicOf(kRoot), PublicOf(kSecondRoot)}, stored, kNow);
 }
 
@@ -95,52 +96,53 @@ TEST(UpdateTrust, KeyListTimestampSignatureAndRelease) {
     const RQ_TRUST_STATE fresh;
     const std::vector<Case> vecCases = {
         {"current update", nullptr, Stored(), RQScriptVerdict::OK},
-        {"fresh install takes any release", [](Spec& s) { s.ullRelease = s.ullStampRelease = 90000; }, fresh,
+        {"fresh install takes any release", [](Recipe& s) { s.ullRelease = s.ullStampRelease = 90000; },
+         fresh, RQScriptVerdict::OK},
+        {"second root signs the list", [](Recipe& s) { s.listRoot = kSecondRoot; }, Stored(),
          RQScriptVerdict::OK},
-        {"second root signs the list", [](Spec& s) { s.listRoot = kSecondRoot; }, Stored(),
+        {"timestamp by a release key", [](Recipe& s) { s.stamper = kRelease; }, Stored(),
          RQScriptVerdict::OK},
-        {"timestamp by a release key", [](Spec& s) { s.stamper = kRelease; }, Stored(), RQScriptVerdict::OK},
-        {"release exactly a step ahead", [](Spec& s) { s.ullRelease = s.ullStampRelease = 140; }, Stored(),
+        {"release exactly a step ahead", [](Recipe& s) { s.ullRelease = s.ullStampRelease = 140; }, Stored(),
          RQScriptVerdict::OK},
-        {"list of a former root no longer holds back", [](Spec& s) { s.ullListVersion = 1; },
+        {"list of a former root no longer holds back", [](Recipe& s) { s.ullListVersion = 1; },
          Stored(40, kRelease, 9, kFormerRoot), RQScriptVerdict::OK},
         {"revoking the signer of a leaked jump undoes it",
-         [](Spec& s) { s.ullRelease = s.ullStampRelease = 41; }, Stored(140, kLeaked), RQScriptVerdict::OK},
+         [](Recipe& s) { s.ullRelease = s.ullStampRelease = 41; }, Stored(140, kLeaked), RQScriptVerdict::OK},
         // The key list.
-        {"list missing after one was accepted", [](Spec& s) { s.bKeyList = false; }, Stored(),
+        {"list missing after one was accepted", [](Recipe& s) { s.bKeyList = false; }, Stored(),
          RQScriptVerdict::KEY_LIST_MISSING},
-        {"list by a stranger", [](Spec& s) { s.listRoot = kStranger; }, Stored(),
+        {"list by a stranger", [](Recipe& s) { s.listRoot = kStranger; }, Stored(),
          RQScriptVerdict::UNKNOWN_ROOT},
-        {"list by a former root", [](Spec& s) { s.listRoot = kFormerRoot; }, Stored(),
+        {"list by a former root", [](Recipe& s) { s.listRoot = kFormerRoot; }, Stored(),
          RQScriptVerdict::UNKNOWN_ROOT},
         {"list's step raised",
-         [](Spec& s) {
+         [](Recipe& s) {
              s.fnTamper = [](std::string& k, std::string&, std::string&) {
                  Replace(k, "step: 100", "step: 900");
              };
          },
          Stored(), RQScriptVerdict::BAD_KEY_LIST_SIGNATURE},
-        {"list without release keys", [](Spec& s) { s.vecKeys = {Listed(kStamper, RQKeyRole::TIMESTAMP)}; },
+        {"list without release keys", [](Recipe& s) { s.vecKeys = {Listed(kStamper, RQKeyRole::TIMESTAMP)}; },
          Stored(), RQScriptVerdict::MALFORMED_KEY_LIST},
-        {"older list", [](Spec& s) { s.ullListVersion = 1; }, Stored(), RQScriptVerdict::KEY_LIST_ROLLBACK},
+        {"older list", [](Recipe& s) { s.ullListVersion = 1; }, Stored(), RQScriptVerdict::KEY_LIST_ROLLBACK},
         // The timestamp.
-        {"timestamp missing", [](Spec& s) { s.bTimestamp = false; }, Stored(),
+        {"timestamp missing", [](Recipe& s) { s.bTimestamp = false; }, Stored(),
          RQScriptVerdict::MISSING_TIMESTAMP},
-        {"timestamp of yesterday's day", [](Spec& s) { s.pszStampExpires = "2026-01-01"; }, Stored(),
+        {"timestamp of yesterday's day", [](Recipe& s) { s.pszStampExpires = "2026-01-01"; }, Stored(),
          RQScriptVerdict::STALE_TIMESTAMP},
-        {"timestamp by a stranger", [](Spec& s) { s.stamper = kStranger; }, Stored(),
+        {"timestamp by a stranger", [](Recipe& s) { s.stamper = kStranger; }, Stored(),
          RQScriptVerdict::UNKNOWN_TIMESTAMP_KEY},
-        {"timestamp by a revoked key", [](Spec& s) { s.stamper = kLeaked; }, Stored(),
+        {"timestamp by a revoked key", [](Recipe& s) { s.stamper = kLeaked; }, Stored(),
          RQScriptVerdict::REVOKED_KEY},
         {"timestamp's life stretched",
-         [](Spec& s) {
+         [](Recipe& s) {
              s.fnTamper = [](std::string&, std::string& t, std::string&) {
                  Replace(t, "2026-01-05", "2027-01-05");
              };
          },
          Stored(), RQScriptVerdict::BAD_TIMESTAMP_SIGNATURE},
         {"timestamp names another key list",
-         [](Spec& s) {
+         [](Recipe& s) {
              s.fnTamper = [](std::string& k, std::string&, std::string&) {
                  // the list as it was before the leaked key was revoked
                  k = rqtest::KeyListFile(
@@ -150,19 +152,19 @@ TEST(UpdateTrust, KeyListTimestampSignatureAndRelease) {
              };
          },
          Stored(), RQScriptVerdict::TIMESTAMP_MISMATCH},
-        {"timestamp names another release", [](Spec& s) { s.ullStampRelease = 49; }, Stored(),
+        {"timestamp names another release", [](Recipe& s) { s.ullStampRelease = 49; }, Stored(),
          RQScriptVerdict::TIMESTAMP_MISMATCH},
-        {"timestamp key signs the script", [](Spec& s) { s.signer = kStamper; }, Stored(),
+        {"timestamp key signs the script", [](Recipe& s) { s.signer = kStamper; }, Stored(),
          RQScriptVerdict::UNKNOWN_KEY},
         // The script's signer and release.
-        {"signed by a revoked key", [](Spec& s) { s.signer = kLeaked; }, Stored(),
+        {"signed by a revoked key", [](Recipe& s) { s.signer = kLeaked; }, Stored(),
          RQScriptVerdict::REVOKED_KEY},
-        {"signed by a root under a key list", [](Spec& s) { s.signer = kRoot; }, Stored(),
+        {"signed by a root under a key list", [](Recipe& s) { s.signer = kRoot; }, Stored(),
          RQScriptVerdict::UNKNOWN_KEY},
-        {"signer's time is over", [](Spec& s) { s.signer = kOtherRelease; }, Stored(),
+        {"signer's time is over", [](Recipe& s) { s.signer = kOtherRelease; }, Stored(),
          RQScriptVerdict::KEY_EXPIRED},
         {"signature over another release",
-         [](Spec& s) {
+         [](Recipe& s) {
              s.fnTamper = [](std::string&, std::string&, std::string& g) {
                  Replace(g, "release: 50", "release: 51");
              };
@@ -170,32 +172,32 @@ TEST(UpdateTrust, KeyListTimestampSignatureAndRelease) {
          Stored(), RQScriptVerdict::TIMESTAMP_MISMATCH},
         {"older release", nullptr, Stored(51), RQScriptVerdict::OLDER_RELEASE},
         {"leaked key's jump still holds while the key is not revoked",
-         [](Spec& s) {
+         [](Recipe& s) {
              s.vecRevoked.clear();
              s.vecKeys.insert(s.vecKeys.begin(), Listed(kLeaked, RQKeyRole::RELEASE));
          },
          Stored(140, kLeaked), RQScriptVerdict::OLDER_RELEASE},
-        {"release a step and one ahead", [](Spec& s) { s.ullRelease = s.ullStampRelease = 141; }, Stored(),
+        {"release a step and one ahead", [](Recipe& s) { s.ullRelease = s.ullStampRelease = 141; }, Stored(),
          RQScriptVerdict::RELEASE_JUMP},
-        {"release at the end of 64 bits", [](Spec& s) { s.ullRelease = s.ullStampRelease = UINT64_MAX; },
+        {"release at the end of 64 bits", [](Recipe& s) { s.ullRelease = s.ullStampRelease = UINT64_MAX; },
          Stored(), RQScriptVerdict::RELEASE_JUMP},
-        {"release expired", [](Spec& s) { s.strSigExpires = "2025-12-31"; }, Stored(),
+        {"release expired", [](Recipe& s) { s.strSigExpires = "2025-12-31"; }, Stored(),
          RQScriptVerdict::EXPIRED},
     };
     for (const Case& c : vecCases) {
         SCOPED_TRACE(c.pszName);
-        Spec spec;
+        Recipe recipe;
         if (c.fnChange) {
-            c.fnChange(spec);
+            c.fnChange(recipe);
         }
-        const RQ_TRUST_JUDGEMENT judgement = Judge(spec, c.stored);
+        const RQ_TRUST_JUDGEMENT judgement = Judge(recipe, c.stored);
         EXPECT_EQ(judgement.verdict, c.expected) << RQScriptVerdictText(judgement.verdict);
         EXPECT_TRUE(judgement.bKeyList);
         if (c.expected == RQScriptVerdict::OK) {
-            EXPECT_EQ(judgement.nextState.ullRelease, spec.ullRelease);
-            EXPECT_EQ(judgement.nextState.releaseKey, PublicOf(spec.signer));
-            EXPECT_EQ(judgement.nextState.ullKeyListVersion, spec.ullListVersion);
-            EXPECT_EQ(judgement.nextState.keyListRoot, PublicOf(spec.listRoot));
+            EXPECT_EQ(judgement.nextState.ullRelease, recipe.ullRelease);
+            EXPECT_EQ(judgement.nextState.releaseKey, PublicOf(recipe.signer));
+            EXPECT_EQ(judgement.nextState.ullKeyListVersion, recipe.ullListVersion);
+            EXPECT_EQ(judgement.nextState.keyListRoot, PublicOf(recipe.listRoot));
         }
     }
 }
