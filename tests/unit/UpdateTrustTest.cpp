@@ -306,15 +306,6 @@ TEST(UpdateTrust, KeyListsAreReadStrictly) {
     EXPECT_TRUE(RQVerifyKeyList(list));
 }
 
-TEST(UpdateTrust, EveryRefusalNamesItsCheck) {
-    for (int n = static_cast<int>(RQScriptVerdict::KEY_LIST_MISSING);
-         n <= static_cast<int>(RQScriptVerdict::GAME_NOT_LISTED); ++n) {
-        const std::wstring strText = RQScriptVerdictText(static_cast<RQScriptVerdict>(n));
-        EXPECT_EQ(strText.find(L"script refused ("), 0u) << n;
-        EXPECT_FALSE(RQScriptMayRun(static_cast<RQScriptVerdict>(n)));
-    }
-}
-
 TEST(UpdateTrust, TheInstallKeepsWhatItAcceptedAndWhoSignedIt) {
     RQTestTempDir dir;
     const std::wstring strRelease = RQ_RELEASE_STATE_FILE;

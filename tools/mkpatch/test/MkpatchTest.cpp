@@ -35,7 +35,11 @@ using CodeMap = std::map<std::wstring, CODE_INFO>;
 bool LoadScript(const std::string& strScript, CodeMap& mapCode, CodeMap& mapDelete) {
     RQTestTempDir::WriteAll("PATCHER_CODE.LUA", strScript);
     CRQBLNullLog log;
-    CRQLuaTable lua(log);
+    // The launcher's limits but the wall clock's, which a sanitizer build on
+    // a busy machine reaches with a large script (its whole run has 15 s).
+    RQLuaLimits limits = RQLuaLimits::Default();
+    limits.dwTimeLimitMs = 10 * 60 * 1000;
+    CRQLuaTable lua(log, limits);
     if (!lua.DoFile(L"PATCHER_CODE.LUA")) {
         return false;
     }
