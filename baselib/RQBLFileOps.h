@@ -21,10 +21,15 @@ enum class FileError {
     IS_DIRECTORY,  // a folder stands where the file should be
     ACCESS_DENIED,
     DISK_FULL,
+    // A symbolic link, a junction or another reparse point stands where a file
+    // or folder of ours should be: the launcher runs as administrator, and
+    // whoever placed it would have it write or delete wherever it points.
+    LINK,
     OTHER,
 };
 
 // A file open for writing; other programs may read it meanwhile, not write it.
+// Never opened through a link: a link at strPath is LINK.
 class CRQBLOutFile {
 public:
     CRQBLOutFile() = default;
@@ -51,14 +56,21 @@ FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& str
 // Writes strBytes whole under a temporary name beside strPath (strPath +
 // RQBL_TEMP_SUFFIX), then puts it in place with ReplaceAtomically: a crash or a kill
 // leaves the old file or the new one, never a part. False (and no temporary
-// file left) when anything failed.
-bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes);
+// file left) when anything failed, with the first error in *pError if given.
+bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes,
+                         FileError* pError = nullptr);
 // A whole small file, read only while it stays within nMaxBytes: false when
 // it cannot be read or is larger (nothing beyond the cap is read).
 bool ReadSmallFile(const std::wstring& strPath, size_t nMaxBytes, std::string& strBytes);
 // Renames without replacing anything; for moving a running program aside.
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo);
 FileError RemoveFile(const std::wstring& strPath);
+
+// LINK when a folder on strPath (relative to the working folder, the game
+// folder) or the file itself is a link, a junction or another reparse point;
+// NONE when none is. Parts that do not exist yet are fine. To be asked before
+// folders are made or files written, moved or deleted there.
+FileError CheckNoLinkOnPath(const std::wstring& strPath);
 
 // False when there is no regular file there.
 bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize);

@@ -5,17 +5,26 @@
 
 namespace rqbl {
 
-bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes) {
+bool WriteFileAtomically(const std::wstring& strPath, const std::string& strBytes, FileError* pError) {
     const std::wstring strTemp = strPath + RQBL_TEMP_SUFFIX;
     CRQBLOutFile file;
-    bool bWritten = file.Open(strTemp, true) == FileError::NONE &&
-                    file.Write(strBytes.data(), strBytes.size()) == FileError::NONE;
+    FileError error = file.Open(strTemp, true);
+    if (error == FileError::NONE) {
+        error = file.Write(strBytes.data(), strBytes.size());
+    }
     // Closed in any case, so that the temporary file can be removed.
-    bWritten = file.Close() == FileError::NONE && bWritten;
-    if (bWritten && ReplaceAtomically(strTemp, strPath) == FileError::NONE) {
+    const FileError closed = file.Close();
+    error = error != FileError::NONE ? error : closed;
+    if (error == FileError::NONE) {
+        error = ReplaceAtomically(strTemp, strPath);
+    }
+    if (error == FileError::NONE) {
         return true;
     }
     RemoveFile(strTemp);
+    if (pError != nullptr) {
+        *pError = error;
+    }
     return false;
 }
 

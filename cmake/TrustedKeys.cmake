@@ -1,7 +1,9 @@
-# The public keys a launcher trusts for signed patch scripts. Empty: the
-# launcher takes unsigned scripts, as launchers before signing did.
+# The root keys a launcher trusts for signed updates: each signs key lists
+# (PATCHER_KEYS.txt), and, where the server has none, signs patch scripts
+# itself, as the plain key lists of earlier launchers did. Empty: the launcher
+# takes unsigned scripts, as launchers before signing did (the build warns).
 set(RQ_TRUSTED_KEYS "" CACHE STRING
-    "Public keys (lines printed by mkpatch --keygen), separated by ';', whose signatures on PATCHER_CODE.LUA the launcher accepts; empty: unsigned scripts are accepted")
+    "Root public keys (lines printed by mkpatch --keygen), separated by ';', that sign the key list PATCHER_KEYS.txt or, without one, PATCHER_CODE.LUA itself; empty: unsigned scripts are accepted")
 
 # rq_add_trusted_keys(TARGET "KEY;KEY..."): compiles launcher/keys/RQBuiltInKeys.cpp
 # into TARGET with that key list, so that RQBuiltInTrustedKeys() returns it.

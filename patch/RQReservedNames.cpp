@@ -34,11 +34,20 @@ bool RQIsDownloadTempName(const std::wstring& strName) {
 
 bool RQIsLauncherStateFile(const std::wstring& strLocal) {
     for (const wchar_t* pszName :
-         {RQ_RELEASE_STATE_FILE, RQ_RESUME_RECORD_FILE, RQ_VERIFY_RECORD_FILE, RQ_SCRIPT_SIGNATURE_FILE,
-          RQ_UNVERIFIED_SCRIPT_FILE, RQ_UNVERIFIED_SIGNATURE_FILE}) {
+         {RQ_RELEASE_STATE_FILE, RQ_KEY_LIST_STATE_FILE, RQ_RESUME_RECORD_FILE, RQ_VERIFY_RECORD_FILE,
+          RQ_SCRIPT_SIGNATURE_FILE, RQ_KEY_LIST_FILE, RQ_TIMESTAMP_FILE, RQ_UNVERIFIED_SCRIPT_FILE,
+          RQ_UNVERIFIED_SIGNATURE_FILE, RQ_UNVERIFIED_KEY_LIST_FILE, RQ_UNVERIFIED_TIMESTAMP_FILE}) {
         if (SameName(strLocal, pszName)) {
             return true;
         }
     }
     return false;
+}
+
+bool RQIsGameFile(const std::wstring& strLocal) {
+    return SameName(strLocal, RQ_GAME_FILE);
+}
+
+bool RQIsExecutableName(const std::wstring& strName) {
+    return EndsWithSuffix(strName, L".exe") || EndsWithSuffix(strName, L".dll");
 }

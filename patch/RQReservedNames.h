@@ -9,8 +9,10 @@
 #include <string>
 
 #include "baselib/RQBLFileOps.h"
+#include "patch/RQKeyList.h"
 #include "patch/RQReleaseState.h"
 #include "patch/RQScriptSignature.h"
+#include "patch/RQTimestamp.h"
 
 inline constexpr wchar_t RQ_SCRIPT_FILE[] = L"PATCHER_CODE.LUA";
 // Where unfinished downloads remember where they came from, for a later run.
@@ -21,6 +23,11 @@ inline constexpr wchar_t RQ_VERIFY_RECORD_FILE[] = L"LAUNCHER_VERIFIED.DAT";
 // own only once they have been checked: a refused script leaves nothing behind.
 inline constexpr wchar_t RQ_UNVERIFIED_SCRIPT_FILE[] = L"PATCHER_CODE.LUA.unverified";
 inline constexpr wchar_t RQ_UNVERIFIED_SIGNATURE_FILE[] = L"PATCHER_CODE.LUA.sig.unverified";
+inline constexpr wchar_t RQ_UNVERIFIED_KEY_LIST_FILE[] = L"PATCHER_KEYS.txt.unverified";
+inline constexpr wchar_t RQ_UNVERIFIED_TIMESTAMP_FILE[] = L"PATCHER_TIMESTAMP.txt.unverified";
+// The game's program, which a launcher with keys starts only once its SHA-256
+// is the signed one.
+inline constexpr wchar_t RQ_GAME_FILE[] = L"TOLVANE.EXE";
 
 // A download is written under the destination's name plus this suffix and
 // renamed over the destination only when it is complete and checked; a run
@@ -35,5 +42,11 @@ std::wstring RQReplacedPath(const std::wstring& strDestPath);
 bool RQIsDownloadTempName(const std::wstring& strName);
 
 // True for the name (relative to the game folder, in any case) of one of the
-// launcher's own files above.
+// launcher's own files above, or of the signed files beside the script.
 bool RQIsLauncherStateFile(const std::wstring& strLocal);
+
+// True for the game's program, in any case.
+bool RQIsGameFile(const std::wstring& strLocal);
+// True for a program or a library (".exe", ".dll", in any case): files that
+// run with the rights of the launcher or the game.
+bool RQIsExecutableName(const std::wstring& strName);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "baselib/RQBLHex.h"
+#include "patch/RQSignedLines.h"
 #include "patch/RQUtcDate.h"
 
 namespace {
@@ -18,34 +19,6 @@ std::string_view Trim(std::string_view strText) {
         return std::string_view();
     }
     return strText.substr(nStart, strText.find_last_not_of(pszBlanks) - nStart + 1);
-}
-
-std::vector<std::string_view> SplitLines(std::string_view strText) {
-    std::vector<std::string_view> vecLines;
-    size_t nStart = 0;
-    while (nStart < strText.size()) {
-        size_t nEnd = strText.find('\n', nStart);
-        if (nEnd == std::string_view::npos) {
-            nEnd = strText.size();
-        }
-        std::string_view strLine = strText.substr(nStart, nEnd - nStart);
-        if (!strLine.empty() && strLine.back() == '\r') {
-            strLine.remove_suffix(1);
-        }
-        vecLines.push_back(strLine);
-        nStart = nEnd + 1;
-    }
-    return vecLines;
-}
-
-// The value of "name: value", or false when the line is another field.
-bool FieldValue(std::string_view strLine, std::string_view strName, std::string_view& strValue) {
-    if (strLine.size() < strName.size() + 2 || strLine.substr(0, strName.size()) != strName ||
-        strLine.substr(strName.size(), 2) != ": ") {
-        return false;
-    }
-    strValue = strLine.substr(strName.size() + 2);
-    return true;
 }
 
 // The third and fourth line of the file, which the signature covers.
@@ -101,7 +74,7 @@ bool RQParseScriptSignature(const std::string& strFile, RQ_SCRIPT_SIGNATURE& sig
     if (strFile.size() > RQ_SCRIPT_SIGNATURE_MAX_BYTES) {
         return false;
     }
-    std::vector<std::string_view> vecLines = SplitLines(strFile);
+    std::vector<std::string_view> vecLines = rqsigned::SplitLines(strFile);
     if (vecLines.size() != 5 || vecLines[0] != kMagicLine) {
         return false;
     }
@@ -110,23 +83,17 @@ bool RQParseScriptSignature(const std::string& strFile, RQ_SCRIPT_SIGNATURE& sig
     std::string_view strRelease;
     std::string_view strExpires;
     std::string_view strSignature;
-    if (!FieldValue(vecLines[1], "key", strKey) || !FieldValue(vecLines[2], "release", strRelease) ||
-        !FieldValue(vecLines[3], "expires", strExpires) ||
-        !FieldValue(vecLines[4], "signature", strSignature)) {
+    if (!rqsigned::FieldValue(vecLines[1], "key", strKey) ||
+        !rqsigned::FieldValue(vecLines[2], "release", strRelease) ||
+        !rqsigned::FieldValue(vecLines[3], "expires", strExpires) ||
+        !rqsigned::FieldValue(vecLines[4], "signature", strSignature)) {
         return false;
     }
     // The key exactly as RQFormatPublicKey writes it, without blanks.
-    if (strKey.substr(0, kKeyPrefix.size()) != kKeyPrefix ||
-        !RQBLFromHex(strKey.substr(kKeyPrefix.size()), out.key.data(), out.key.size()) ||
-        !RQParseReleaseNumber(strRelease, out.ullRelease) ||
-        !RQBLFromHex(strSignature, out.signature.data(), out.signature.size())) {
+    if (!rqsigned::ParseExactKey(strKey, out.key) || !RQParseReleaseNumber(strRelease, out.ullRelease) ||
+        !rqsigned::ParseSignature(strSignature, out.signature) ||
+        !rqsigned::ParseExpiry(strExpires, out.strExpires, out.nExpiresUnix)) {
         return false;
-    }
-    if (strExpires != kNever) {
-        if (!RQParseUtcDate(strExpires, out.nExpiresUnix)) {
-            return false;
-        }
-        out.strExpires = std::string(strExpires);
     }
     sig = out;
     return true;

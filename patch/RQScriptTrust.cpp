@@ -54,6 +54,46 @@ const wchar_t* RQScriptVerdictText(RQScriptVerdict verdict) {
             return L"script refused (OLDER_RELEASE): older than the release this install has accepted";
         case RQScriptVerdict::EXPIRED:
             return L"script refused (EXPIRED): the release has expired";
+        case RQScriptVerdict::KEY_LIST_MISSING:
+            return L"script refused (KEY_LIST_MISSING): this install has accepted a key list, the server has "
+                   L"no "
+                   L"PATCHER_KEYS.txt";
+        case RQScriptVerdict::MALFORMED_KEY_LIST:
+            return L"script refused (MALFORMED_KEY_LIST): PATCHER_KEYS.txt is not a key list";
+        case RQScriptVerdict::UNKNOWN_ROOT:
+            return L"script refused (UNKNOWN_ROOT): the key list is signed by a key that is not a root of "
+                   L"this "
+                   L"launcher";
+        case RQScriptVerdict::BAD_KEY_LIST_SIGNATURE:
+            return L"script refused (BAD_KEY_LIST_SIGNATURE): the key list's signature does not match it";
+        case RQScriptVerdict::KEY_LIST_ROLLBACK:
+            return L"script refused (KEY_LIST_ROLLBACK): older than the key list this install has accepted";
+        case RQScriptVerdict::MISSING_TIMESTAMP:
+            return L"script refused (MISSING_TIMESTAMP): the server has no PATCHER_TIMESTAMP.txt";
+        case RQScriptVerdict::MALFORMED_TIMESTAMP:
+            return L"script refused (MALFORMED_TIMESTAMP): PATCHER_TIMESTAMP.txt is not a timestamp";
+        case RQScriptVerdict::UNKNOWN_TIMESTAMP_KEY:
+            return L"script refused (UNKNOWN_TIMESTAMP_KEY): the timestamp is signed by a key the key list "
+                   L"does "
+                   L"not allow for it";
+        case RQScriptVerdict::BAD_TIMESTAMP_SIGNATURE:
+            return L"script refused (BAD_TIMESTAMP_SIGNATURE): the timestamp's signature does not match it";
+        case RQScriptVerdict::STALE_TIMESTAMP:
+            return L"script refused (STALE_TIMESTAMP): the timestamp has expired, the server's update is not "
+                   L"current";
+        case RQScriptVerdict::TIMESTAMP_MISMATCH:
+            return L"script refused (TIMESTAMP_MISMATCH): the timestamp names other files than the server's";
+        case RQScriptVerdict::REVOKED_KEY:
+            return L"script refused (REVOKED_KEY): signed with a key that the key list revokes";
+        case RQScriptVerdict::KEY_EXPIRED:
+            return L"script refused (KEY_EXPIRED): the signing key's time in the key list is over";
+        case RQScriptVerdict::RELEASE_JUMP:
+            return L"script refused (RELEASE_JUMP): further ahead of the accepted release than the key list "
+                   L"allows";
+        case RQScriptVerdict::SHA256_MISSING:
+            return L"script refused (SHA256_MISSING): an entry has no SHA-256";
+        case RQScriptVerdict::GAME_NOT_LISTED:
+            return L"script refused (GAME_NOT_LISTED): TOLVANE.EXE is not listed";
     }
     return L"script refused: unknown verdict";
 }

@@ -1,6 +1,7 @@
 // Whether the update worker may run a downloaded patch script: the script's
-// signature against the keys built into this launcher, and its release
-// against the highest this install has accepted.
+// signature against a set of trusted keys, and its release against the
+// highest this install has accepted. The verdicts of the whole decision
+// (patch/RQUpdateTrust.h) are named here too.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,24 @@ enum class RQScriptVerdict {
     BAD_SIGNATURE,        // the signature does not match the script (or release, or expiry)
     OLDER_RELEASE,        // lower than the highest release this install has accepted
     EXPIRED,              // the release's expiry date has come
+    // With a key list:
+    KEY_LIST_MISSING,         // the install has accepted a key list; the server has none
+    MALFORMED_KEY_LIST,       // a PATCHER_KEYS.txt that is not a key list
+    UNKNOWN_ROOT,             // the key list is signed by a key that is not one of this launcher's roots
+    BAD_KEY_LIST_SIGNATURE,   // the key list's signature does not match it
+    KEY_LIST_ROLLBACK,        // older than the key list this install has accepted
+    MISSING_TIMESTAMP,        // no PATCHER_TIMESTAMP.txt
+    MALFORMED_TIMESTAMP,      // a PATCHER_TIMESTAMP.txt that is not a timestamp
+    UNKNOWN_TIMESTAMP_KEY,    // the timestamp is signed by a key the list does not allow for it
+    BAD_TIMESTAMP_SIGNATURE,  // the timestamp's signature does not match it
+    STALE_TIMESTAMP,          // the timestamp's expiry date has come: the server's update is not current
+    TIMESTAMP_MISMATCH,       // the timestamp names other files than those the server gave
+    REVOKED_KEY,              // the key list revokes the script's signer
+    KEY_EXPIRED,              // the signer's (or the timestamp signer's) listed expiry has come
+    RELEASE_JUMP,             // further above the accepted release than the key list's release-step
+    // Found once the script has run:
+    SHA256_MISSING,   // a launcher with keys needs every entry's SHA-256
+    GAME_NOT_LISTED,  // a launcher with keys starts only a TOLVANE.EXE that the script lists
 };
 
 // True for the two verdicts under which the script may run.

@@ -1,5 +1,7 @@
 #include "patch/RQUtcDate.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
@@ -35,6 +37,24 @@ bool ReadDigits(std::string_view strText, size_t nStart, size_t nCount, int64_t&
 }
 
 }  // namespace
+
+std::string RQFormatUtcDate(int64_t nUnixSeconds) {
+    // Howard Hinnant's civil_from_days.
+    const int64_t z =
+        (nUnixSeconds >= 0 ? nUnixSeconds : nUnixSeconds - (kSecondsPerDay - 1)) / kSecondsPerDay + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    char szDate[16];
+    std::snprintf(szDate, sizeof(szDate), "%04d-%02d-%02d", static_cast<int>(y), static_cast<int>(m),
+                  static_cast<int>(d));
+    return szDate;
+}
 
 bool RQParseUtcDate(std::string_view strDate, int64_t& nUnixSeconds) {
     int64_t y = 0;

@@ -203,6 +203,29 @@ const char* ReadChunk(lua_State* /*pLuaState*/, void* pData, size_t* pnSize) {
     return pReader->szBuffer;
 }
 
+struct BufferReader {
+    const char* pData = nullptr;
+    size_t nBytes = 0;
+    bool bLineBreakOwed = false;  // for a skipped "#" line
+    bool bDone = false;
+};
+
+const char* ReadBuffer(lua_State* /*pLuaState*/, void* pData, size_t* pnSize) {
+    auto* pReader = static_cast<BufferReader*>(pData);
+    *pnSize = 0;
+    if (pReader->bLineBreakOwed) {
+        pReader->bLineBreakOwed = false;
+        *pnSize = 1;
+        return "\n";
+    }
+    if (pReader->bDone || pReader->nBytes == 0) {
+        return nullptr;
+    }
+    pReader->bDone = true;
+    *pnSize = pReader->nBytes;
+    return pReader->pData;
+}
+
 struct FileCloser {
     void operator()(FILE* pFile) const { std::fclose(pFile); }
 };
@@ -262,7 +285,8 @@ CRQLuaLimitScope::CRQLuaLimitScope(lua_State* pLuaState, uint64_t nInstructionBu
     constexpr auto kMaxBudget = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
     m_pBox->bLimited = true;
     m_pBox->bInstructionLimitHit = false;
-    m_pBox->nDeadlineMs = SteadyNowMs() + m_pBox->limits.dwTimeLimitMs;
+    m_pBox->nDeadlineMs =
+        m_pBox->nRunDeadlineMs != 0 ? m_pBox->nRunDeadlineMs : SteadyNowMs() + m_pBox->limits.dwTimeLimitMs;
     m_pBox->nInstructionsLeft =
         static_cast<int64_t>(nInstructionBudget < kMaxBudget ? nInstructionBudget : kMaxBudget);
     lua_sethook(pLuaState, CountHook, LUA_MASKCOUNT, kHookInterval);
@@ -302,6 +326,36 @@ int LoadScriptFile(lua_State* pLuaState, const char* pszFileName) {
         lua_pop(pLuaState, 1);  // the empty chunk that the parser made of no input
         lua_pushfstring(pLuaState, "cannot load %s: precompiled chunks are not accepted", pszFileName);
         nStatus = LUA_ERRSYNTAX;
+    }
+    lua_remove(pLuaState, nNameIndex);
+    return nStatus;
+}
+
+int LoadScriptBuffer(lua_State* pLuaState, const char* pData, size_t nBytes, const char* pszChunkName) {
+    lua_pushfstring(pLuaState, "@%s", pszChunkName);
+    int nNameIndex = lua_gettop(pLuaState);
+    BufferReader reader;
+    size_t nStart = 0;
+    if (nBytes > 0 && pData[0] == '#') {  // "#!" line, skipped as the interpreter does
+        while (nStart < nBytes && pData[nStart] != '\n') {
+            ++nStart;
+        }
+        nStart = nStart < nBytes ? nStart + 1 : nStart;
+        reader.bLineBreakOwed = true;  // keeps the line numbers of messages right
+    }
+    // As for a file: precompiled chunks never reach the parser.
+    if (nStart < nBytes && pData[nStart] == LUA_SIGNATURE[0]) {
+        lua_settop(pLuaState, nNameIndex - 1);
+        lua_pushfstring(pLuaState, "cannot load %s: precompiled chunks are not accepted", pszChunkName);
+        return LUA_ERRSYNTAX;
+    }
+    reader.pData = pData + nStart;
+    reader.nBytes = nBytes - nStart;
+    int nStatus = 0;
+    {
+        RQLuaSandbox* pBox = SandboxOf(pLuaState);
+        CRQLuaLimitScope limits(pLuaState, pBox != nullptr ? pBox->limits.nInstructionBudget : 0);
+        nStatus = lua_load(pLuaState, ReadBuffer, &reader, lua_tostring(pLuaState, nNameIndex));
     }
     lua_remove(pLuaState, nNameIndex);
     return nStatus;

@@ -21,7 +21,9 @@ struct RQLuaLimits {
     uint64_t nInstructionBudget;
     // Instructions of one call of the script's "_ALERT" function.
     uint64_t nAlertInstructionBudget;
-    // Wall-clock time of one load or run. It also reaches inside the string
+    // Wall-clock time of a script's whole run: its load, its main chunk and
+    // the "_ALERT" handler of its error together (each alone, when they are
+    // called outside CRQLuaTable's runs). It also reaches inside the string
     // library's pattern matcher, where a backtracking pattern spends its time
     // without running a single instruction.
     uint32_t dwTimeLimitMs;
@@ -45,6 +47,10 @@ struct RQLuaSandbox {
     bool bInstructionLimitHit = false;
     // Steady-clock milliseconds at which the current load or run is ended.
     int64_t nDeadlineMs = 0;
+    // Set for a whole run of a script (load, main chunk, "_ALERT"): every
+    // limited call within it ends here, so that the time limit holds for the
+    // run as a whole and not once per part. 0: each call gets the full limit.
+    int64_t nRunDeadlineMs = 0;
     // When set and non-zero, the run ends (the launcher is closing).
     const std::atomic<int64_t>* pStop = nullptr;
     // Where the host's error lines go (the error printer finds it from the
@@ -99,5 +105,11 @@ private:
 // between check and load. Returns 0 with the chunk pushed, or non-zero with a
 // message pushed. Runs inside a CRQLuaLimitScope of its own.
 int LoadScriptFile(lua_State* pLuaState, const char* pszFileName);
+
+// The same for a script already in memory (the bytes whose signature was
+// checked, so that no other bytes can be run in their place), with the same
+// refusal of precompiled chunks. pszChunkName is the name messages show
+// ("PATCHER_CODE.LUA:12: ...").
+int LoadScriptBuffer(lua_State* pLuaState, const char* pData, size_t nBytes, const char* pszChunkName);
 
 }  // namespace rqlua

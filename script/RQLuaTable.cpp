@@ -36,6 +36,27 @@ CRQLuaTable::~CRQLuaTable() {
     m_nTableDepth = 0;
 }
 
+template <typename LoadFn>
+bool CRQLuaTable::Run(LoadFn fnLoad) {
+    // One deadline for the load, the run and the handler of their error, so
+    // that a hostile script cannot take the limit three times over.
+    m_pSandbox->nRunDeadlineMs = rqlua::SteadyNowMs() + m_pSandbox->limits.dwTimeLimitMs;
+    int nStatus = fnLoad();
+    if (nStatus == 0) {
+        rqlua::CRQLuaLimitScope limits(m_pLuaState, m_pSandbox->limits.nInstructionBudget);
+        nStatus = lua_pcall(m_pLuaState, 0, LUA_MULTRET, 0);
+    }
+    if (nStatus != 0) {
+        // lua_tolstring gives null for an error object that is no string or number.
+        const char* pszMessage = lua_tolstring(m_pLuaState, -1, nullptr);
+        lua_tinker::print_error(m_pLuaState, "%s",
+                                pszMessage != nullptr ? pszMessage : "(error object is not a string)");
+        lua_settop(m_pLuaState, -2);
+    }
+    m_pSandbox->nRunDeadlineMs = 0;
+    return nStatus == 0;
+}
+
 bool CRQLuaTable::DoFile(const wchar_t* pszFileName) {
     if (m_pLuaState == nullptr || pszFileName == nullptr) {
         return false;
@@ -44,20 +65,16 @@ bool CRQLuaTable::DoFile(const wchar_t* pszFileName) {
     if (!rqbl::WideToFileName(pszFileName, strName) || !lua_checkstack(m_pLuaState, 2)) {
         return false;
     }
-    int nStatus = rqlua::LoadScriptFile(m_pLuaState, strName.c_str());
-    if (nStatus == 0) {
-        rqlua::CRQLuaLimitScope limits(m_pLuaState, m_pSandbox->limits.nInstructionBudget);
-        nStatus = lua_pcall(m_pLuaState, 0, LUA_MULTRET, 0);
+    return Run([&] { return rqlua::LoadScriptFile(m_pLuaState, strName.c_str()); });
+}
+
+bool CRQLuaTable::DoBuffer(const std::string& strScript, const char* pszChunkName) {
+    if (m_pLuaState == nullptr || pszChunkName == nullptr || !lua_checkstack(m_pLuaState, 2)) {
+        return false;
     }
-    if (nStatus == 0) {
-        return true;
-    }
-    // lua_tolstring gives null for an error object that is no string or number.
-    const char* pszMessage = lua_tolstring(m_pLuaState, -1, nullptr);
-    lua_tinker::print_error(m_pLuaState, "%s",
-                            pszMessage != nullptr ? pszMessage : "(error object is not a string)");
-    lua_settop(m_pLuaState, -2);
-    return false;
+    return Run([&] {
+        return rqlua::LoadScriptBuffer(m_pLuaState, strScript.data(), strScript.size(), pszChunkName);
+    });
 }
 
 bool CRQLuaTable::OpenTable(const char* pszName) {
@@ -149,6 +166,21 @@ bool CRQLuaTable::GetData(int32_t nIndex, uint64_t& ullOut) {
     }
     ullOut = rqlua::TruncToUInt64(dValue);
     return true;
+}
+
+bool CRQLuaTable::GetString(int32_t nIndex, std::string& strOut) {
+    if (!PushSlot(nIndex)) {
+        return false;
+    }
+    // lua_type, not lua_isstring: a number must not pass for text here.
+    const bool bString = lua_type(m_pLuaState, -1) == LUA_TSTRING;
+    if (bString) {
+        size_t nLen = 0;
+        const char* pszText = lua_tolstring(m_pLuaState, -1, &nLen);
+        strOut.assign(pszText, nLen);
+    }
+    lua_settop(m_pLuaState, -2);
+    return bString;
 }
 
 bool CRQLuaTable::GetData(int32_t nIndex, std::wstring& strOut, bool bUTF8) {

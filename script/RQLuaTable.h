@@ -26,7 +26,10 @@ public:
     CRQLuaTable& operator=(const CRQLuaTable&) = delete;
 
     // Loads and runs a script file; errors go through lua_tinker::print_error.
+    // The time limit holds for the whole: load, run and the error's handler.
     bool DoFile(const wchar_t* pszFileName);
+    // The same for a script in memory, named pszChunkName in its messages.
+    bool DoBuffer(const std::string& strScript, const char* pszChunkName);
     // While *pStop is non-zero, a load or run ends at once (as an error).
     void SetStopFlag(const std::atomic<int64_t>* pStop) { m_pSandbox->pStop = pStop; }
 
@@ -50,7 +53,14 @@ public:
     lua_State* GetLuaState() const { return m_pLuaState; }
     const RQLuaSandbox& GetSandbox() const { return *m_pSandbox; }
 
+    // Slot nIndex only when it holds a Lua string (a number is not taken for
+    // one): its bytes as they are.
+    bool GetString(int32_t nIndex, std::string& strOut);
+
 private:
+    // Runs the chunk that fnLoad pushes, within one deadline for the whole.
+    template <typename LoadFn>
+    bool Run(LoadFn fnLoad);
     // Pushes slot nIndex of the current table; false (nothing pushed) when no
     // table is open or the stack cannot grow.
     bool PushSlot(int32_t nIndex);

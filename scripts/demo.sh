@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The launcher's main job, end to end, on this machine:
 #   1. builds what is missing (Windows launcher, native mkpatch and logdump);
-#   2. makes a sample game build and its content folder with mkpatch, signed
-#      with the demo's key (the committed test key: its secret half is public);
+#   2. makes a sample game build and its content folder with mkpatch: a key
+#      list signed with the demo's root key, the update signed with a release
+#      key the list names, and a timestamp (the committed test keys: their
+#      secret halves are public);
 #   3. serves the content with nginx on a free loopback port;
 #   4. makes a local install out of date (missing, stale and current files);
-#   5. runs a Launcher.exe built to trust that key (LauncherKeyed.exe) under
+#   5. runs a Launcher.exe built with that root (LauncherKeyed.exe) under
 #      Wine (on your display if there is one, else a
 #      virtual one), saving a screenshot of the window mid-update;
 #   6. shows what was updated and the command line the started game received.
@@ -33,8 +35,11 @@ printf 'TOLVANE へようこそ。\r\n' > "$demo/build/manual/はじめに.txt"
 printf '[GRAPHIC]\r\nWIDTH=1280\r\nHEIGHT=720\r\n' > "$demo/build/config/default.ini"
 : > "$demo/build/config/empty.dat"
 
-echo "== content folder made by mkpatch, signed (release 1)"
-build/linux/bin/mkpatch --quiet --sign tests/fixtures/keys/test-release.key --release 1 \
+echo "== content folder made by mkpatch: key list, signed release 1, timestamp"
+printf 'TOLVANE-KEY-LIST 1\nversion: 1\nrelease-step: 1000\nrelease-key: %s expires 2099-01-01\n' \
+  "$(cat tests/fixtures/keys/test-other.pub)" > "$demo/keys.txt"
+build/linux/bin/mkpatch --quiet --root tests/fixtures/keys/test-release.key --content "$demo/content" "$demo/keys.txt"
+build/linux/bin/mkpatch --quiet --sign tests/fixtures/keys/test-other.key --release 1 \
   --content "$demo/content" --output "$demo/PATCHER_CODE.LUA" "$demo/build"
 
 echo "== an out-of-date install in $demo/install"
@@ -84,7 +89,8 @@ fi
 end=$(date +%s.%N)
 
 snapshot > "$demo/after.txt"
-(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.sig -print0 | sort -z |
+(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.sig ! -name PATCHER_KEYS.txt \
+  ! -name PATCHER_TIMESTAMP.txt -print0 | sort -z |
   xargs -0 md5sum) > "$demo/content.txt"
 echo "== what changed in the install"
 diff "$demo/before.txt" "$demo/after.txt" | sed -n 's/^> [0-9a-f]*  /  updated: /p' || true

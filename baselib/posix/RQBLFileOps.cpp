@@ -33,6 +33,8 @@ FileError FromErrno(int nError) {
         case ENOSPC:
         case EDQUOT:
             return FileError::DISK_FULL;
+        case ELOOP:  // O_NOFOLLOW met a symbolic link
+            return FileError::LINK;
         default:
             return FileError::OTHER;
     }
@@ -54,8 +56,8 @@ FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
     if (!NativePath(strPath, strNative)) {
         return FileError::OTHER;
     }
-    int fd =
-        ::open(strNative.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (bTruncate ? O_TRUNC : O_APPEND), 0644);
+    int fd = ::open(strNative.c_str(),
+                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (bTruncate ? O_TRUNC : O_APPEND), 0644);
     if (fd < 0) {
         return FromErrno(errno);
     }
@@ -118,6 +120,26 @@ FileError RemoveFile(const std::wstring& strPath) {
         return FileError::OTHER;
     }
     return ::unlink(strNative.c_str()) == 0 ? FileError::NONE : FromErrno(errno);
+}
+
+FileError CheckNoLinkOnPath(const std::wstring& strPath) {
+    std::string strNative;
+    if (!NativePath(strPath, strNative)) {
+        return FileError::OTHER;
+    }
+    for (size_t nEnd = strNative.find('/', 1);; nEnd = strNative.find('/', nEnd + 1)) {
+        struct stat st {};
+        const std::string strPart = strNative.substr(0, nEnd);
+        if (::lstat(strPart.c_str(), &st) != 0) {
+            return FileError::NONE;  // not there yet: nor is anything below it
+        }
+        if (S_ISLNK(st.st_mode)) {
+            return FileError::LINK;
+        }
+        if (nEnd == std::string::npos) {
+            return FileError::NONE;
+        }
+    }
 }
 
 bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize) {

@@ -32,6 +32,10 @@ bool IsFolder(const std::wstring& strPath) {
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsLink(DWORD dwAttributes) {
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 HANDLE AsHandle(intptr_t nHandle) {
     return reinterpret_cast<HANDLE>(nHandle);
 }
@@ -44,13 +48,25 @@ CRQBLOutFile::~CRQBLOutFile() {
 
 FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
     Close();
+    // A link there is refused before anything is opened; one put there in
+    // between is opened itself (FILE_FLAG_OPEN_REPARSE_POINT), never what it
+    // points to, and refused by the handle's attributes.
+    if (IsLink(GetFileAttributesW(strPath.c_str()))) {
+        return FileError::LINK;
+    }
     HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           bTruncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                           bTruncate ? CREATE_ALWAYS : OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD dwError = GetLastError();
         return IsFolder(strPath) ? FileError::IS_DIRECTORY : FromSystemError(dwError);
     }
     m_nHandle = reinterpret_cast<intptr_t>(h);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(h, &info) && IsLink(info.dwFileAttributes)) {
+        Close();
+        return FileError::LINK;
+    }
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
         DWORD dwError = GetLastError();
@@ -128,6 +144,21 @@ FileError RemoveFile(const std::wstring& strPath) {
         dwError = GetLastError();
     }
     return FromSystemError(dwError);
+}
+
+FileError CheckNoLinkOnPath(const std::wstring& strPath) {
+    for (size_t nEnd = strPath.find_first_of(L"\\/", 1);; nEnd = strPath.find_first_of(L"\\/", nEnd + 1)) {
+        const DWORD dwAttributes = GetFileAttributesW(strPath.substr(0, nEnd).c_str());
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+            return FileError::NONE;  // not there yet: nor is anything below it
+        }
+        if (IsLink(dwAttributes)) {
+            return FileError::LINK;
+        }
+        if (nEnd == std::wstring::npos) {
+            return FileError::NONE;
+        }
+    }
 }
 
 bool GetRegularFileSize(const std::wstring& strPath, uint64_t& ullSize) {

@@ -69,13 +69,17 @@ CRQFileChecker::CResult CRQFileChecker::Check(const RQ_TRANSFER_JOB& job, const 
         result.finding = RQCheckFinding::SIZE_DIFFERS;  // never worth reading
         return result;
     }
-    if (!m_bRepair && RecordVouchesFor(job, facts)) {
+    // A program or library of a launcher with keys is read at every start:
+    // the record is a checksum that anyone who can write the folder can forge,
+    // and what is started next runs with administrator rights.
+    const bool bAlwaysRead = job.bCheckEveryStart && !job.strSha256.empty();
+    if (!m_bRepair && !bAlwaysRead && RecordVouchesFor(job, facts)) {
         result.finding = RQCheckFinding::CURRENT_BY_RECORD;
         result.bRecordable = true;
         result.entry = *m_previous.Find(job.strLocal);
         return result;
     }
-    const bool bStrong = m_bRepair && !job.strSha256.empty();
+    const bool bStrong = (m_bRepair || bAlwaysRead) && !job.strSha256.empty();
     RQ_CONTENT_SUMS sums;
     switch (m_reader.Read(job.strLocal, bStrong, pStop, sums)) {
         case RQContentRead::STOPPED:
@@ -83,9 +87,10 @@ CRQFileChecker::CResult CRQFileChecker::Check(const RQ_TRANSFER_JOB& job, const 
             return result;
         case RQContentRead::CANNOT_READ:
             // An unreadable file has always counted as one whose CRC-32 is
-            // 0xFFFFFFFF; it is never recorded, since nothing was verified.
-            result.finding = job.dwCrc == 0xFFFFFFFFu ? RQCheckFinding::CURRENT_BY_CONTENT
-                                                      : RQCheckFinding::CONTENT_DIFFERS;
+            // 0xFFFFFFFF; it is never recorded, since nothing was verified. A
+            // program that must be checked is never taken unread.
+            result.finding = job.dwCrc == 0xFFFFFFFFu && !bAlwaysRead ? RQCheckFinding::CURRENT_BY_CONTENT
+                                                                      : RQCheckFinding::CONTENT_DIFFERS;
             return result;
         case RQContentRead::READ:
             break;

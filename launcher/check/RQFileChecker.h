@@ -3,8 +3,9 @@
 // checksums the script asks for, is current without being read; any other
 // file is read and its CRC-32 compared, as it always was. A repair ignores
 // the record and reads every file, checking its strong hash too where the
-// script carries one. Every file found current, or downloaded and verified
-// afterwards, goes into the record that the next run will use.
+// script carries one; so is every job marked to be checked at every start.
+// Every file found current, or downloaded and verified afterwards, goes into
+// the record that the next run will use.
 //
 // Two files are checked at once: reading and checksumming one file keeps a
 // processor core busy, and the operating system reads ahead for both.

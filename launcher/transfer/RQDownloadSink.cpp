@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "baselib/RQBLMappedFile.h"
+#include "baselib/RQBLSha256.h"
 #include "baselib/log/RQBLLogTraceNum.h"
 #include "patch/RQReservedNames.h"
 
@@ -80,17 +81,11 @@ void CRQDownloadSink::StartOver() {
 
 void CRQDownloadSink::ResetChecksums() {
     m_crc.Restart();
-    m_pSha256 = m_job.strSha256.empty() ? nullptr : std::make_unique<CRQBLSha256>();
 }
 
 void CRQDownloadSink::PrimeChecksums() {
     ResetChecksums();
-    auto fnWindow = [this](const uint8_t* pData, size_t nBytes) {
-        m_crc.Update(pData, nBytes);
-        if (m_pSha256) {
-            m_pSha256->Update(pData, nBytes);
-        }
-    };
+    auto fnWindow = [this](const uint8_t* pData, size_t nBytes) { m_crc.Update(pData, nBytes); };
     rqbl::MappedWalk walk = rqbl::WalkMappedFile(m_strPart.c_str(), kPrimeWindowBytes, fnWindow);
     if (walk != rqbl::MappedWalk::COMPLETE) {
         StartOver();  // unreadable: it cannot be continued
@@ -100,6 +95,22 @@ void CRQDownloadSink::PrimeChecksums() {
 bool CRQDownloadSink::Refuse(RQTransferFailure failure) {
     m_refusal = failure;
     return false;
+}
+
+bool CRQDownloadSink::OverCap(uint64_t ullBytes) {
+    if (m_job.ullMaxBytes == 0 || ullBytes <= m_job.ullMaxBytes) {
+        return false;
+    }
+    RQ_LOG(m_log, L"CRQDownloadSink::OnData", RQ_LOG_ERR)
+        .Trace(kTraceNum, L"Download larger than it may be: %ls, over %ls bytes", m_job.strShown.c_str(),
+               std::to_wstring(m_job.ullMaxBytes).c_str());
+    return true;
+}
+
+RQTransferFailure CRQDownloadSink::LinkInTheWay() {
+    RQ_LOG(m_log, kTag, RQ_LOG_ERR)
+        .Trace(kTraceNum, L"A link or junction is in the way, nothing written: %ls", m_job.strShown.c_str());
+    return RQTransferFailure::WRITE_FAILED;
 }
 
 bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
@@ -117,10 +128,19 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
     if (m_job.bHasCheck && head.bHasLength && ullEnd != m_job.ullSize) {
         return Refuse(RQTransferFailure::CHECK_FAILED);  // the server's file is not the listed one
     }
+    // Refused before a byte of the body is read.
+    if (head.bHasLength && OverCap(ullEnd)) {
+        return Refuse(RQTransferFailure::CHECK_FAILED);
+    }
     uint64_t ullTotal = m_job.bHasCheck ? m_job.ullSize : (head.bHasLength ? head.ullLength : 0);
     m_ullNeeded = ullTotal - m_ullOffset;
     if (m_links.fnReserveRoom && !m_links.fnReserveRoom(m_ullNeeded, m_ullFree)) {
         return Refuse(RQTransferFailure::DISK_FULL);
+    }
+    // The folders are made and the part opened only where no link leads elsewhere.
+    if (rqbl::CheckNoLinkOnPath(m_strPart) != rqbl::FileError::NONE) {
+        LinkInTheWay();
+        return Refuse(RQTransferFailure::WRITE_FAILED);
     }
     std::filesystem::path parent = std::filesystem::path(m_job.strLocal).parent_path();
     if (!parent.empty()) {
@@ -128,6 +148,9 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
         std::filesystem::create_directories(parent, ec);  // a failure shows when the part is opened
     }
     rqbl::FileError error = m_file.Open(m_strPart, m_ullOffset == 0);
+    if (error == rqbl::FileError::LINK) {
+        LinkInTheWay();
+    }
     if (error != rqbl::FileError::NONE) {
         return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
                                                           : RQTransferFailure::WRITE_FAILED);
@@ -145,6 +168,10 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
 bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
     if (m_job.bHasCheck && m_ullOffset + m_ullWritten + nBytes > m_job.ullSize) {
         return Refuse(RQTransferFailure::CHECK_FAILED);  // longer than the listed file
+    }
+    // A body without a length (or longer than it said) is cut at the cap.
+    if (OverCap(m_ullOffset + m_ullWritten + nBytes)) {
+        return Refuse(RQTransferFailure::CHECK_FAILED);
     }
     if (m_links.pLimiter != nullptr && m_links.pLimiter->IsLimited()) {
         auto until =
@@ -169,9 +196,6 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
                                                           : RQTransferFailure::WRITE_FAILED);
     }
     m_crc.Update(pData, nBytes);
-    if (m_pSha256) {
-        m_pSha256->Update(pData, nBytes);
-    }
     m_ullWritten += nBytes;
     if (m_links.pReceivedBytes != nullptr) {
         m_links.pReceivedBytes->fetch_add(nBytes);
@@ -186,10 +210,17 @@ void CRQDownloadSink::PublishFileBytes() {
     }
 }
 
+void CRQDownloadSink::RemovePart() {
+    // A folder on the way that became a junction would lead the delete elsewhere.
+    if (rqbl::CheckNoLinkOnPath(m_strPart) == rqbl::FileError::NONE) {
+        rqbl::RemoveFile(m_strPart);
+    }
+}
+
 void CRQDownloadSink::Abandon() {
     m_file.Close();
     if (!MayResume() || m_refusal == RQTransferFailure::CHECK_FAILED || PartBytes() == 0) {
-        rqbl::RemoveFile(m_strPart);
+        RemovePart();
         StartOver();
         m_strValidator.clear();
     }
@@ -197,48 +228,92 @@ void CRQDownloadSink::Abandon() {
 
 RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
     if (!m_bHeadSeen) {
-        m_file.Open(m_strPart, true);  // an answer without a body still makes an (empty) file
+        // An answer without a body still makes an (empty) file; never through a link.
+        if (rqbl::CheckNoLinkOnPath(m_strPart) != rqbl::FileError::NONE ||
+            m_file.Open(m_strPart, true) == rqbl::FileError::LINK) {
+            return LinkInTheWay();
+        }
     }
     if (m_file.Close() != rqbl::FileError::NONE) {
-        rqbl::RemoveFile(m_strPart);
+        RemovePart();
         return RQTransferFailure::WRITE_FAILED;
     }
     const uint64_t ullBytes = PartBytes();
-    if (m_job.bHasCheck &&
-        (ullBytes != m_job.ullSize || m_crc.Value() != m_job.dwCrc || !StrongHashMatches())) {
+    rqbl::CRQBLSealedFile sealed;
+    RQTransferFailure failure = RQTransferFailure::NONE;
+    if (m_job.bHasCheck && ullBytes == m_job.ullSize && m_crc.Value() == m_job.dwCrc) {
+        failure = Seal(sealed, stop);
+        if (failure == RQTransferFailure::NONE && !StrongHashMatches(sealed, stop)) {
+            failure = stop.load() ? RQTransferFailure::STOPPED : RQTransferFailure::CHECK_FAILED;
+        }
+    } else if (m_job.bHasCheck) {
+        failure = RQTransferFailure::CHECK_FAILED;
+    } else {
+        failure = Seal(sealed, stop);
+    }
+    if (failure == RQTransferFailure::CHECK_FAILED) {
         RQ_LOG(m_log, kTag, RQ_LOG_ERR)
             .Trace(kTraceNum, L"Downloaded file differs from its entry: %ls, %ls bytes, CRC %08X",
                    m_job.strShown.c_str(), std::to_wstring(ullBytes).c_str(), m_crc.Value());
-        rqbl::RemoveFile(m_strPart);
-        StartOver();
-        m_strValidator.clear();
-        return RQTransferFailure::CHECK_FAILED;
     }
-    RQTransferFailure failure = PutInPlace(stop);
+    if (failure == RQTransferFailure::NONE) {
+        failure = PutInPlace(sealed, stop);
+    }
+    sealed.Close();
     if (failure != RQTransferFailure::NONE) {
         // Nothing half done stays behind: the old file as it was, no part.
-        rqbl::RemoveFile(m_strPart);
+        RemovePart();
+        StartOver();
+        m_strValidator.clear();
     }
     return failure;
 }
 
-bool CRQDownloadSink::StrongHashMatches() {
+RQTransferFailure CRQDownloadSink::Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
+    // A virus scanner or an indexer often holds a new file for a moment.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
+    for (;;) {
+        switch (sealed.Open(m_strPart)) {
+            case rqbl::FileError::NONE:
+                return RQTransferFailure::NONE;
+            case rqbl::FileError::LINK:
+                return LinkInTheWay();
+            case rqbl::FileError::IN_USE:
+                break;
+            default:
+                return RQTransferFailure::WRITE_FAILED;
+        }
+        if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
+            return RQTransferFailure::FILE_IN_USE;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+}
+
+bool CRQDownloadSink::StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
     if (m_job.strSha256.empty()) {
         return true;
     }
     // Size and CRC-32 find accidents; only the hash a signed script names
-    // finds a file made to look like the listed one.
+    // finds a file made to look like the listed one. It is taken of the part
+    // as it lies on the disk, held: the bytes that arrived are not enough,
+    // since the file could be changed after they were written.
+    CRQBLSha256 sha;
     RQ_SHA256 expected{};
     RQ_SHA256 digest{};
-    return m_pSha256 && RQBLParseSha256Hex(m_job.strSha256, expected) && m_pSha256->Final(digest) &&
-           digest == expected;
+    return RQBLParseSha256Hex(m_job.strSha256, expected) &&
+           sealed.ReadAll([&](const uint8_t* pData, size_t nBytes) { sha.Update(pData, nBytes); }, &stop) &&
+           sha.Final(digest) && digest == expected;
 }
 
 bool CRQDownloadSink::IsSelf() const {
     return !m_options.strSelfPath.empty() && SamePath(m_job.strLocal, m_options.strSelfPath);
 }
 
-RQTransferFailure CRQDownloadSink::PutInPlace(const std::atomic<bool>& stop) {
+RQTransferFailure CRQDownloadSink::PutInPlace(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
+    if (rqbl::CheckNoLinkOnPath(m_job.strLocal) != rqbl::FileError::NONE) {
+        return LinkInTheWay();
+    }
     if (IsSelf()) {
         // A running program cannot be replaced, but it can be renamed: the old
         // one moves aside (and is removed at the next start), the new one
@@ -248,22 +323,23 @@ RQTransferFailure CRQDownloadSink::PutInPlace(const std::atomic<bool>& stop) {
         if (rqbl::RenameFile(m_job.strLocal, strAside) != rqbl::FileError::NONE) {
             return RQTransferFailure::FILE_IN_USE;
         }
-        if (rqbl::ReplaceAtomically(m_strPart, m_job.strLocal) != rqbl::FileError::NONE) {
+        if (sealed.RenameOver(m_job.strLocal) != rqbl::FileError::NONE) {
             rqbl::RenameFile(strAside, m_job.strLocal);
             return RQTransferFailure::WRITE_FAILED;
         }
         return RQTransferFailure::NONE;
     }
-    // A virus scanner or an indexer often holds a new or changed file for a
-    // moment: wait a little for it before telling the player.
+    // The destination, too, may be held by a scanner for a moment.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
     for (;;) {
-        rqbl::FileError error = rqbl::ReplaceAtomically(m_strPart, m_job.strLocal);
+        rqbl::FileError error = sealed.RenameOver(m_job.strLocal);
         switch (error) {
             case rqbl::FileError::NONE:
                 return RQTransferFailure::NONE;
             case rqbl::FileError::IS_DIRECTORY:
                 return RQTransferFailure::FOLDER_IN_WAY;
+            case rqbl::FileError::LINK:
+                return LinkInTheWay();
             case rqbl::FileError::IN_USE:
                 break;
             default:

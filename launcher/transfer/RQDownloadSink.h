@@ -1,7 +1,11 @@
 // Where one listed file's bytes go: a part file beside the destination
 // (its name plus ".rqpart"), checked while it is written and put in place of
 // the destination only when whole and right. A part of a listed file that
-// broke off is kept for the next try, which asks only for the rest.
+// broke off is kept for the next try, which asks only for the rest. The
+// SHA-256 the script names is taken of the finished part itself, held so
+// that nobody can change it, and the part takes the destination's name
+// through that same hold. Nothing is made, written, moved or deleted through
+// a link or junction in the game folder.
 #pragma once
 
 #include <atomic>
@@ -11,7 +15,7 @@
 #include <string>
 
 #include "baselib/RQBLFileOps.h"
-#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLSealedFile.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLTransport.h"
 #include "baselib/log/RQBLLogSink.h"
@@ -66,14 +70,21 @@ public:
 
 private:
     bool Refuse(RQTransferFailure failure);
+    // More than the job's cap (with the bytes that would follow): logged once.
+    bool OverCap(uint64_t ullBytes);
+    // A link in the way of the part or the destination: logged, WRITE_FAILED.
+    RQTransferFailure LinkInTheWay();
     bool MayResume() const;
+    void RemovePart();
     void StartOver();
     void ResetChecksums();
     void PrimeChecksums();
     void PublishFileBytes();
-    RQTransferFailure PutInPlace(const std::atomic<bool>& stop);
+    // Holds the finished part until it is in place.
+    RQTransferFailure Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
+    RQTransferFailure PutInPlace(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
     bool IsSelf() const;
-    bool StrongHashMatches();
+    bool StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
 
     CRQBLLogSink& m_log;
     const RQ_TRANSFER_JOB m_job;
@@ -87,8 +98,6 @@ private:
     bool m_bHeadSeen = false;
     std::string m_strValidator;
     CRQBLStreamCrc m_crc;
-    // Only for a job whose script names its SHA-256.
-    std::unique_ptr<CRQBLSha256> m_pSha256;
     RQTransferFailure m_refusal = RQTransferFailure::NONE;
     uint64_t m_ullNeeded = 0;
     uint64_t m_ullFree = 0;

@@ -18,6 +18,14 @@ struct RQ_TRANSFER_JOB {
     uint32_t dwCrc = 0;
     // The SHA-256 in lower-case hex, or empty when the script names none.
     std::string strSha256;
+    // The most bytes the file may have (0: no cap): announced or arriving,
+    // more fails the try as CHECK_FAILED, cut off there. For the files
+    // without a check (the script and the signed files beside it).
+    uint64_t ullMaxBytes = 0;
+    // Read and checked by its SHA-256 at every start, whatever the record of
+    // verified files says: the programs and libraries of a launcher with keys,
+    // which run with administrator rights.
+    bool bCheckEveryStart = false;
 };
 
 enum class RQTransferFailure {

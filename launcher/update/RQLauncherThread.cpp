@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <map>
 
 #include "baselib/RQBLFileOps.h"
@@ -18,14 +17,13 @@
 #include "patch/RQReservedNames.h"
 #include "patch/RQScriptSignature.h"
 #include "patch/RQScriptTrust.h"
+#include "patch/RQUpdateTrust.h"
 #include "script/RQLuaTable.h"
 
 namespace {
 
 const wchar_t* const kTag = L"CRQLauncherThread::ThreadLoop";
 constexpr int kTraceNum = 130011;
-const wchar_t* const kTextNotVerified =
-    L"アップデートデータを確認できませんでした。しばらくしてから再度お試しください。";
 
 // The window takes wParam and lParam of the progress messages as 32-bit
 // signed numbers.
@@ -168,14 +166,33 @@ std::vector<RQ_TRANSFER_JOB> CRQLauncherThread::ScriptJobs() const {
     script.strShown = RQ_SCRIPT_FILE;
     script.strUrlPath = RQ_SCRIPT_FILE;
     script.strLocal = bSigned ? RQ_UNVERIFIED_SCRIPT_FILE : RQ_SCRIPT_FILE;
+    script.ullMaxBytes = RQ_SCRIPT_MAX_BYTES;
     if (!bSigned) {
         return {script};
     }
-    RQ_TRANSFER_JOB signature;
-    signature.strShown = RQ_SCRIPT_SIGNATURE_FILE;
-    signature.strUrlPath = RQ_SCRIPT_SIGNATURE_FILE;
-    signature.strLocal = RQ_UNVERIFIED_SIGNATURE_FILE;
-    return {script, signature};
+    // The signed files beside the script, each capped far below what it
+    // could hold, so that a hostile server cannot feed them without end.
+    auto beside = [](const wchar_t* pszName, const wchar_t* pszLocal, uint64_t ullMaxBytes) {
+        RQ_TRANSFER_JOB job;
+        job.strShown = pszName;
+        job.strUrlPath = pszName;
+        job.strLocal = pszLocal;
+        job.ullMaxBytes = ullMaxBytes;
+        return job;
+    };
+    return {script,
+            beside(RQ_SCRIPT_SIGNATURE_FILE, RQ_UNVERIFIED_SIGNATURE_FILE, RQ_SCRIPT_SIGNATURE_MAX_BYTES),
+            beside(RQ_KEY_LIST_FILE, RQ_UNVERIFIED_KEY_LIST_FILE, RQ_KEY_LIST_MAX_BYTES),
+            beside(RQ_TIMESTAMP_FILE, RQ_UNVERIFIED_TIMESTAMP_FILE, RQ_TIMESTAMP_MAX_BYTES)};
+}
+
+bool CRQLauncherThread::NextScriptServer() {
+    if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
+        ++m_nScriptServer;  // the next server, from the start
+        m_nUpdateState = US_START_UP;
+        return true;
+    }
+    return false;
 }
 
 void CRQLauncherThread::ReceiveScript() {
@@ -191,103 +208,108 @@ void CRQLauncherThread::ReceiveScript() {
     }
     std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes = m_pQueue->Outcomes();
     m_pQueue.reset();
-    // A signature the server does not have is the script's own fault, not the
-    // server's: the check below refuses it.
-    bool bSignatureMissing = vecOutcomes.size() > 1 && !vecOutcomes[1].bDone &&
-                             vecOutcomes[1].failure == RQTransferFailure::SERVER_REFUSED &&
-                             vecOutcomes[1].nStatus == 404;
-    const RQ_TRANSFER_OUTCOME* pFailed = nullptr;
-    if (!vecOutcomes[0].bDone) {
-        pFailed = &vecOutcomes[0];
-    } else if (vecOutcomes.size() > 1 && !vecOutcomes[1].bDone && !bSignatureMissing) {
-        pFailed = &vecOutcomes[1];
+    // A signed file beside the script that the server does not have is the
+    // update's fault, not the server's: the trust check judges its absence.
+    bool abMissing[3] = {false, false, false};
+    const RQ_TRANSFER_OUTCOME* pFailed = vecOutcomes[0].bDone ? nullptr : &vecOutcomes[0];
+    for (size_t i = 1; i < vecOutcomes.size() && i <= 3; ++i) {
+        const RQ_TRANSFER_OUTCOME& out = vecOutcomes[i];
+        abMissing[i - 1] =
+            !out.bDone && out.failure == RQTransferFailure::SERVER_REFUSED && out.nStatus == 404;
+        if (pFailed == nullptr && !out.bDone && !abMissing[i - 1]) {
+            pFailed = &out;
+        }
     }
     if (pFailed != nullptr) {
         int32_t r = LegacyResult(*pFailed);
         RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : %d", r);
         SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
-        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
-        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
-        if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
-            ++m_nScriptServer;  // the next server, from the start
-            m_nUpdateState = US_START_UP;
-            return;
+        RemoveUnverifiedFiles();
+        if (!NextScriptServer()) {
+            FailAndClose(RQScriptFailureText(*pFailed, rqbl::GetVolumeName(L".")));
         }
-        FailAndClose(RQScriptFailureText(*pFailed, rqbl::GetVolumeName(L".")));
         return;
     }
     RQ_LOG(m_log, kTag, RQ_LOG_NTS).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD DOWNLOAD_SUCCEEDED");
-    if (!m_settings.vecTrustedKeys.empty() && !AcceptSignedScript(!bSignatureMissing)) {
-        FailAndClose(kTextNotVerified);
+    std::string strScript;
+    if (!m_settings.vecTrustedKeys.empty()) {
+        switch (AcceptSignedScript(abMissing, strScript)) {
+            case RQAcceptance::ACCEPTED:
+                break;
+            case RQAcceptance::REFUSED:
+                // Another server may have the current, rightly signed update.
+                if (!NextScriptServer()) {
+                    FailAndClose(RQNotVerifiedText());
+                }
+                return;
+            case RQAcceptance::NOT_STORED:
+                return;
+        }
+    } else if (!rqbl::ReadSmallFile(RQ_SCRIPT_FILE, RQ_SCRIPT_MAX_BYTES, strScript)) {
+        m_nUpdateState = ScriptNotRun();
         return;
     }
-    m_nUpdateState = BuildDownloadList();
+    m_nUpdateState = BuildDownloadList(strScript);
 }
 
-bool CRQLauncherThread::AcceptSignedScript(bool bHasSignature) {
-    std::string strScript;
-    std::string strSignature;
-    bHasSignature =
-        bHasSignature && rqbl::ReadSmallFile(RQ_UNVERIFIED_SIGNATURE_FILE, SIZE_MAX, strSignature);
-    const uint64_t ullHighest = RQLoadHighestRelease(RQ_RELEASE_STATE_FILE);
-    uint64_t ullRelease = 0;
-    RQScriptVerdict verdict =
-        rqbl::ReadSmallFile(RQ_UNVERIFIED_SCRIPT_FILE, SIZE_MAX, strScript)
-            ? RQCheckScriptSignature(strScript, bHasSignature ? &strSignature : nullptr,
-                                     m_settings.vecTrustedKeys, ullHighest,
-                                     static_cast<int64_t>(std::time(nullptr)), ullRelease)
-            : RQScriptVerdict::MALFORMED_SIGNATURE;
-    if (!RQScriptMayRun(verdict)) {
-        RQ_LOG(m_log, kTag, RQ_LOG_ERR)
-            .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(verdict));
-        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
-        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
-        return false;
+int32_t CRQLauncherThread::ScriptNotRun() {
+    // Without keys, as ever: the game starts as it is. With keys, nothing of
+    // the game has been checked: it does not start.
+    if (!m_settings.vecTrustedKeys.empty()) {
+        FailAndClose(RQNotVerifiedText());
     }
-    if (rqbl::ReplaceAtomically(RQ_UNVERIFIED_SCRIPT_FILE, RQ_SCRIPT_FILE) != rqbl::FileError::NONE) {
-        rqbl::RemoveFile(RQ_UNVERIFIED_SCRIPT_FILE);
-        rqbl::RemoveFile(RQ_UNVERIFIED_SIGNATURE_FILE);
-        RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER SCRIPT NOT STORED");
-        return false;
-    }
-    rqbl::ReplaceAtomically(RQ_UNVERIFIED_SIGNATURE_FILE, RQ_SCRIPT_SIGNATURE_FILE);
-    if (ullRelease > ullHighest) {
-        RQSaveHighestRelease(RQ_RELEASE_STATE_FILE, ullRelease);
-    }
-    RQ_LOG(m_log, kTag, RQ_LOG_NTS)
-        .Trace(kTraceNum, L"LAUNCHER SCRIPT VERIFIED : release %ls", std::to_wstring(ullRelease).c_str());
-    return true;
+    return US_CLOSE;
 }
 
-int32_t CRQLauncherThread::BuildDownloadList() {
+void CRQLauncherThread::RefuseScript(RQScriptVerdict verdict, const std::wstring& strDetail) {
+    RQ_LOG(m_log, kTag, RQ_LOG_ERR)
+        .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls%ls", RQScriptVerdictText(verdict),
+               strDetail.c_str());
+    FailAndClose(RQNotVerifiedText());
+}
+
+int32_t CRQLauncherThread::BuildDownloadList(const std::string& strScript) {
     m_vecDownloadList.clear();
+    const bool bKeyed = !m_settings.vecTrustedKeys.empty();
     CRQLuaTable luaTable(m_log);
     // A closing window ends the run, wherever the script spends its time.
     luaTable.SetStopFlag(&m_nStopRequested);
-    if (!luaTable.DoFile(RQ_SCRIPT_FILE)) {
-        return US_CLOSE;
+    // The bytes that were checked, not the file: nobody can swap it in between.
+    if (!luaTable.DoBuffer(strScript, "PATCHER_CODE.LUA")) {
+        return StopRequested() ? US_CLOSE : ScriptNotRun();
     }
     std::map<std::wstring, CODE_INFO> mapCodeInfo;
     std::map<std::wstring, CODE_INFO> mapDeleteInfo;  // read, but the launcher deletes nothing
-    if (!RQReadCodeTables(&luaTable, mapCodeInfo, mapDeleteInfo, m_log, MAX_CODE_ENTRIES)) {
-        return US_CLOSE;
+    RQ_MANIFEST_RULES rules;
+    rules.nMaxEntries = MAX_CODE_ENTRIES;
+    rules.bRequireSha256 = bKeyed;
+    std::wstring strBadEntry;
+    switch (RQReadManifest(luaTable, mapCodeInfo, mapDeleteInfo, m_log, rules, strBadEntry)) {
+        case RQManifestRead::OK:
+            break;
+        case RQManifestRead::SHA256_MISSING:
+            RefuseScript(RQScriptVerdict::SHA256_MISSING, L": " + RQPrintablePath(strBadEntry));
+            return US_CLOSE;
+        default:
+            return ScriptNotRun();
     }
-    RQ_STATUS checking{RQUpdatePhase::CHECKING};
-    checking.nFilesTotal = static_cast<uint32_t>(mapCodeInfo.size());
-    ShowStatus(checking, true);
     std::vector<RQ_DOWNLOAD_ITEM> vecItems;
+    std::vector<std::wstring> vecRefused;
+    bool bGameListed = false;
     for (const auto& entry : mapCodeInfo) {
         const CODE_INFO& info = entry.second;
         RQ_DOWNLOAD_ITEM item;
         item.strShown = info.strPath + info.strFileName;
         // The script comes from the network: a path that could reach outside
-        // the game folder is never compared, created or written.
+        // the game folder is never compared, created or written, and the
+        // update fails, naming it.
         RQ_PATCH_PATH path;
         if (RQMakePatchPath(item.strShown, path) != RQPatchPathError::NONE ||
             RQIsLauncherStateFile(path.strLocal)) {
             RQ_LOG(m_log, kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"LAUNCHER PATCH PATH REFUSED : %ls",
                        RQPrintablePath(item.strShown).c_str());
+            vecRefused.push_back(RQPrintablePath(item.strShown));
             continue;
         }
         item.job.strShown = item.strShown;
@@ -306,8 +328,22 @@ int32_t CRQLauncherThread::BuildDownloadList() {
         }
         // In lower case, as the content reader writes the hashes it computes.
         item.job.strSha256 = info.strSHA256.empty() ? std::string() : RQBLSha256Hex(digest);
+        // What runs with administrator rights is read at every start.
+        item.job.bCheckEveryStart = bKeyed && RQIsExecutableName(path.strLocal);
+        bGameListed = bGameListed || RQIsGameFile(path.strLocal);
         vecItems.push_back(std::move(item));
     }
+    if (!vecRefused.empty()) {
+        FailAndClose(RQRefusedNamesText(vecRefused));
+        return US_CLOSE;
+    }
+    if (bKeyed && !bGameListed) {
+        RefuseScript(RQScriptVerdict::GAME_NOT_LISTED, std::wstring());
+        return US_CLOSE;
+    }
+    RQ_STATUS checking{RQUpdatePhase::CHECKING};
+    checking.nFilesTotal = static_cast<uint32_t>(vecItems.size());
+    ShowStatus(checking, true);
     std::vector<RQ_TRANSFER_JOB> vecJobs;
     for (const RQ_DOWNLOAD_ITEM& item : vecItems) {
         vecJobs.push_back(item.job);

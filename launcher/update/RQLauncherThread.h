@@ -21,6 +21,9 @@
 #include "launcher/transfer/RQTransferQueue.h"
 #include "launcher/update/RQLauncherLink.h"
 #include "launcher/update/RQStatusText.h"
+#include "patch/RQPatchManifest.h"
+#include "patch/RQReleaseState.h"
+#include "patch/RQScriptTrust.h"
 
 class CRQLauncherThread : public CRQBLThread {
 public:
@@ -39,7 +42,7 @@ public:
         STATUS_STEP_MS = 250,
         // More entries than this are not a game's file list: the script is
         // refused like one that cannot be run.
-        MAX_CODE_ENTRIES = 500000,
+        MAX_CODE_ENTRIES = RQ_MAX_CODE_ENTRIES,
     };
 
     // Every transfer gets a transport of its own from fnMakeTransport. The
@@ -64,14 +67,33 @@ private:
         RQ_TRANSFER_JOB job;
     };
 
+    enum class RQAcceptance {
+        ACCEPTED,
+        REFUSED,     // by the trust rules (logged; the next server may do better)
+        NOT_STORED,  // the script or the install's record could not be written (the box is shown)
+    };
+
     // address -> script -> manifest -> list -> transfers -> end
     void BeginScript();
     std::vector<RQ_TRANSFER_JOB> ScriptJobs() const;
     void ReceiveScript();
-    // With built-in keys: checks the script's signature and release; only a
-    // script that passes takes its name. False (all removed) when refused.
-    bool AcceptSignedScript(bool bHasSignature);
-    int32_t BuildDownloadList();
+    // The next server for the script, if there is one (then true).
+    bool NextScriptServer();
+    // With built-in keys: judges the script and the signed files beside it;
+    // only a script that passes takes its name, and its bytes, read once and
+    // checked, are what runs (strScript). abMissing: which of the files beside
+    // the script the server does not have (signature, key list, timestamp).
+    RQAcceptance AcceptSignedScript(const bool abMissing[3], std::string& strScript);
+    // Stops the update with the disk's reason when the install's record of
+    // accepted releases cannot be written.
+    bool SaveTrustState(const RQ_TRUST_STATE& before, const RQ_TRUST_STATE& after);
+    // The downloaded script and the files beside it, before they were judged.
+    static void RemoveUnverifiedFiles();
+    // Runs the script from its bytes and lists what is to be fetched.
+    int32_t BuildDownloadList(const std::string& strScript);
+    // A script that cannot be run, or has no file list.
+    int32_t ScriptNotRun();
+    void RefuseScript(RQScriptVerdict verdict, const std::wstring& strDetail);
     // The comparison: one finding per job, in order.
     std::vector<RQCheckFinding> CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs, RQ_STATUS checking);
     void LogRepairFindings(const std::vector<RQ_TRANSFER_JOB>& vecJobs,

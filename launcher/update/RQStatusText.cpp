@@ -218,3 +218,44 @@ std::wstring RQScriptFailureText(const RQ_TRANSFER_OUTCOME& outcome, const std::
             return std::wstring(kTextScriptNotFound) + L"\n" + Reason(outcome) + Advice(outcome.failure);
     }
 }
+
+std::wstring RQNotVerifiedText() {
+    return L"アップデートデータを確認できませんでした。しばらくしてから再度お試しください。";
+}
+
+std::wstring RQRefusedNamesText(const std::vector<std::wstring>& vecShown) {
+    const wchar_t* const kWhy = L"アップデートデータに使用できないファイル名が含まれています。";
+    const wchar_t* const kAdvice = L"サーバー側の問題と思われます。しばらくしてから再度お試しください。";
+    if (vecShown.size() == 1) {
+        return std::wstring(kTextUpdateFailed) + L" " + vecShown[0] + L"\n" + kWhy + kAdvice;
+    }
+    std::wstring strText = kTextUpdateFailed;
+    for (size_t i = 0; i < vecShown.size() && i < kMaxListed; ++i) {
+        strText += L"\n・" + vecShown[i] + L"（使用できない名前）";
+    }
+    if (vecShown.size() > kMaxListed) {
+        strText += L"\nほか " + std::to_wstring(vecShown.size() - kMaxListed) + L" 件";
+    }
+    return strText + L"\n" + kAdvice;
+}
+
+RQ_TRANSFER_OUTCOME RQWriteFailureOutcome(rqbl::FileError error, uint64_t ullFree) {
+    RQ_TRANSFER_OUTCOME outcome;
+    switch (error) {
+        case rqbl::FileError::DISK_FULL:
+            outcome.failure = RQTransferFailure::DISK_FULL;
+            outcome.ullNeeded = 4096;  // a record is a few hundred bytes; a block of the disk holds it
+            outcome.ullFree = ullFree;
+            break;
+        case rqbl::FileError::IN_USE:
+            outcome.failure = RQTransferFailure::FILE_IN_USE;
+            break;
+        case rqbl::FileError::IS_DIRECTORY:
+            outcome.failure = RQTransferFailure::FOLDER_IN_WAY;
+            break;
+        default:
+            outcome.failure = RQTransferFailure::WRITE_FAILED;
+            break;
+    }
+    return outcome;
+}

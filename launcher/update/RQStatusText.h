@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLFileOps.h"
 #include "launcher/transfer/RQTransferJob.h"
 
 // "512 KB", "12.3 MB", "1.50 GB": sizes the way players read them.
@@ -68,3 +69,16 @@ std::wstring RQFailureText(const std::vector<RQ_FAILED_FILE>& vecFailed, const s
 
 // The box for a patch script that could not be fetched.
 std::wstring RQScriptFailureText(const RQ_TRANSFER_OUTCOME& outcome, const std::wstring& strVolume);
+
+// The box for an update that could not be verified (a launcher with keys).
+std::wstring RQNotVerifiedText();
+
+// The box for a script that names files the launcher refuses to touch (a path
+// outside the game folder, a device, one of the launcher's own files): the
+// same form as for failed files, naming them.
+std::wstring RQRefusedNamesText(const std::vector<std::wstring>& vecShown);
+
+// The failure of a file of the launcher's own that could not be written, as
+// a transfer's outcome: the failure box then gives the disk's reason.
+// ullFree: the volume's free bytes (for a full disk).
+RQ_TRANSFER_OUTCOME RQWriteFailureOutcome(rqbl::FileError error, uint64_t ullFree);

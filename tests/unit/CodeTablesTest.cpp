@@ -160,3 +160,41 @@ TEST_F(CodeTablesTest, EntryWithoutSizeAndCrcMatchesAnEmptyLocalFile) {
 }
 
 }  // namespace
+
+// A launcher with keys needs every entry's SHA-256 as a string of 64
+// hexadecimal digits: anything else refuses the whole script, naming the entry.
+TEST_F(CodeTablesTest, StrongHashRuleRefusesEntriesWithoutAValidSlot13) {
+    const std::string strHash(64, 'a');
+    const std::vector<std::pair<std::string, bool>> vecSlots = {
+        {"'" + strHash + "'", true},
+        {"'" + std::string(64, 'F') + "'", true},  // either case, as before
+        {"nil", false},
+        {"1.5e300", false},  // a number is no text, not even one that prints as digits
+        {"'" + strHash.substr(1) + "'", false},
+        {"'" + strHash + "0'", false},
+        {"'" + strHash.substr(1) + "g'", false},
+        {"{ '" + strHash + "' }", false},
+        {"'" + strHash.substr(0, 32) + "\\0" + strHash.substr(33) + "'", false},
+    };
+    for (const auto& [strSlot, bValid] : vecSlots) {
+        SCOPED_TRACE(strSlot);
+        CRQLuaTable table(m_log);
+        ASSERT_TRUE(RunScript(table,
+                              "CODE_TABLE = { { '', 'ok.dat', 1, 0, 2, [13] = '" + strHash +
+                                  "' }, { 'data/', 'b.dat', 1, 0, 2, [13] = " + strSlot + " } }",
+                              "PATCHER_CODE.LUA"));
+        std::map<std::wstring, CODE_INFO> mapCode;
+        std::map<std::wstring, CODE_INFO> mapDelete;
+        RQ_MANIFEST_RULES rules;
+        rules.bRequireSha256 = true;
+        std::wstring strBad;
+        const RQManifestRead read = RQReadManifest(table, mapCode, mapDelete, m_log, rules, strBad);
+        EXPECT_EQ(read, bValid ? RQManifestRead::OK : RQManifestRead::SHA256_MISSING);
+        EXPECT_EQ(mapCode.size(), bValid ? 2u : 0u);
+        EXPECT_EQ(strBad, bValid ? L"" : L"data/b.dat");
+        EXPECT_EQ(table.GetTableDepth(), 0);
+        // Without the rule (no keys), the entry is read as before.
+        rules.bRequireSha256 = false;
+        EXPECT_EQ(RQReadManifest(table, mapCode, mapDelete, m_log, rules, strBad), RQManifestRead::OK);
+    }
+}

@@ -1,164 +1,13 @@
 // The update worker's state machine, driven tick by tick against a server in
 // memory, with a link that records what the window and the player would see.
-#include <gtest/gtest.h>
+#include "RQTestWorkerFixture.h"
 
-#include <algorithm>
-#include <cctype>
-#include <chrono>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "RQTestLogCapture.h"
-#include "RQTestPatchScript.h"
-#include "RQTestTempDir.h"
-#include "RQTestTransport.h"
-#include "RQTestWorkerKit.h"
-#include "baselib/RQBLPlatform.h"
-#include "baselib/RQBLSha256.h"
-#include "baselib/RQBLStreamCrc.h"
-#include "baselib/RQBLUtf8.h"
-#include "launcher/check/RQVerifyRecord.h"
-#include "launcher/update/RQDownloadResult.h"
-#include "patch/RQReservedNames.h"
-
-namespace fs = std::filesystem;
-using rqtest::CLinkEvent;
-using Worker = rqtest::CTestWorker;
+// The fixture's helpers, constants and fs alias.
+using namespace rqtest;
 
 namespace {
 
-const std::wstring kCdn = L"http://cdn.test/LIVE/";
-const std::wstring kTag = L"CRQLauncherThread::ThreadLoop";
-const std::wstring kNotFound = L"アップデートファイルが見つかりませんでした。 PATCHER_CODE.LUA";
-const std::wstring kDiskFull = L"ハードディスクの容量が不足しています。";
-const std::wstring kUpdateFailed = L"アップデート失敗。再度お試しください。 ";
-
-using Entry = rqtest::CPatchEntry;
-
-std::string MakeScript(const std::vector<Entry>& entries) {
-    return rqtest::MakePatchScript(entries);
-}
-
-std::string Body(size_t n, char c) {
-    std::string s(n, c);
-    for (size_t i = 0; i < n; i += 7) {
-        s[i] = static_cast<char>(i * 31);
-    }
-    return s;
-}
-
-std::wstring Wide(const std::string& s) {
-    return std::wstring(s.begin(), s.end());
-}
-
-class LauncherThread : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_pRecord = std::make_shared<rqtest::CLinkRecord>();
-        m_pServer = std::make_shared<rqtest::CFakeServer>();
-        m_settings = RQ_UPDATE_SETTINGS();
-        m_settings.strCdnAddress = kCdn;
-        m_settings.dwRetryPauseMs = 1;
-        m_settings.dwStallSeconds = 2;
-    }
-    void Restart() {
-        m_pWorker.reset();
-        SetUp();
-        m_log.Clear();
-    }
-    void TearDown() override { m_pWorker.reset(); }
-
-    // Serves the script listing the entries and each entry's body.
-    void ServeUpdate(const std::vector<Entry>& entries) {
-        ServeScript(MakeScript(entries));
-        for (const Entry& e : entries) {
-            Serve(Wide(e.strPath + e.strName), e.strBody);
-        }
-    }
-    rqtest::CFakeFile& ServeScript(const std::string& strLua) { return Serve(L"PATCHER_CODE.LUA", strLua); }
-    rqtest::CFakeFile& Serve(const std::wstring& strUrlPath, const std::string& strBody) {
-        return m_pServer->Put(kCdn + strUrlPath, strBody);
-    }
-    static void PutLocal(const std::string& strRel, const std::string& strData) {
-        RQTestTempDir::WriteAll(fs::path(strRel), strData);
-    }
-    static std::string Local(const std::string& strRel) {
-        std::vector<char> v = RQTestTempDir::ReadAll(fs::path(strRel));
-        return std::string(v.begin(), v.end());
-    }
-
-    Worker& MakeWorker() {
-        m_pWorker = std::make_unique<Worker>(m_settings, rqtest::FakeTransports(m_pServer),
-                                             std::make_unique<rqtest::CRecordingLink>(m_pRecord), m_log);
-        return *m_pWorker;
-    }
-    // Ticks until the US_CLOSE tick has run; returns the states the ticks
-    // started in, repetitions folded.
-    std::vector<int32_t> Run(int nMaxTicks = 2000) {
-        if (!m_pWorker) {
-            MakeWorker();
-        }
-        std::vector<int32_t> states;
-        for (int i = 0; i < nMaxTicks; ++i) {
-            int32_t n = m_pWorker->GetUpdateState();
-            if (states.empty() || states.back() != n) {
-                states.push_back(n);
-            }
-            m_pWorker->Tick();
-            if (n == Worker::US_CLOSE) {
-                break;
-            }
-        }
-        return states;
-    }
-    // The URL paths requested, in order.
-    std::vector<std::wstring> Requests() {
-        std::vector<std::wstring> v;
-        for (const std::wstring& strUrl : m_pServer->Urls()) {
-            v.push_back(strUrl.substr(kCdn.size()));
-        }
-        return v;
-    }
-    std::vector<uint32_t> Messages() const { return m_pRecord->Messages(); }
-
-    RQTestTempDir m_dir;
-    RQTestLogCapture m_log;
-    RQ_UPDATE_SETTINGS m_settings;
-    std::shared_ptr<rqtest::CLinkRecord> m_pRecord;
-    std::shared_ptr<rqtest::CFakeServer> m_pServer;
-    std::unique_ptr<Worker> m_pWorker;
-};
-
-// The worker's summary of the comparison, without its time.
-std::wstring CheckLine(const std::vector<std::wstring>& vecTexts) {
-    for (const std::wstring& strText : vecTexts) {
-        if (strText.find(L"LAUNCHER CHECK : ") != std::wstring::npos) {
-            return strText.substr(0, strText.find(L" MiB)") + 5);
-        }
-    }
-    return L"";
-}
-
-// The log lines with the comparison's time cut off.
-std::vector<std::wstring> Untimed(std::vector<std::wstring> vecTexts) {
-    for (std::wstring& strText : vecTexts) {
-        if (strText.find(L"LAUNCHER CHECK : ") != std::wstring::npos) {
-            strText = CheckLine({strText});
-        }
-    }
-    return vecTexts;
-}
-
-bool Has(const std::vector<std::wstring>& vecTexts, const std::wstring& strText) {
-    return std::find(vecTexts.begin(), vecTexts.end(), strText) != vecTexts.end();
-}
-
-const std::vector<int32_t> kFullPath = {Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD,
-                                        Worker::US_PATCHER_FILE_DOWNLOAD, Worker::US_UPDATE_END,
-                                        Worker::US_CLOSE};
+class LauncherThread : public rqtest::CWorkerFixture {};
 
 }  // namespace
 
@@ -372,7 +221,10 @@ TEST_F(LauncherThread, ProgressBarCountsOverAllFilesAgainstTheirTotal) {
     }
 }
 
-TEST_F(LauncherThread, PathsOutsideTheGameFolderAreRefusedAndSkipped) {
+// A script that names a path the launcher refuses is a failed update: one box
+// names the entries, nothing is fetched or written, and the game does not
+// start (before, the entries were skipped and the game started as if all was well).
+TEST_F(LauncherThread, PathsOutsideTheGameFolderFailTheUpdateNamingTheEntries) {
     const std::vector<std::string> bad = {"../evil.dll", "C:\\evil.dll", "/etc/evil", "data/../../evil",
                                           "CON",         "nul.txt",      "a:b",       "bad\r\nname",
                                           "trail.",      "trail ",       "x/./y",     "w*.dll"};
@@ -382,10 +234,10 @@ TEST_F(LauncherThread, PathsOutsideTheGameFolderAreRefusedAndSkipped) {
     }
     entries.push_back({"new/deep/", "good.dat", "good"});
     ServeUpdate(entries);
-    EXPECT_EQ(Run(), kFullPath);
-    EXPECT_EQ(Requests(), (std::vector<std::wstring>{L"PATCHER_CODE.LUA", L"new/deep/good.dat"}));
-    // Missing folders of a listed file are created.
-    EXPECT_EQ(Local("new/deep/good.dat"), "good");
+    EXPECT_EQ(Run(),
+              (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_CLOSE}));
+    EXPECT_EQ(Requests(), (std::vector<std::wstring>{L"PATCHER_CODE.LUA"}));
+    EXPECT_FALSE(fs::exists("new"));
     std::vector<std::wstring> refused;
     for (const RQTestLogLine& line : m_log.Lines()) {
         if (line.strText.find(L"REFUSED") != std::wstring::npos) {
@@ -400,6 +252,23 @@ TEST_F(LauncherThread, PathsOutsideTheGameFolderAreRefusedAndSkipped) {
     EXPECT_NE(std::find(refused.begin(), refused.end(), L"130011 LAUNCHER PATCH PATH REFUSED : bad??name"),
               refused.end());
     EXPECT_FALSE(fs::exists(m_dir.Path().parent_path() / "evil.dll"));
+    ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
+    const std::wstring strBox = m_pRecord->Boxes()[0];
+    EXPECT_EQ(strBox.find(kUpdateFailed.substr(0, kUpdateFailed.size() - 1) + L"\n・"), 0u)
+        << RQBLWideToUtf8(strBox);
+    EXPECT_NE(strBox.find(L"・../evil.dll（使用できない名前）"), std::wstring::npos);
+    EXPECT_NE(strBox.find(L"ほか 2 件"), std::wstring::npos);  // ten are named
+    std::vector<uint32_t> messages = Messages();
+    EXPECT_EQ(messages[messages.size() - 2], static_cast<uint32_t>(RQ_WM_CLOSE));
+
+    // One refused entry: the box names it on its first line, like one failed file.
+    Restart();
+    ServeUpdate({{"", "LAUNCHER_RELEASE.DAT", "TOLVANE-RELEASE 1\n"}, {"", "a.dat", "aaa"}});
+    Run();
+    ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
+    EXPECT_EQ(m_pRecord->Boxes()[0].substr(0, m_pRecord->Boxes()[0].find(L'\n')),
+              kUpdateFailed + L"LAUNCHER_RELEASE.DAT");
+    EXPECT_FALSE(fs::exists("a.dat"));
 }
 
 TEST_F(LauncherThread, NamesAreEscapedInTheUrlOnly) {

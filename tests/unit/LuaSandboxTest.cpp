@@ -215,3 +215,41 @@ TEST_F(LuaSandboxTest, AStopRequestEndsAMatchAtOnce) {
     EXPECT_FALSE(RunScript(table, "local r = string.rep('a', 20000):find('.-.-.-.-.-.-.-.-b')\n"));
     EXPECT_NE(m_log.AllText().find(L"stopped"), std::wstring::npos);
 }
+
+// The time limit holds for the whole run: a script that spends it leaves its
+// error handler none of its own (before, the handler got the limit again).
+TEST_F(LuaSandboxTest, TheTimeLimitCoversTheRunAndItsAlertTogether) {
+    RQLuaLimits limits = SmallLimits();
+    limits.nInstructionBudget = UINT64_MAX / 2;
+    limits.nAlertInstructionBudget = UINT64_MAX / 2;
+    limits.dwTimeLimitMs = 500;
+    CRQLuaTable table(m_log, limits);
+    EXPECT_FALSE(
+        table.DoBuffer("function _ALERT(m) N = 0 while true do N = N + 1 end end\n"
+                       "while true do end\n",
+                       "PATCHER_CODE.LUA"));
+    lua_State* L = table.GetLuaState();
+    lua_getglobal(L, "N");
+    const double dLoops = lua_tonumber(L, -1);
+    lua_pop(L, 1);
+    // The handler is stopped at its first look at the clock: a few hundred
+    // loops at most, where half a second of its own would give millions.
+    EXPECT_LT(dLoops, 5000);
+    EXPECT_NE(m_log.AllText().find(L"time limit exceeded"), std::wstring::npos);
+}
+
+TEST_F(LuaSandboxTest, ScriptsInMemoryLoadLikeFilesAndRefusePrecompiledChunks) {
+    CRQLuaTable table(m_log);
+    ASSERT_TRUE(table.DoBuffer("#!/usr/bin/lua\nCODE_TABLE = { { '', 'a.dat', 1 } }\n", "PATCHER_CODE.LUA"));
+    ASSERT_TRUE(table.OpenTable("CODE_TABLE"));
+    table.CloseTable();
+    for (const std::string& strChunk : {std::string("\x1bLua\x51"), std::string("# line\n\x1bLua\x51")}) {
+        CRQLuaTable other(m_log);
+        EXPECT_FALSE(other.DoBuffer(strChunk, "PATCHER_CODE.LUA"));
+    }
+    EXPECT_FALSE(table.DoBuffer("\nerror('on line two')", "PATCHER_CODE.LUA"));
+    ASSERT_EQ(m_log.m_lines.size(), 3u);
+    EXPECT_EQ(m_log.m_lines[0].second,
+              L"cannot load PATCHER_CODE.LUA: precompiled chunks are not accepted\n");
+    EXPECT_EQ(m_log.m_lines[2].second, L"PATCHER_CODE.LUA:2: on line two\n");
+}

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 
 namespace rqtest {
@@ -43,6 +44,21 @@ inline std::string MakePatchScript(const std::vector<CPatchEntry>& entries) {
              ", 0, " + std::to_string(e.strBody.size()) + ", 0, 0, 0, 1, 0, 0, 0 },\n";
     }
     return s + "}\nDELETE_CODE_TABLE = {}\n";
+}
+
+// CODE_TABLE with slot 13 (SHA-256 in hex) for every entry, as a launcher
+// with keys needs it.
+inline std::string MakeHashedPatchScript(const std::vector<CPatchEntry>& entries) {
+    std::string s = "CODE_TABLE = {\n";
+    for (const CPatchEntry& e : entries) {
+        uint32_t dwCrc = CRQBLStreamCrc::Of(e.strBody.data(), e.strBody.size());
+        RQ_SHA256 digest{};
+        CRQBLSha256::Of(e.strBody.data(), e.strBody.size(), digest);
+        s += "  { " + LuaString(e.strPath) + ", " + LuaString(e.strName) + ", " + std::to_string(dwCrc) +
+             ", 0, " + std::to_string(e.strBody.size()) + ", 0, 0, 0, 1, 0, 0, 0, \"" +
+             RQBLSha256Hex(digest) + "\" },\n";
+    }
+    return s + "}\n";
 }
 
 }  // namespace rqtest

@@ -31,6 +31,8 @@ struct CFakeFile {
     // until the fetch is aborted.
     std::vector<size_t> vecStallAt;
     bool bIgnoresIfRange = false;
+    // The answer announces no length: its end is the connection's.
+    bool bNoLength = false;
     std::chrono::milliseconds delayPerChunk{0};
 };
 
@@ -141,8 +143,8 @@ private:
         } else {
             head.nStatus = 200;
         }
-        head.bHasLength = true;
-        head.ullLength = file.strBody.size() - nStart;
+        head.bHasLength = !file.bNoLength;
+        head.ullLength = file.bNoLength ? 0 : file.strBody.size() - nStart;
         head.strValidator = file.strETag;
         if (!sink.OnHead(head)) {
             return {RQBLFetchError::SINK, head.nStatus, 0};

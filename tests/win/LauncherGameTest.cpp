@@ -346,3 +346,32 @@ TEST_F(LauncherGame, RepairFindsASameSizeEditWithTheOldTimeAndTheGameNeverSeesTh
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR FOUND : data/world.pak (content differs)"));
     EXPECT_TRUE(HasLine(vecTexts, "NTS 130011 LAUNCHER REPAIR : 1 of 2 files to be fetched again"));
 }
+
+// A user name and password in the server's address (the address file's
+// LOGIN_IP, the command line) are used, and never reach the log.
+TEST_F(LauncherGame, APasswordInTheAddressNeverReachesTheLog) {
+    Publish({{"", "TOLVANE.EXE", m_strGame}, {"", "a.dat", rqtest::MakeBody(3000, 5)}});
+    const std::wstring strBase = BaseUrl();
+    const size_t nHost = strBase.find(L"://") + 3;
+    const std::wstring strWithPassword =
+        strBase.substr(0, nHost) + L"player:s3cretpw@" + strBase.substr(nHost);
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "LOGIN_ADDRESS.LAD",
+                                   "[HTTP_SERVER_ADDRESS]\r\nLOGIN_IP=" + Utf8(strWithPassword) +
+                                       "\r\n[DEV_CODE]\r\nCOMMAND_LOG=1\r\n"));
+    rqui::CChildProcess proc;
+    const std::wstring strCommandLine = strBase.substr(0, nHost) + L"cmd:hunter2@" + strBase.substr(nHost);
+    ASSERT_TRUE(StartLauncher(proc, L"_C " + strCommandLine));
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    EXPECT_EQ(rqtest::ReadBytes(Install() / "a.dat"), rqtest::MakeBody(3000, 5));  // the address was used
+    const std::vector<std::string> vecTexts = LogTexts();
+    std::string strAll;
+    for (const std::string& strText : vecTexts) {
+        strAll += strText + "\n";
+    }
+    EXPECT_EQ(strAll.find("s3cretpw"), std::string::npos) << strAll;
+    EXPECT_EQ(strAll.find("hunter2"), std::string::npos) << strAll;
+    EXPECT_EQ(strAll.find("player"), std::string::npos) << strAll;
+    EXPECT_NE(strAll.find("LOGIN_IP : " + Utf8(strBase.substr(0, nHost)) + "***@"), std::string::npos)
+        << strAll;
+    EXPECT_NE(strAll.find("COMMAND_LOG : "), std::string::npos) << strAll;
+}

@@ -192,6 +192,12 @@ std::vector<CServerRequest> CRQTestHttpServer::Requests() const {
     return m_vecRequests;
 }
 
+uint64_t CRQTestHttpServer::SentBodyBytes(const std::string& strDecodedPath) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_mapSentBytes.find(strDecodedPath);
+    return it != m_mapSentBytes.end() ? it->second : 0;
+}
+
 CServerBehaviour CRQTestHttpServer::BehaviourFor(const std::string& strDecodedPath) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_mapBehaviours.find(strDecodedPath);
@@ -454,6 +460,10 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
             return false;
         }
         nDone += n;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_mapSentBytes[strDecoded] += n;
+        }
         if (behaviour.dwSlowDelayMs > 0 && nDone < nLimit && !PauseMs(behaviour.dwSlowDelayMs)) {
             return false;
         }

@@ -74,6 +74,8 @@ public:
     void ClearBehaviours();
 
     std::vector<CServerRequest> Requests() const;
+    // Body bytes sent so far in answers to that decoded path (all answers).
+    uint64_t SentBodyBytes(const std::string& strDecodedPath) const;
     int Connections() const { return m_nConnections.load(); }
     // Bytes of upload bodies read so far, also of uploads still arriving.
     size_t BodyBytes() const { return m_nBodyBytes.load(); }
@@ -101,7 +103,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::map<std::string, CServerBehaviour> m_mapBehaviours;
-    std::map<std::string, int> m_mapAnswers;  // answers given, per path
+    std::map<std::string, int> m_mapAnswers;         // answers given, per path
+    std::map<std::string, uint64_t> m_mapSentBytes;  // body bytes sent, per path
     std::vector<CServerRequest> m_vecRequests;
     std::vector<std::thread> m_vecWorkers;
     std::vector<SOCKET> m_vecOpen;

@@ -12,8 +12,7 @@
 #include "baselib/RQBLUtf8.h"
 #include "patch/RQChunker.h"
 #include "patch/RQPatchPath.h"
-#include "patch/RQReleaseState.h"
-#include "patch/RQScriptSignature.h"
+#include "patch/RQReservedNames.h"
 
 namespace fs = std::filesystem;
 
@@ -23,12 +22,12 @@ namespace {
 // sum reads it.
 constexpr size_t kReadBlockBytes = 1024 * 1024;
 
-// Names at the top of the folder that are no game files: the script, its
-// signature, and the record of an install's highest release (a game folder
-// copied from an install has one; listed, it would overwrite every player's).
+// Names at the top of the folder that are no game files: the script, the
+// signed files beside it, and an install's records (a game folder copied from
+// an install has them; listed, they would overwrite every player's, and the
+// launcher refuses a script that names one).
 bool IsOwnFile(const std::wstring& strRelative) {
-    return strRelative == L"PATCHER_CODE.LUA" || strRelative == RQ_SCRIPT_SIGNATURE_FILE ||
-           strRelative == RQ_RELEASE_STATE_FILE;
+    return strRelative == RQ_SCRIPT_FILE || RQIsLauncherStateFile(strRelative);
 }
 
 // Everything the script and the delta objects need of a file, in one pass

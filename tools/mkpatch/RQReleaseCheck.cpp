@@ -1,13 +1,13 @@
 #include "tools/mkpatch/RQReleaseCheck.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <random>
 #include <thread>
 
-#include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
@@ -15,13 +15,13 @@
 #include "patch/RQCodeInfo.h"
 #include "patch/RQDeltaFrames.h"
 #include "patch/RQDeltaIndex.h"
+#include "patch/RQKeyList.h"
 #include "patch/RQPatchManifest.h"
 #include "patch/RQPatchPath.h"
 #include "patch/RQReservedNames.h"
 #include "patch/RQScriptSignature.h"
+#include "patch/RQTimestamp.h"
 #include "script/RQLuaTable.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -211,11 +211,79 @@ private:
     std::mutex m_mutex;
 };
 
-std::wstring DescribeSignature(CRQBLTransport& transport, const CChecker& checker,
-                               const std::string& strScript, uint64_t& ullBytes) {
+// One of the small signed files beside the script; false when the server
+// does not have it (bMissing then) or it could not be fetched.
+bool FetchSmall(CRQBLTransport& transport, CChecker& checker, const wchar_t* pszName, size_t nMax,
+                std::string& strBytes, bool& bMissing) {
+    CMemorySink sink(nMax);
+    const RQBL_FETCH_RESULT result = transport.Fetch(checker.Request(pszName), sink);
+    checker.Counted(sink.m_strBytes.size());
+    bMissing = result.error == RQBLFetchError::STATUS && result.nStatus == 404;
+    if (result.error != RQBLFetchError::NONE && !bMissing) {
+        checker.Problem(std::wstring(pszName) + L": " + FetchProblem(result));
+    }
+    strBytes = sink.m_strBytes;
+    return result.error == RQBLFetchError::NONE;
+}
+
+std::string HexOf(const std::string& strBytes) {
+    RQ_SHA256 digest{};
+    CRQBLSha256::Of(strBytes.data(), strBytes.size(), digest);
+    return RQBLSha256Hex(digest);
+}
+
+// The key list and the timestamp, where the release has them: well formed,
+// signed, current, and naming the very script, signature and key list the
+// server gives now (a half-finished upload shows here first).
+void CheckTrustFiles(CRQBLTransport& transport, CChecker& checker, const std::string& strScript,
+                     const std::string& strSignature) {
+    std::string strKeys;
+    std::string strStamp;
+    bool bNoKeys = false;
+    bool bNoStamp = false;
+    const bool bHaveKeys =
+        FetchSmall(transport, checker, RQ_KEY_LIST_FILE, RQ_KEY_LIST_MAX_BYTES, strKeys, bNoKeys);
+    const bool bHaveStamp =
+        FetchSmall(transport, checker, RQ_TIMESTAMP_FILE, RQ_TIMESTAMP_MAX_BYTES, strStamp, bNoStamp);
+    RQ_KEY_LIST list;
+    if (bHaveKeys && (!RQParseKeyList(strKeys, true, list) || !RQVerifyKeyList(list))) {
+        checker.Problem(std::wstring(RQ_KEY_LIST_FILE) + L": not a key list signed by the root it names");
+    }
+    if (bHaveKeys && bNoStamp) {
+        checker.Problem(std::wstring(RQ_TIMESTAMP_FILE) +
+                        L": missing, and launchers that know the key list need it");
+    }
+    if (!bHaveStamp) {
+        return;
+    }
+    RQ_TIMESTAMP stamp;
+    if (!RQParseTimestamp(strStamp, stamp) || !RQVerifyTimestamp(stamp)) {
+        checker.Problem(std::wstring(RQ_TIMESTAMP_FILE) + L": not a signed timestamp");
+        return;
+    }
+    const std::pair<const char*, std::pair<RQ_SHA256, std::string>> named[] = {
+        {"PATCHER_CODE.LUA", {stamp.script, strScript}},
+        {"PATCHER_CODE.LUA.sig", {stamp.scriptSignature, strSignature}},
+        {"PATCHER_KEYS.txt", {stamp.keyList, strKeys}},
+    };
+    for (const auto& [pszName, hashes] : named) {
+        if (RQBLSha256Hex(hashes.first) != HexOf(hashes.second)) {
+            checker.Problem(std::wstring(RQ_TIMESTAMP_FILE) + L": names another " + Wide(pszName) +
+                            L" than the server gives (an upload not finished, or one file left over)");
+        }
+    }
+    if (stamp.nExpiresUnix <= static_cast<int64_t>(std::time(nullptr))) {
+        checker.Problem(std::wstring(RQ_TIMESTAMP_FILE) + L": expired on " + Wide(stamp.strExpires) +
+                        L" (renew it with mkpatch --renew)");
+    }
+}
+
+std::wstring DescribeSignature(CRQBLTransport& transport, CChecker& checker, const std::string& strScript,
+                               std::string& strSigBytes) {
     CMemorySink sink(RQ_SCRIPT_SIGNATURE_MAX_BYTES);
     const RQBL_FETCH_RESULT result = transport.Fetch(checker.Request(RQ_SCRIPT_SIGNATURE_FILE), sink);
-    ullBytes = sink.m_strBytes.size();
+    checker.Counted(sink.m_strBytes.size());
+    strSigBytes = sink.m_strBytes;
     if (result.error == RQBLFetchError::STATUS && result.nStatus == 404) {
         return L"no signature file: an unsigned release (launchers built with keys refuse it)";
     }
@@ -248,23 +316,17 @@ RQ_RELEASE_CHECK RQCheckPublishedRelease(
         checker.Problem(std::wstring(RQ_SCRIPT_FILE) + L": " + FetchProblem(result));
         return report;
     }
-    uint64_t ullSigBytes = 0;
-    report.strSignature = DescribeSignature(*pTransport, checker, script.m_strBytes, ullSigBytes);
-    checker.Counted(ullSigBytes);
+    std::string strSignature;
+    report.strSignature = DescribeSignature(*pTransport, checker, script.m_strBytes, strSignature);
+    CheckTrustFiles(*pTransport, checker, script.m_strBytes, strSignature);
 
-    // The script runs as a launcher runs it: in the sandbox, from a file of
-    // its own.
+    // The script runs as a launcher runs it: in the sandbox, from its bytes.
     CRQBLNullLog log;
     CRQLuaTable lua(log);
     std::map<std::wstring, CODE_INFO> mapCode;
     std::map<std::wstring, CODE_INFO> mapDelete;
-    std::error_code ec;
-    const fs::path scriptFile =
-        fs::temp_directory_path(ec) / ("mkpatch-verify-" + std::to_string(std::random_device()()) + ".lua");
-    const bool bRuns = rqbl::WriteFileAtomically(scriptFile.wstring(), script.m_strBytes) &&
-                       lua.DoFile(scriptFile.wstring().c_str()) &&
+    const bool bRuns = lua.DoBuffer(script.m_strBytes, "PATCHER_CODE.LUA") &&
                        RQReadCodeTables(&lua, mapCode, mapDelete, log);
-    fs::remove(scriptFile, ec);
     if (!bRuns) {
         checker.Problem(L"PATCHER_CODE.LUA: does not run, or has no CODE_TABLE");
         return report;

@@ -1,6 +1,7 @@
 // mkpatch --verify: fetches a published release as a launcher would, from
-// its base URL: the script and its signature, then for every listed file the
-// whole file, its chunk index, and both compressed objects, each checked
+// its base URL: the script, its signature, the key list and the timestamp
+// (which must name the very files the server gives), then for every listed
+// file the whole file, its chunk index, and both compressed objects, each checked
 // against what the script and the index say. Every object that is missing or
 // differs is reported, so an operator finds a half-finished upload to the
 // CDN before the players do.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -14,9 +15,13 @@
 #include <vector>
 
 #include "baselib/RQBLEd25519.h"
+#include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLUtf8.h"
+#include "patch/RQKeyList.h"
+#include "patch/RQPatchManifest.h"
 #include "patch/RQScriptSignature.h"
 #include "patch/RQSecretKeyFile.h"
+#include "patch/RQTimestamp.h"
 #include "patch/RQUtcDate.h"
 #include "patch/RQZstdFrames.h"
 #include "tools/common/RQToolArgs.h"
@@ -25,6 +30,7 @@
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
 #include "tools/mkpatch/RQSecretKeyStore.h"
+#include "tools/mkpatch/RQTrustFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -35,23 +41,35 @@ enum ExitCode { EXIT_OK = 0, EXIT_USAGE = 1, EXIT_REFUSED = 2, EXIT_IO = 3, EXIT
 const char* const kUsage =
     "usage: mkpatch [options] GAME_FOLDER\n"
     "       mkpatch --keygen SECRET_FILE\n"
+    "       mkpatch --root ROOT_SECRET_FILE [--content DIR] KEY_LIST\n"
+    "       mkpatch --renew SECRET_FILE [--days N] --content DIR\n"
     "       mkpatch --verify BASE_URL\n"
     "\n"
     "Writes PATCHER_CODE.LUA listing every file of GAME_FOLDER (folder, name, CRC-32, size).\n"
     "\n"
     "  --keygen SECRET_FILE   make a new signing key in SECRET_FILE (a new file, readable by\n"
-    "                         its owner only) and print its public key line for RQ_TRUSTED_KEYS\n"
+    "                         its owner only) and print its public key line (for RQ_TRUSTED_KEYS\n"
+    "                         when it is a root key, for the key list when it signs releases)\n"
+    "  --root ROOT_SECRET_FILE sign the key list KEY_LIST (written by the operator, see the\n"
+    "                         README) with a root key; KEY_LIST is rewritten signed, and copied to\n"
+    "                         DIR/PATCHER_KEYS.txt with --content\n"
+    "  --renew SECRET_FILE    a new PATCHER_TIMESTAMP.txt for the update in DIR, signed with a\n"
+    "                         release or timestamp key of DIR/PATCHER_KEYS.txt\n"
     "  --verify BASE_URL      fetch the release published at BASE_URL as a launcher would (the\n"
     "                         script, its signature, every file, chunk index and compressed\n"
     "                         part) and report every object that is missing or differs\n"
     "\n"
     "options:\n"
     "  -s, --sign SECRET_FILE sign the script: adds each file's SHA-256 and writes\n"
-    "                         PATCHER_CODE.LUA.sig beside the script (and into --content)\n"
+    "                         PATCHER_CODE.LUA.sig beside the script (and into --content); with a\n"
+    "                         key list in DIR, the key must be one of its release keys, and\n"
+    "                         DIR/PATCHER_TIMESTAMP.txt is written too\n"
     "  -r, --release N        the signed release number (needed with --sign); launchers\n"
     "                         refuse a release lower than the highest they have accepted\n"
     "  -x, --expires DATE     launchers refuse the signed release from DATE (YYYY-MM-DD,\n"
     "                         00:00 UTC) on\n"
+    "      --days N           the timestamp's life in days (1 to 31, default 7): launchers refuse\n"
+    "                         the update once it is over, so renew it before then\n"
     "  -o, --output FILE      where to write the script (default: ./PATCHER_CODE.LUA)\n"
     "  -d, --delete FILE      deletion list: one relative path per line ('#' starts a comment)\n"
     "  -c, --content DIR      also lay out DIR for a web server: every file at its relative\n"
@@ -80,6 +98,9 @@ struct Options {
     unsigned nThreads = std::max(1u, std::thread::hardware_concurrency());
     fs::path keygen;        // --keygen: make a key and nothing else
     std::string strVerify;  // --verify: check a published release and nothing else
+    fs::path rootKey;       // --root: sign the key list named by gameFolder
+    fs::path renewKey;      // --renew: a new timestamp for the content folder
+    int nDays = RQ_TIMESTAMP_DEFAULT_DAYS;
     fs::path signKey;
     bool bHaveRelease = false;
     RQ_SCRIPT_SIGNATURE signature;  // release and expiry from the command line
@@ -137,6 +158,22 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
         } else if (a == "--keygen") {
             if (!value(options.keygen))
                 return EXIT_USAGE;
+        } else if (a == "--root") {
+            if (!value(options.rootKey))
+                return EXIT_USAGE;
+        } else if (a == "--renew") {
+            if (!value(options.renewKey))
+                return EXIT_USAGE;
+        } else if (a == "--days") {
+            fs::path days;
+            if (!value(days))
+                return EXIT_USAGE;
+            const std::string strDays = days.u8string();
+            options.nDays = std::atoi(strDays.c_str());
+            if (strDays.size() > 2 || options.nDays < 1 || options.nDays > RQ_TIMESTAMP_MAX_DAYS) {
+                std::fprintf(stderr, "mkpatch: --days is 1 to %d\n", RQ_TIMESTAMP_MAX_DAYS);
+                return EXIT_USAGE;
+            }
         } else if (a == "-s" || a == "--sign") {
             if (!value(options.signKey))
                 return EXIT_USAGE;
@@ -204,6 +241,18 @@ int ParseArgs(const std::vector<std::string>& vecArgs, Options& options) {
     if (!options.keygen.empty() || !options.strVerify.empty()) {
         return EXIT_OK;
     }
+    if (!options.rootKey.empty() || !options.renewKey.empty()) {
+        const bool bRoot = !options.rootKey.empty();
+        if ((bRoot && !options.renewKey.empty()) || !options.signKey.empty() || options.bHaveRelease ||
+            (bRoot != bHaveFolder) || (!bRoot && options.content.empty())) {
+            std::fputs(
+                "mkpatch: --root needs a key list and --renew needs --content; neither goes with "
+                "--sign\n",
+                stderr);
+            return EXIT_USAGE;
+        }
+        return EXIT_OK;
+    }
     if (!bHaveFolder) {
         std::fputs(kUsage, stderr);
         return EXIT_USAGE;
@@ -261,10 +310,142 @@ bool WriteFile(const fs::path& file, const std::string& strData) {
     return true;
 }
 
+// A file of the content folder, or empty when it has none.
+std::string ReadOptional(const fs::path& file, size_t nMaxBytes) {
+    std::string strBytes;
+    rqbl::ReadSmallFile(file.wstring(), nMaxBytes, strBytes);
+    return strBytes;
+}
+
+// The release numbers launchers take: not below the one published, not
+// more than the key list's release-step above it. Only a warning: installs
+// that never took the published release may still take this one.
+void WarnOfReleaseStep(const Options& options, const std::string& strKeyList) {
+    RQ_SCRIPT_SIGNATURE published;
+    RQ_KEY_LIST list;
+    if (!RQParseScriptSignature(
+            ReadOptional(options.content / "PATCHER_CODE.LUA.sig", RQ_SCRIPT_SIGNATURE_MAX_BYTES),
+            published)) {
+        return;
+    }
+    const uint64_t ullNew = options.signature.ullRelease;
+    if (ullNew < published.ullRelease) {
+        std::fprintf(stderr,
+                     "mkpatch: warning: release %llu is below the published %llu; launchers that took it "
+                     "refuse this one\n",
+                     static_cast<unsigned long long>(ullNew),
+                     static_cast<unsigned long long>(published.ullRelease));
+    } else if (RQParseKeyList(strKeyList, true, list) &&
+               ullNew - published.ullRelease > list.ullReleaseStep) {
+        std::fprintf(
+            stderr,
+            "mkpatch: warning: release %llu is more than release-step %llu above the published %llu; "
+            "launchers that took that one refuse this one\n",
+            static_cast<unsigned long long>(ullNew), static_cast<unsigned long long>(list.ullReleaseStep),
+            static_cast<unsigned long long>(published.ullRelease));
+    }
+}
+
 // PATCHER_CODE.LUA.sig for the script the launcher fetches; NAME.sig for a
 // script written under another name.
 fs::path SignatureBeside(fs::path script) {
     return script += ".sig";
+}
+
+int64_t Now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+int SignKeyList(const Options& options) {
+    RQ_SECRET_KEY root{};
+    std::wstring strError;
+    if (!RQReadSecretKey(options.rootKey, root, strError)) {
+        PrintError(strError);
+        return EXIT_IO;
+    }
+    std::string strDraft;
+    if (!rqbl::ReadSmallFile(options.gameFolder.wstring(), RQ_KEY_LIST_MAX_BYTES, strDraft)) {
+        RQBLWipe(root.data(), root.size());
+        PrintError(L"cannot read the key list " + RQRelativePathText(options.gameFolder));
+        return EXIT_IO;
+    }
+    const std::string strPublished =
+        options.content.empty() ? std::string()
+                                : ReadOptional(options.content / "PATCHER_KEYS.txt", RQ_KEY_LIST_MAX_BYTES);
+    std::string strKeyList;
+    std::vector<std::wstring> vecNotes;
+    const bool bMade = RQMakeKeyList(strDraft, strPublished, root, Now(), strKeyList, strError, vecNotes);
+    RQBLWipe(root.data(), root.size());
+    for (const std::wstring& strNote : vecNotes) {
+        PrintError(L"note: " + strNote);
+    }
+    if (!bMade) {
+        PrintError(strError);
+        return EXIT_REFUSED;
+    }
+    if (!WriteFile(options.gameFolder, strKeyList) ||
+        (!options.content.empty() && !WriteFile(options.content / "PATCHER_KEYS.txt", strKeyList))) {
+        PrintError(L"cannot write the signed key list");
+        return EXIT_IO;
+    }
+    if (!options.bQuiet) {
+        std::fputs(options.content.empty()
+                       ? "mkpatch: signed the key list\n"
+                       : "mkpatch: signed the key list into the content folder; sign (--sign) or renew "
+                         "(--renew) next, so that the timestamp names this list\n",
+                   stderr);
+    }
+    return EXIT_OK;
+}
+
+// The timestamp for the update in the content folder, signed with secret.
+int WriteTimestamp(const fs::path& content, const RQ_SECRET_KEY& secret, int nDays, bool bQuiet) {
+    const std::string strKeyList = ReadOptional(content / "PATCHER_KEYS.txt", RQ_KEY_LIST_MAX_BYTES);
+    if (strKeyList.empty()) {
+        return EXIT_OK;  // no key list: launchers need no timestamp
+    }
+    std::string strScript;
+    std::string strSignature;
+    std::string strTimestamp;
+    std::wstring strError;
+    if (!rqbl::ReadSmallFile((content / "PATCHER_CODE.LUA").wstring(), RQ_SCRIPT_MAX_BYTES, strScript) ||
+        !rqbl::ReadSmallFile((content / "PATCHER_CODE.LUA.sig").wstring(), RQ_SCRIPT_SIGNATURE_MAX_BYTES,
+                             strSignature)) {
+        PrintError(L"no signed script in the content folder");
+        return EXIT_IO;
+    }
+    if (!RQMakeTimestamp(strScript, strSignature, strKeyList, secret, nDays, Now(), strTimestamp, strError)) {
+        PrintError(strError);
+        return EXIT_REFUSED;
+    }
+    if (!WriteFile(content / "PATCHER_TIMESTAMP.txt", strTimestamp)) {
+        PrintError(L"cannot write the timestamp into the content folder");
+        return EXIT_IO;
+    }
+    if (!bQuiet) {
+        RQ_TIMESTAMP stamp;
+        RQParseTimestamp(strTimestamp, stamp);
+        std::fprintf(stderr, "mkpatch: timestamp for release %llu, launchers take it until %s (00:00 UTC)\n",
+                     static_cast<unsigned long long>(stamp.ullRelease), stamp.strExpires.c_str());
+    }
+    return EXIT_OK;
+}
+
+int RenewTimestamp(const Options& options) {
+    RQ_SECRET_KEY secret{};
+    std::wstring strError;
+    if (!RQReadSecretKey(options.renewKey, secret, strError)) {
+        PrintError(strError);
+        return EXIT_IO;
+    }
+    if (ReadOptional(options.content / "PATCHER_KEYS.txt", RQ_KEY_LIST_MAX_BYTES).empty()) {
+        RQBLWipe(secret.data(), secret.size());
+        PrintError(L"the content folder has no PATCHER_KEYS.txt: launchers need no timestamp");
+        return EXIT_REFUSED;
+    }
+    const int nResult = WriteTimestamp(options.content, secret, options.nDays, options.bQuiet);
+    RQBLWipe(secret.data(), secret.size());
+    return nResult;
 }
 
 int MakeKey(const fs::path& secretFile) {
@@ -291,6 +472,9 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
         fs::path relative = fs::u8path(RQBLWideToUtf8(file.strPath + file.strFileName));
         fs::path target = options.content / relative;
         fs::create_directories(target.parent_path(), ec);
+        // Removed first: overwrite_existing fails on Windows builds of the
+        // standard library when the folder is laid out a second time.
+        fs::remove(target, ec);
         if (ec ||
             !fs::copy_file(options.gameFolder / relative, target, fs::copy_options::overwrite_existing, ec)) {
             PrintError(L"cannot copy into the content folder: " + file.strPath + file.strFileName);
@@ -388,6 +572,12 @@ int main(int argc, char** argv) {
     if (!options.strVerify.empty()) {
         return VerifyRelease(options);
     }
+    if (!options.rootKey.empty()) {
+        return SignKeyList(options);
+    }
+    if (!options.renewKey.empty()) {
+        return RenewTimestamp(options);
+    }
     // The key is read first: a wrong key file should not cost a scan of the whole game.
     RQ_SECRET_KEY secret{};
     std::wstring strError;
@@ -396,6 +586,20 @@ int main(int argc, char** argv) {
         return EXIT_IO;
     }
     const bool bSign = !options.signKey.empty();
+    // With a key list in the content folder, only one of its release keys
+    // signs: a launcher would refuse anything else.
+    if (bSign && !options.content.empty()) {
+        RQ_PUBLIC_KEY key{};
+        const std::string strKeyList =
+            ReadOptional(options.content / "PATCHER_KEYS.txt", RQ_KEY_LIST_MAX_BYTES);
+        if (!RQBLEd25519PublicKey(secret, key) ||
+            !RQCheckSigningKey(strKeyList, key, RQKeyRole::RELEASE, Now(), strError)) {
+            RQBLWipe(secret.data(), secret.size());
+            PrintError(strError);
+            return EXIT_REFUSED;
+        }
+        WarnOfReleaseStep(options, strKeyList);
+    }
 
     auto tLast = std::chrono::steady_clock::now();
     RQPatchProgress progress = [&](size_t nFiles, uint64_t ullBytes) {
@@ -457,8 +661,8 @@ int main(int argc, char** argv) {
     if (bSign) {
         RQ_SCRIPT_SIGNATURE sig = options.signature;
         const bool bSigned = RQSignScript(strScript, secret, sig);
-        RQBLWipe(secret.data(), secret.size());
         if (!bSigned) {
+            RQBLWipe(secret.data(), secret.size());
             PrintError(L"the script could not be signed");
             return EXIT_IO;
         }
@@ -469,12 +673,23 @@ int main(int argc, char** argv) {
         }
     }
     if (!WriteScript(options.output, strScript, strSignature)) {
+        RQBLWipe(secret.data(), secret.size());
         PrintError(L"cannot write " + RQRelativePathText(options.output));
         return EXIT_IO;
     }
     if (!options.content.empty() && !LayOutContent(options, scan.vecFiles, strScript, strSignature)) {
+        RQBLWipe(secret.data(), secret.size());
         return EXIT_IO;
     }
+    // The timestamp names exactly these files; it is made last.
+    if (bSign && !options.content.empty()) {
+        const int nResult = WriteTimestamp(options.content, secret, options.nDays, options.bQuiet);
+        if (nResult != EXIT_OK) {
+            RQBLWipe(secret.data(), secret.size());
+            return nResult;
+        }
+    }
+    RQBLWipe(secret.data(), secret.size());
     if (!options.bQuiet) {
         std::fprintf(stderr, "mkpatch: wrote %s%s\n", options.output.u8string().c_str(),
                      bSign ? " and its signature" : "");

@@ -13,15 +13,18 @@
 #include "baselib/RQBLCrc32.h"
 #include "baselib/RQBLPlatform.h"
 #include "baselib/RQBLSha256.h"
+#include "baselib/RQBLUtf8.h"
 #include "patch/RQCodeInfo.h"
 #include "patch/RQPatchManifest.h"
 #include "patch/RQScriptSignature.h"
 #include "patch/RQScriptTrust.h"
 #include "patch/RQSecretKeyFile.h"
+#include "patch/RQUpdateTrust.h"
 #include "script/RQLuaTable.h"
 #include "tools/mkpatch/RQPatchScan.h"
 #include "tools/mkpatch/RQPatchScript.h"
 #include "tools/mkpatch/RQSecretKeyStore.h"
+#include "tools/mkpatch/RQTrustFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +35,11 @@ using CodeMap = std::map<std::wstring, CODE_INFO>;
 bool LoadScript(const std::string& strScript, CodeMap& mapCode, CodeMap& mapDelete) {
     RQTestTempDir::WriteAll("PATCHER_CODE.LUA", strScript);
     CRQBLNullLog log;
-    CRQLuaTable lua(log);
+    // The launcher's limits but the wall clock's, which a sanitizer build on
+    // a busy machine reaches with a large script (its whole run has 15 s).
+    RQLuaLimits limits = RQLuaLimits::Default();
+    limits.dwTimeLimitMs = 10 * 60 * 1000;
+    CRQLuaTable lua(log, limits);
     if (!lua.DoFile(L"PATCHER_CODE.LUA")) {
         return false;
     }
@@ -276,4 +283,61 @@ TEST_F(Mkpatch, SecretKeyFilesAreNewOwnerOnlyAndChecked) {
         EXPECT_FALSE(RQReadSecretKey(pszFile, untouched, strError)) << pszFile;
         EXPECT_EQ(untouched, RQ_SECRET_KEY{});
     }
+}
+
+// What mkpatch makes of a key list and an update, the launcher's trust
+// decision takes; what the launcher would refuse, mkpatch refuses first.
+TEST_F(Mkpatch, KeyListsAndTimestampsAreWhatTheLauncherTakes) {
+    RQ_SECRET_KEY root{};
+    RQ_SECRET_KEY release{};
+    root.fill(1);
+    release.fill(2);
+    RQ_PUBLIC_KEY rootKey{};
+    RQ_PUBLIC_KEY releaseKey{};
+    ASSERT_TRUE(RQBLEd25519PublicKey(root, rootKey));
+    ASSERT_TRUE(RQBLEd25519PublicKey(release, releaseKey));
+    const int64_t nNow = 1767225600;  // 2026-01-01
+    const std::string strDraft = "TOLVANE-KEY-LIST 1\r\nversion: 1\r\nrelease-step: 100\r\nrelease-key: " +
+                                 RQFormatPublicKey(releaseKey) + " expires 2026-01-20\r\n";
+    std::string strKeyList;
+    std::wstring strError;
+    std::vector<std::wstring> vecNotes;
+    ASSERT_TRUE(RQMakeKeyList(strDraft, "", root, nNow, strKeyList, strError, vecNotes))
+        << RQBLWideToUtf8(strError);
+    ASSERT_EQ(vecNotes.size(), 1u);  // the key expires within 30 days
+    // Signing again what was signed gives the same list; a change needs a new version.
+    std::string strAgain;
+    ASSERT_TRUE(RQMakeKeyList(strKeyList, strKeyList, root, nNow, strAgain, strError, vecNotes));
+    EXPECT_EQ(strAgain, strKeyList);
+    std::string strChanged = strKeyList;
+    strChanged.replace(strChanged.find("step: 100"), 9, "step: 200");
+    EXPECT_FALSE(RQMakeKeyList(strChanged, strKeyList, root, nNow, strAgain, strError, vecNotes));
+    EXPECT_NE(strError.find(L"higher version"), std::wstring::npos);
+    EXPECT_FALSE(
+        RQMakeKeyList("TOLVANE-KEY-LIST 1\nversion: 1\n", "", root, nNow, strAgain, strError, vecNotes));
+    EXPECT_NE(strError.find(L"line 3"), std::wstring::npos);
+
+    const std::string strScript = "CODE_TABLE = {}\n";
+    RQ_SCRIPT_SIGNATURE sig;
+    sig.ullRelease = 9;
+    ASSERT_TRUE(RQSignScript(strScript, release, sig));
+    const std::string strSig = RQFormatScriptSignature(sig);
+    std::string strStamp;
+    EXPECT_FALSE(RQMakeTimestamp(strScript, strSig, strKeyList, root, 7, nNow, strStamp, strError))
+        << "a root is no timestamp key";
+    EXPECT_FALSE(RQMakeTimestamp(strScript + " ", strSig, strKeyList, release, 7, nNow, strStamp, strError));
+    ASSERT_TRUE(RQMakeTimestamp(strScript, strSig, strKeyList, release, 7, nNow, strStamp, strError))
+        << RQBLWideToUtf8(strError);
+    EXPECT_NE(strStamp.find("expires: 2026-01-08\n"), std::string::npos);
+
+    RQ_UPDATE_FILES files;
+    files.pScript = &strScript;
+    files.pSignature = &strSig;
+    files.pKeyList = &strKeyList;
+    files.pTimestamp = &strStamp;
+    EXPECT_EQ(RQJudgeUpdate(files, {rootKey}, RQ_TRUST_STATE{}, nNow).verdict, RQScriptVerdict::OK);
+    EXPECT_EQ(RQJudgeUpdate(files, {rootKey}, RQ_TRUST_STATE{}, nNow + 7 * 86400).verdict,
+              RQScriptVerdict::STALE_TIMESTAMP);
+    EXPECT_FALSE(RQCheckSigningKey(strKeyList, rootKey, RQKeyRole::RELEASE, nNow, strError));
+    EXPECT_FALSE(RQCheckSigningKey(strKeyList, releaseKey, RQKeyRole::RELEASE, nNow + 30 * 86400, strError));
 }

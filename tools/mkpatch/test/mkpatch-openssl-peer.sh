@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The real mkpatch program end to end, with Debian's openssl, sha256sum and
 # zstd as the peers that check its work: the secret key's public half, each
-# file's SHA-256 and chunk index in the script, the compressed chunks, and the
-# Ed25519 signature over the signed bytes. Then the refusals:
-# an existing key file, signing options without a key.
+# file's SHA-256 and chunk index in the script, the compressed chunks, the
+# Ed25519 signature over the signed bytes, the key list signed by a root and
+# the timestamp naming the files by their SHA-256. Then the refusals: an
+# existing key file, signing options without a key, a key the key list does
+# not name.
 #   mkpatch-openssl-peer.sh native|wine MKPATCH_COMMAND...
 set -euo pipefail
 . "$(dirname "$0")/../../../scripts/needs.sh"
@@ -82,6 +84,37 @@ verify() { openssl pkeyutl -verify -pubin -inkey pub.pem -rawin -in "$1" -sigfil
 verify signed.bin || fail "openssl rejects the signature"
 { sed -n '1p;4p' "$sig" | sed '1a release: 8'; echo; cat out/PATCHER_CODE.LUA; } >raised.bin
 if verify raised.bin; then fail "openssl accepts the signature for another release"; fi
+
+# A root signs the operator's key list; the release key then signs the
+# update and its timestamp, which names each file by its SHA-256.
+root_pub=$(run --keygen root.key)
+printf 'TOLVANE-KEY-LIST 1\nversion: 1\nrelease-step: 100\nrelease-key: %s expires 2099-01-01\n' "$pub" >keys.txt
+run --quiet --root root.key --content content keys.txt
+cmp -s keys.txt content/PATCHER_KEYS.txt || fail "key list differs in the content folder"
+[ "$(sed -n 's/^root: //p' keys.txt)" = "$root_pub" ] || fail "key list names another root"
+printf '%s%s' "$der_public" "${root_pub#ed25519:}" | hex2bin | openssl pkey -pubin -inform DER -out root.pem
+sed -n 's/^signature: //p' keys.txt | hex2bin >keys.sig
+sed '/^root: /,$d' keys.txt >keys.body
+openssl pkeyutl -verify -pubin -inkey root.pem -rawin -in keys.body -sigfile keys.sig >/dev/null 2>&1 ||
+  fail "openssl rejects the key list's signature"
+run --quiet --sign release.key --release 8 --content content --output out/PATCHER_CODE.LUA game
+stamp=content/PATCHER_TIMESTAMP.txt
+[ -f "$stamp" ] || fail "no timestamp beside a key list"
+for pair in "script:content/PATCHER_CODE.LUA" "script-signature:content/PATCHER_CODE.LUA.sig" \
+  "key-list:content/PATCHER_KEYS.txt"; do
+  [ "$(sed -n "s/^${pair%%:*}: //p" "$stamp")" = "$(sha256sum "${pair#*:}" | cut -c1-64)" ] ||
+    fail "the timestamp's ${pair%%:*} is not the SHA-256 of ${pair#*:}"
+done
+[ "$(sed -n 3p "$stamp")" = "expires: $(date -u -d '+7 days' +%F)" ] || fail "timestamp expiry: $(sed -n 3p "$stamp")"
+sed -n 's/^signature: //p' "$stamp" | hex2bin >sig.bin
+{ sed -n '1p;3,7p' "$stamp"; } >stamp.bin
+verify stamp.bin || fail "openssl rejects the timestamp's signature"
+run --quiet --renew release.key --days 2 --content content
+[ "$(sed -n 3p "$stamp")" = "expires: $(date -u -d '+2 days' +%F)" ] || fail "renewed expiry: $(sed -n 3p "$stamp")"
+if run --quiet --sign root.key --release 9 --content content game 2>/dev/null; then
+  fail "--sign with a key the key list does not name"
+fi
+if run --quiet --renew release.key --days 40 --content content 2>/dev/null; then fail "a timestamp of 40 days"; fi
 
 # Signing options need each other and a key.
 if run --quiet --release 7 game 2>/dev/null; then fail "--release without --sign"; fi

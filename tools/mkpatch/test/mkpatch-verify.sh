@@ -20,7 +20,12 @@ fail() {
 mkdir -p game/data
 head -c 300000 /dev/urandom >game/data/world.pak
 for i in $(seq 8000); do echo "TOLVANE のテキスト $i"; done >game/data/text.txt
-"$mkpatch" --quiet --content content --output PATCHER_CODE.LUA game
+# Signed as an operator signs: a root's key list, a release key it names, a timestamp.
+"$mkpatch" --keygen root.key >/dev/null
+release_pub=$("$mkpatch" --keygen release.key)
+printf 'TOLVANE-KEY-LIST 1\nversion: 1\nrelease-step: 100\nrelease-key: %s expires 2099-01-01\n' "$release_pub" >keys.txt
+"$mkpatch" --quiet --root root.key --content content keys.txt
+"$mkpatch" --quiet --sign release.key --release 1 --content content --output PATCHER_CODE.LUA game
 url=$("$scripts/nginx-serve.sh" start content "$work/nginx")
 "$mkpatch" --quiet --verify "$url" >report.txt || fail "a whole release is reported broken: $(cat report.txt)"
 grep -q ' 0 problems$' report.txt || fail "no clean summary"
@@ -31,7 +36,10 @@ index=$(sed -n 's/.*"world.pak",.*,"\([0-9a-f]\{64\}\)")$/\1/p' PATCHER_CODE.LUA
 pack=$(ls content/delta/*/*.pack | head -n 1)
 zst=$(ls content/delta/*/*.zst | head -n 1)
 flip() { printf '\xff' | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+other_script() { printf -- '-- a newer script, uploaded before its timestamp\n' >>content/PATCHER_CODE.LUA; }
 cases=(
+  "other_script|PATCHER_TIMESTAMP.txt|names another PATCHER_CODE.LUA"
+  "rm content/PATCHER_TIMESTAMP.txt|PATCHER_TIMESTAMP.txt|missing"
   "rm $pack|${pack#content/}|missing (404)"
   "flip $zst 100|${zst#content/}|"
   "flip content/delta/${index:0:2}/$index.idx 200|$index.idx|its SHA-256 is not slot 14's"
