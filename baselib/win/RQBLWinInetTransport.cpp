@@ -25,6 +25,14 @@ bool IsTimeout(DWORD dwError) {
     return dwError == ERROR_INTERNET_TIMEOUT || dwError == kSocketTimeout;
 }
 
+// A connection that the server refused, or reset or closed before answering:
+// what a server does whose queue of new connections is full. A name that does
+// not resolve, or a server that does not answer in time, is something else.
+bool IsRefusal(DWORD dwError) {
+    return dwError == ERROR_INTERNET_CANNOT_CONNECT || dwError == ERROR_INTERNET_CONNECTION_RESET ||
+           dwError == ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
 bool QueryText(HINTERNET hRequest, DWORD dwInfoLevel, std::wstring& strText) {
     DWORD dwBytes = 0;
     DWORD dwIndex = 0;
@@ -210,6 +218,7 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     if (!bSent) {
         result.error = Aborted() ? RQBLFetchError::ABORTED : RQBLFetchError::CONNECT;
         result.dwSystemError = GetLastError();
+        result.bRefused = IsRefusal(result.dwSystemError);
         return result;
     }
     if (Aborted()) {
@@ -228,6 +237,13 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
                                           : dwStatus == 200 || (dwStatus == 206 && request.ullRangeStart > 0);
     if (!bContent && (IsPost(request) || !IsRedirect(dwStatus))) {
         result.error = RQBLFetchError::STATUS;
+        std::wstring strText;
+        if (QueryText(hRequest, HTTP_QUERY_RETRY_AFTER, strText)) {
+            result.strRetryAfter = Ascii(strText);
+        }
+        if (QueryText(hRequest, HTTP_QUERY_DATE, strText)) {
+            result.strDate = Ascii(strText);
+        }
     }
     return result;
 }

@@ -47,24 +47,28 @@ CRQDownloadSink::~CRQDownloadSink() {
 }
 
 bool CRQDownloadSink::MayResume() const {
-    // Only a listed file's part can be known to belong to it, and only the
-    // validator of its response keeps a changed file from being spliced on.
-    return m_job.bHasCheck && !m_strValidator.empty();
+    // Only a listed file's part can be known to belong to it. The validator
+    // of its response keeps a changed file from being spliced on; without
+    // one, a strong hash still tells a spliced file from the listed one at
+    // the end (and the file starts over then), where a CRC-32 could be
+    // matched by chance or on purpose.
+    return m_job.bHasCheck && (!m_strValidator.empty() || !m_job.strSha256.empty());
 }
 
-void CRQDownloadSink::PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request) {
+void CRQDownloadSink::PrepareTry(const std::string& strValidator, bool bRecorded,
+                                 RQBL_FETCH_REQUEST& request) {
     m_file.Close();
     m_bHeadSeen = false;
     m_ullWritten = 0;
     m_refusal = RQTransferFailure::NONE;
     m_strValidator = strValidator;
     uint64_t ullPart = 0;
-    if (MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) && ullPart > 0 &&
-        ullPart < m_job.ullSize) {
+    if ((bRecorded || m_bWrotePart) && MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) &&
+        ullPart > 0 && ullPart < m_job.ullSize) {
         m_ullOffset = ullPart;
         PrimeChecksums();
         request.ullRangeStart = m_ullOffset;
-        request.strIfRange = m_strValidator;
+        request.strIfRange = m_strValidator;  // none: the server sends the rest as it is now
     } else {
         StartOver();
         request.ullRangeStart = 0;
@@ -132,6 +136,7 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
         return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
                                                           : RQTransferFailure::WRITE_FAILED);
     }
+    m_bWrotePart = true;
     if (m_links.fnResponse) {
         m_links.fnResponse(head.bHasLength, head.ullLength);
     }

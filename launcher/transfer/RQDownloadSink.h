@@ -43,10 +43,12 @@ public:
     CRQDownloadSink(const CRQDownloadSink&) = delete;
     CRQDownloadSink& operator=(const CRQDownloadSink&) = delete;
 
-    // Sets up the next try: resumes the part when it may be (strValidator is
-    // the one its bytes came from; empty when unknown), and fills in the
-    // request's range.
-    void PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request);
+    // Sets up the next try: resumes the part when it may be, and fills in the
+    // request's range. strValidator is the one the part's bytes came from
+    // (empty when unknown); bRecorded: the resume record says an earlier run
+    // made the part for this version of the file. A part this sink wrote is
+    // its own in any case; any other is started over.
+    void PrepareTry(const std::string& strValidator, bool bRecorded, RQBL_FETCH_REQUEST& request);
 
     bool OnHead(const RQBL_RESPONSE_HEAD& head) override;
     bool OnData(const uint8_t* pData, size_t nBytes) override;
@@ -85,6 +87,7 @@ private:
     uint64_t m_ullOffset = 0;   // bytes of the part kept from earlier tries
     uint64_t m_ullWritten = 0;  // bytes written by this try
     bool m_bHeadSeen = false;
+    bool m_bWrotePart = false;  // the part on disk is this sink's own
     std::string m_strValidator;
     CRQBLStreamCrc m_crc;
     // Only for a job whose script names its SHA-256.

@@ -40,6 +40,8 @@ public:
         // More entries than this are not a game's file list: the script is
         // refused like one that cannot be run.
         MAX_CODE_ENTRIES = 500000,
+        // Tries of the script on each server before the next is asked.
+        SCRIPT_TRIES = 3,
     };
 
     // Every transfer gets a transport of its own from fnMakeTransport. The
@@ -92,6 +94,10 @@ private:
     // (bForce: a change of phase, which always shows).
     void ShowStatus(const RQ_STATUS& status, bool bForce);
     void ShowDownloadStatus(const RQ_TRANSFER_PROGRESS& progress, bool bForce);
+    // While the script's server is waited for: how long, else the phase.
+    void ShowScriptWait(const RQ_TRANSFER_PROGRESS& progress);
+    // Parts of earlier runs that this one will not resume go.
+    void SweepStaleParts();
     bool StopRequested() const { return m_nStopRequested.load() != 0; }
 
     CRQBLLogSink& m_log;
@@ -109,5 +115,6 @@ private:
     size_t m_nScriptServer = 0;
     uint64_t m_ullLastSentKiB = UINT64_MAX;
     int64_t m_nLastStatusMs = 0;
+    bool m_bShowingBusy = false;
     CRQSpeedMeter m_speed;
 };

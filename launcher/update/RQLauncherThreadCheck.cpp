@@ -1,8 +1,10 @@
 // The comparison of the game folder with the script, and the record of
 // verified files that lets an unchanged install start without reading it.
 #include <chrono>
+#include <set>
 
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/transfer/RQPartSweep.h"
 #include "launcher/update/RQLauncherThread.h"
 #include "patch/RQPatchPath.h"
 #include "patch/RQReservedNames.h"
@@ -98,4 +100,12 @@ void CRQLauncherThread::SaveVerifyRecord() {
         RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER VERIFY RECORD NOT SAVED");
     }
     m_pChecker.reset();
+}
+
+void CRQLauncherThread::SweepStaleParts() {
+    std::set<std::wstring> setKeep;
+    for (const RQ_DOWNLOAD_ITEM& item : m_vecDownloadList) {
+        setKeep.insert(item.job.strLocal);
+    }
+    RQSweepUnlistedParts(RQ_RESUME_RECORD_FILE, setKeep, m_log);
 }

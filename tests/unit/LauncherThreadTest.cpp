@@ -63,6 +63,7 @@ protected:
         m_settings.strCdnAddress = kCdn;
         m_settings.dwRetryPauseMs = 1;
         m_settings.dwStallSeconds = 2;
+        m_settings.dwBusyPatienceMs = 300;
     }
     void Restart() {
         m_pWorker.reset();
@@ -254,7 +255,9 @@ TEST_F(LauncherThread, ScriptThatCannotBeFetchedShowsTheNotFoundBoxAndClosesTheW
 }
 
 TEST_F(LauncherThread, ScriptTransferThatBreaksOffEndsLikeAScriptThatCannotBeFetched) {
-    ServeScript(MakeScript({}) + "--" + std::string(300000, 'x')).vecCutAt = {100000};
+    // Broken off at every one of its tries on the only server.
+    ServeScript(MakeScript({}) + "--" + std::string(300000, 'x')).vecCutAt =
+        std::vector<size_t>(Worker::SCRIPT_TRIES, 100000);
     EXPECT_EQ(Run(),
               (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_CLOSE}));
     ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
@@ -273,9 +276,11 @@ TEST_F(LauncherThread, TheScriptComesWholeFromTheFirstServerThatHasIt) {
     Serve(L"a.dat", "aaa").vecStatuses = {503};
     EXPECT_EQ(Run(), kFullPath);
     EXPECT_EQ(Local("a.dat"), "aaa");
-    EXPECT_EQ(m_pServer->Urls(),
-              (std::vector<std::wstring>{kCdn + L"PATCHER_CODE.LUA", kMirror + L"PATCHER_CODE.LUA",
-                                         kCdn + L"a.dat", kMirror + L"a.dat"}));
+    // The content server's own tries first; a file that finds it busy goes
+    // to the mirror at once.
+    std::vector<std::wstring> expected(Worker::SCRIPT_TRIES, kCdn + L"PATCHER_CODE.LUA");
+    expected.insert(expected.end(), {kMirror + L"PATCHER_CODE.LUA", kCdn + L"a.dat", kMirror + L"a.dat"});
+    EXPECT_EQ(m_pServer->Urls(), expected);
 }
 
 TEST_F(LauncherThread, ScriptThatDoesNotRunOrHasNoTableStartsTheGameAsItIs) {
