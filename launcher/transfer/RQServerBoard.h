@@ -50,6 +50,7 @@ public:
     // The server refused: it is paused; returns until when.
     TimePoint Refused(const RQ_SERVER_PERMIT& permit, TimePoint now, const uint64_t* pullRetryAfterSeconds);
     void Finished(const RQ_SERVER_PERMIT& permit, bool bAnswered);
+    void PauseUntil(size_t nServer, TimePoint until) { m_vecServers[nServer].PauseUntil(until); }
     // The wait before a file's next try after nTries tries that failed for
     // other reasons than a busy server.
     Duration TryDelay(unsigned nTries);

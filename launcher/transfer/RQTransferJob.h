@@ -63,6 +63,10 @@ struct RQ_TRANSFER_OPTIONS {
     unsigned nTries = 10;
     // Pauses of busy servers and waits between tries.
     RQ_BACKOFF backoff;
+    // Pauses that busy servers asked for before this queue (by the queue's
+    // clock), one per server in vecBaseUrls or fewer; a later queue of the
+    // same update does not send to a server that said "later" a moment ago.
+    std::vector<CRQTransferClock::TimePoint> vecPausedUntil;
     // How long a file waits for busy servers, counted from the first busy
     // answer since its last try began to deliver: then it fails with that
     // answer. 0: at once (the next server is asked by whoever owns the queue).

@@ -503,6 +503,10 @@ CRQTransferQueue::CRQTransferQueue(RQ_TRANSFER_OPTIONS options, TransportFactory
                                    CRQBLLogSink& log)
     : m_pState(std::make_shared<CState>(std::move(options), log)) {
     m_pState->fnMakeTransport = std::move(fnMakeTransport);
+    const std::vector<TimePoint>& vecPaused = m_pState->options.vecPausedUntil;
+    for (size_t n = 0; n < vecPaused.size() && n < m_pState->board.Size(); ++n) {
+        m_pState->board.PauseUntil(n, vecPaused[n]);
+    }
 }
 
 CRQTransferQueue::~CRQTransferQueue() {
@@ -581,6 +585,15 @@ RQ_TRANSFER_PROGRESS CRQTransferQueue::Progress() const {
                                 ? MillisecondsFrom(now, nextRequest)
                                 : 0;
     return progress;
+}
+
+std::vector<CRQTransferClock::TimePoint> CRQTransferQueue::PausedUntil() const {
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    std::vector<CRQTransferClock::TimePoint> vecUntil;
+    for (size_t n = 0; n < m_pState->board.Size(); ++n) {
+        vecUntil.push_back(m_pState->board.Server(n).PausedUntil());
+    }
+    return vecUntil;
 }
 
 std::vector<RQ_TRANSFER_OUTCOME> CRQTransferQueue::Outcomes() const {

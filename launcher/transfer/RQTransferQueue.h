@@ -44,6 +44,9 @@ public:
     RQ_TRANSFER_PROGRESS Progress() const;
     // One per job, in the order of the jobs; meaningful once they have ended.
     std::vector<RQ_TRANSFER_OUTCOME> Outcomes() const;
+    // Until when each server asked to be left alone (by the queue's clock),
+    // for the next queue of the update (RQ_TRANSFER_OPTIONS::vecPausedUntil).
+    std::vector<CRQTransferClock::TimePoint> PausedUntil() const;
     // Ends every transfer; unfinished files stay as they were. Returns within
     // about two seconds: a slot caught in a network call that cannot be
     // interrupted is left to end on its own, on its own copy of the state.

@@ -111,6 +111,11 @@ RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring>
     options.ullRateLimitBytesPerSec = m_settings.ullRateLimitKiB * 1024;
     options.strSelfPath = m_settings.strSelfPath;
     options.strResumeRecordPath = RQ_RESUME_RECORD_FILE;
+    for (const std::wstring& strServer : options.vecBaseUrls) {
+        auto it = m_mapPausedUntil.find(strServer);
+        options.vecPausedUntil.push_back(it != m_mapPausedUntil.end() ? it->second
+                                                                      : CRQTransferClock::TimePoint());
+    }
     return options;
 }
 
@@ -164,6 +169,8 @@ void CRQLauncherThread::BeginScript() {
             }
         }
         failed = m_pQueue->Outcomes()[0];
+        // A server that said "later" is not asked for the files at once either.
+        m_mapPausedUntil[vecServers[m_nScriptServer]] = m_pQueue->PausedUntil()[0];
     }
     RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", LegacyResult(failed));
     FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -116,5 +117,8 @@ private:
     uint64_t m_ullLastSentKiB = UINT64_MAX;
     int64_t m_nLastStatusMs = 0;
     bool m_bShowingBusy = false;
+    // Until when servers asked to be left alone, by base URL (the transfer
+    // queue's steady clock).
+    std::map<std::wstring, CRQTransferClock::TimePoint> m_mapPausedUntil;
     CRQSpeedMeter m_speed;
 };

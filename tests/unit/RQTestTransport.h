@@ -67,6 +67,14 @@ public:
     // More requests than this at once are answered 503 (0: no limit).
     int nMostAtOnce = 0;
     std::string strLimitRetryAfter;
+    // A storm: until this time (by pClock) every request whose URL starts
+    // with strStormPrefix is answered nStormStatus, with this Retry-After and
+    // Date.
+    CRQTransferClock::TimePoint stormUntil{};
+    std::wstring strStormPrefix;
+    int nStormStatus = 503;
+    std::string strStormRetryAfter;
+    std::string strStormDate;
     // Given: request times and delays go by this clock.
     std::shared_ptr<CRQTransferClock> pClock;
 
@@ -125,7 +133,13 @@ public:
                 }
             }
             file = served;
-            if (nStatus == 0 && m_pServer->nMostAtOnce > 0 && m_pServer->nActive >= m_pServer->nMostAtOnce) {
+            if (call.at < m_pServer->stormUntil &&
+                request.strUrl.compare(0, m_pServer->strStormPrefix.size(), m_pServer->strStormPrefix) == 0) {
+                nStatus = m_pServer->nStormStatus;
+                file.strRetryAfter = m_pServer->strStormRetryAfter;
+                file.strDate = m_pServer->strStormDate;
+            } else if (nStatus == 0 && m_pServer->nMostAtOnce > 0 &&
+                       m_pServer->nActive >= m_pServer->nMostAtOnce) {
                 nStatus = 503;
                 file.strRetryAfter = m_pServer->strLimitRetryAfter;
             }

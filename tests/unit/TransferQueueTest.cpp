@@ -258,6 +258,23 @@ TEST_F(TransferQueue, AStopEndsParallelTransfersAtOnceAndKeepsTheirParts) {
     EXPECT_TRUE(fs::exists(L"s0.dat.rqpart"));  // resumable next time
 }
 
+TEST_F(TransferQueue, AStopEndsAWaitForABusyServerAtOnce) {
+    m_pServer->Put(kServer + L"a.dat", Body(1000, 10)).vecStatuses = {503};
+    m_pServer->mapFiles[kServer + L"a.dat"].strRetryAfter = "600";
+    RQ_TRANSFER_OPTIONS options = Options();
+    CRQTransferQueue queue(options, rqtest::FakeTransports(m_pServer), m_log);
+    queue.Start({Job(L"a.dat", Body(1000, 10))});
+    while (!queue.Progress().bWaitingForServer) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GT(queue.Progress().ullRetryInMs, 590000u);
+    auto start = std::chrono::steady_clock::now();
+    queue.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(queue.Outcomes()[0].failure, RQTransferFailure::STOPPED);
+    EXPECT_EQ(m_pServer->Calls().size(), 1u);
+}
+
 TEST_F(TransferQueue, APartLeftByAKilledRunIsResumedNotSwept) {
     const std::string strBody = Body(3 << 20, 9);
     m_pServer->Put(kServer + L"big.pak", strBody);
