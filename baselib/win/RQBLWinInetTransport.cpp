@@ -322,25 +322,39 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
             result.error = RQBLFetchError::ABORTED;
             return result;
         }
-        DWORD dwAvailable = 0;
-        if (!InternetQueryDataAvailable(hRequest, &dwAvailable, 0, 0)) {
+        size_t nWant = 0;
+        const uint64_t ullRest = head.bHasLength ? head.ullLength - std::min(ullReceived, head.ullLength) : 0;
+        if (head.bHasLength && ullRest <= READ_REST_MAX) {
+            // Waits for the rest no longer than asking what is there would.
+            if (ullRest == 0) {
+                break;
+            }
+            nWant = std::min(nReadMax, static_cast<size_t>(ullRest));
+        } else {
+            DWORD dwAvailable = 0;
+            if (!InternetQueryDataAvailable(hRequest, &dwAvailable, 0, 0)) {
+                DWORD dwError = GetLastError();
+                if (IsTimeout(dwError) && !Aborted()) {
+                    continue;  // nothing yet: the watchdog decides when that is too long
+                }
+                result.error = RQBLFetchError::CUT;
+                result.dwSystemError = dwError;
+                return result;
+            }
+            if (dwAvailable == 0) {
+                break;  // the end of the body
+            }
+            auto nAhead = static_cast<size_t>(dBytesPerSecond * READ_AHEAD_MS / 1000.0);
+            nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, nAhead));
+        }
+        DWORD dwRead = 0;
+        if (!InternetReadFile(hRequest, m_pBuffer.get(), static_cast<DWORD>(nWant), &dwRead)) {
             DWORD dwError = GetLastError();
-            if (IsTimeout(dwError) && !Aborted()) {
-                continue;  // nothing yet: the watchdog decides when that is too long
+            if (IsTimeout(dwError) && dwRead == 0 && !Aborted()) {
+                continue;  // as a time-out while asking what is there
             }
             result.error = RQBLFetchError::CUT;
             result.dwSystemError = dwError;
-            return result;
-        }
-        if (dwAvailable == 0) {
-            break;  // the end of the body
-        }
-        auto nAhead = static_cast<size_t>(dBytesPerSecond * READ_AHEAD_MS / 1000.0);
-        size_t nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, nAhead));
-        DWORD dwRead = 0;
-        if (!InternetReadFile(hRequest, m_pBuffer.get(), static_cast<DWORD>(nWant), &dwRead)) {
-            result.error = RQBLFetchError::CUT;
-            result.dwSystemError = GetLastError();
             return result;
         }
         if (Aborted()) {

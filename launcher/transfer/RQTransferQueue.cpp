@@ -4,12 +4,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "baselib/RQBLFileOps.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/transfer/RQBlockWriter.h"
 #include "launcher/transfer/RQDownloadSink.h"
 #include "launcher/transfer/RQProgressGuard.h"
 #include "launcher/transfer/RQRateLimiter.h"
@@ -28,6 +31,11 @@ constexpr int kTraceNum = 130021;
 // (each entry costs a write of the record).
 constexpr uint64_t kResumeRecordMinBytes = 1024 * 1024;
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
+// Asking the volume for its free room costs a round trip to the system (a few
+// under Wine) per file: an answer this recent serves while what was granted
+// since leaves this much to spare.
+constexpr auto kFreeRoomAnswerAge = std::chrono::seconds(1);
+constexpr uint64_t kFreeRoomMargin = 64ull * 1024 * 1024;
 
 const wchar_t* FailureName(RQTransferFailure failure) {
     switch (failure) {
@@ -93,6 +101,8 @@ struct CRQTransferQueue::CState {
     struct CSlot {
         explicit CSlot(const RQ_PROGRESS_RULE& rule) : guard(rule) {}
         std::unique_ptr<CRQBLTransport> pTransport;
+        // Its files' larger bodies are written and hashed on this one's thread.
+        CRQBlockWriter writer;
         std::thread thread;
         bool bEnded = false;  // under the state's mutex
         std::atomic<bool> bAbort{false};
@@ -132,9 +142,23 @@ struct CRQTransferQueue::CState {
     std::vector<std::unique_ptr<CSlot>> vecSlots;
     std::thread watchdog;
 
+    // One lock; each kind of waiter has its own condition, woken only when
+    // what it waits for may have changed: under Wine every needless wake-up
+    // is a few round trips to the Wine server, on every file.
     mutable std::mutex mutex;
-    std::condition_variable cv;
+    std::condition_variable cvOwner;     // WaitForEnd, Stop
+    std::condition_variable cvSlots;     // slots waiting for a server or a try
+    std::condition_variable cvWatchdog;  // the watchdog, when it has no try to watch
+    uint32_t nWaitingForServer = 0;
+    bool bWatchdogIdle = false;
     CRQServerBoard board;
+    // Folders made for this queue's files, not asked for again.
+    std::set<std::wstring> setFolders;
+    // The volume's last answer about free room, and what was granted since.
+    bool bHasFreeRoom = false;
+    uint64_t ullFreeRoom = 0;
+    uint64_t ullGrantedSince = 0;
+    TimePoint freeRoomAt{};
     CRQResumeRecord record;
     size_t nNextJob = 0;
     uint32_t nEndedJobs = 0;
@@ -154,7 +178,15 @@ struct CRQTransferQueue::CState {
             pSlot->pTransport->Abort();
         }
         std::lock_guard<std::mutex> lock(mutex);
-        cv.notify_all();
+        cvOwner.notify_all();
+        cvSlots.notify_all();
+        cvWatchdog.notify_all();
+    }
+    // The board changed: slots waiting for a server look again.
+    void ServersChanged() {
+        if (nWaitingForServer > 0) {
+            cvSlots.notify_all();
+        }
     }
 
     static void SlotMain(std::shared_ptr<CState> pState, size_t nSlot);
@@ -169,6 +201,7 @@ struct CRQTransferQueue::CState {
         return options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nServer];
     }
     bool ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree);
+    void EnsureFolder(const std::wstring& strFolder);
     void KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator);
     RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
                                const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const;
@@ -192,16 +225,20 @@ void CRQTransferQueue::CState::SlotMain(std::shared_ptr<CState> pState, size_t n
         }
         slot.ullFileBytes = 0;
         pState->vecOutcomes[nJob] = out;
-        ++pState->nEndedJobs;
-        pState->cv.notify_all();
+        if (++pState->nEndedJobs == pState->vecJobs.size()) {
+            pState->cvOwner.notify_all();
+        }
     }
     {
         std::lock_guard<std::mutex> lock(pState->mutex);
         slot.bEnded = true;
-        if (--pState->nLiveSlots == 0 && !pState->options.strResumeRecordPath.empty()) {
-            pState->record.Save(pState->options.strResumeRecordPath);
+        if (--pState->nLiveSlots == 0) {
+            if (!pState->options.strResumeRecordPath.empty()) {
+                pState->record.Save(pState->options.strResumeRecordPath);
+            }
+            pState->cvOwner.notify_all();
+            pState->cvWatchdog.notify_all();
         }
-        pState->cv.notify_all();
     }
     pState->clock.Leave();
 }
@@ -217,18 +254,23 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     };
     links.pFileBytes = &slot.ullFileBytes;
     links.pReceivedBytes = &slot.ullReceived;
+    links.pWriter = &slot.writer;
+    links.fnEnsureFolder = [this](const std::wstring& strFolder) { EnsureFolder(strFolder); };
     links.fnValidator = [this, &job](const std::string& strValidator) { KeepValidator(job, strValidator); };
     links.fnResponse = [this, &job, &slot](bool bHasLength, uint64_t ullLength) {
         if (!job.bHasCheck && bHasLength) {
             ullTotalBytes += ullLength;
         }
         std::lock_guard<std::mutex> lock(mutex);
-        ++nStarted;
+        // The owner may wait for the first response (the patch script's).
+        if (++nStarted == 1) {
+            cvOwner.notify_all();
+        }
         // The server answered with content: it is taking requests again.
         if (slot.bHasPermit) {
             board.Accepted(slot.permit);
+            ServersChanged();
         }
-        cv.notify_all();
     };
     CRQDownloadSink sink(job, options, std::move(links), log);
 
@@ -357,8 +399,10 @@ CRQTransferQueue::CState::ServerWait CRQTransferQueue::CState::WaitForServer(CSl
         slot.bWaitingForServer = pick.bAllPaused;
         slot.lookAgainAt = pick.lookAgainAt;
         const uint64_t nVersion = board.Version();
-        clock.WaitUntil(lock, cv, std::min(pick.lookAgainAt, giveUpAt),
+        ++nWaitingForServer;
+        clock.WaitUntil(lock, cvSlots, std::min(pick.lookAgainAt, giveUpAt),
                         [this, nVersion] { return bStop.load() || board.Version() != nVersion; });
+        --nWaitingForServer;
     }
 }
 
@@ -370,7 +414,11 @@ void CRQTransferQueue::CState::BeginTry(CSlot& slot) {
     slot.bStalled = false;
     slot.bInTry = true;
     ++nTriesBegun;
-    cv.notify_all();  // the watchdog has a new try to watch
+    // A watchdog with tries to watch wakes for them anyway, and never later
+    // than this one's first check.
+    if (bWatchdogIdle) {
+        cvWatchdog.notify_all();
+    }
 }
 
 void CRQTransferQueue::CState::ServerRefused(CSlot& slot, const RQBL_FETCH_RESULT& result) {
@@ -393,7 +441,7 @@ void CRQTransferQueue::CState::ServerRefused(CSlot& slot, const RQBL_FETCH_RESUL
                    static_cast<unsigned>((MillisecondsFrom(now, until) + 999) / 1000),
                    board.Server(slot.permit.nServer).Limit());
     }
-    cv.notify_all();
+    ServersChanged();
 }
 
 void CRQTransferQueue::CState::ReleaseServer(CSlot& slot, bool bAnswered) {
@@ -401,13 +449,13 @@ void CRQTransferQueue::CState::ReleaseServer(CSlot& slot, bool bAnswered) {
     if (slot.bHasPermit) {
         board.Finished(slot.permit, bAnswered);
         slot.bHasPermit = false;
+        ServersChanged();
     }
-    cv.notify_all();
 }
 
 void CRQTransferQueue::CState::WaitBeforeTry(CRQTransferClock::Duration wait) {
     std::unique_lock<std::mutex> lock(mutex);
-    clock.WaitUntil(lock, cv, clock.Now() + wait, [this] { return bStop.load(); });
+    clock.WaitUntil(lock, cvSlots, clock.Now() + wait, [this] { return bStop.load(); });
 }
 
 RQTransferFailure CRQTransferQueue::CState::Classify(const RQBL_FETCH_RESULT& result,
@@ -442,16 +490,44 @@ bool CRQTransferQueue::CState::ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint
         }
     }
     slot.ullRoomEnd = slot.ullFileBytes + ullNeeded;
+    const TimePoint now = clock.Now();
+    if (bHasFreeRoom && now - freeRoomAt < kFreeRoomAnswerAge &&
+        ullFreeRoom > ullGrantedSince + ullOthers + ullNeeded + kFreeRoomMargin) {
+        ullGrantedSince += ullNeeded;
+        ullFree = ullFreeRoom - ullGrantedSince;
+        return true;
+    }
     // A volume that cannot be asked does not stop the update: writing fails
     // soon enough if the disk really is full.
     if (!rqbl::GetFreeDiskBytes(L".", ullFree)) {
         return true;
     }
+    bHasFreeRoom = true;
+    ullFreeRoom = ullFree;
+    freeRoomAt = now;
+    ullGrantedSince = 0;
     if (ullFree > ullOthers && ullFree - ullOthers > ullNeeded) {
+        ullGrantedSince = ullNeeded;
         return true;
     }
     RQ_LOG(log, L"CRQBLHttp::DownloadBegin", RQ_LOG_ERR).Trace(11489, L"Disk Free Size Check");
     return false;
+}
+
+void CRQTransferQueue::CState::EnsureFolder(const std::wstring& strFolder) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (setFolders.count(strFolder) != 0) {
+            return;
+        }
+    }
+    // Two slots may make the same folder at once: making it is harmless twice.
+    std::error_code ec;
+    std::filesystem::create_directories(strFolder, ec);
+    if (!ec) {
+        std::lock_guard<std::mutex> lock(mutex);
+        setFolders.insert(strFolder);
+    }
 }
 
 void CRQTransferQueue::CState::KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator) {
@@ -491,9 +567,11 @@ void CRQTransferQueue::CState::WatchdogMain(std::shared_ptr<CState> pState) {
                 slot.pTransport->Abort();
             }
             const uint64_t nTries = state.nTriesBegun;
-            state.clock.WaitUntil(lock, state.cv, next, [&state, nTries] {
+            state.bWatchdogIdle = next == CRQTransferClock::kNever;
+            state.clock.WaitUntil(lock, state.cvWatchdog, next, [&state, nTries] {
                 return state.bStop.load() || state.nLiveSlots == 0 || state.nTriesBegun != nTries;
             });
+            state.bWatchdogIdle = false;
         }
     }
     state.clock.Leave();
@@ -551,7 +629,7 @@ void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
 bool CRQTransferQueue::WaitForEnd(uint32_t dwMilliseconds) {
     CState& state = *m_pState;
     std::unique_lock<std::mutex> lock(state.mutex);
-    return state.cv.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&state] {
+    return state.cvOwner.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&state] {
         return state.nEndedJobs == state.vecJobs.size() || state.nLiveSlots == 0;
     });
 }
@@ -611,7 +689,7 @@ void CRQTransferQueue::Stop() {
     }
     {
         std::unique_lock<std::mutex> lock(state.mutex);
-        state.cv.wait_for(lock, kStopGrace, [&state] { return state.nLiveSlots == 0; });
+        state.cvOwner.wait_for(lock, kStopGrace, [&state] { return state.nLiveSlots == 0; });
     }
     if (state.watchdog.joinable()) {
         state.watchdog.join();
