@@ -196,7 +196,8 @@ struct CRQTransferQueue::CState {
     void BeginTry(CSlot& slot);
     void ServerRefused(CSlot& slot, const RQBL_FETCH_RESULT& result);
     void ReleaseServer(CSlot& slot, bool bAnswered);
-    void WaitBeforeTry(CRQTransferClock::Duration wait);
+    // The growing wait after nTries failed tries (cut short by a stop).
+    void WaitBeforeTry(unsigned nTries);
     std::wstring BaseUrl(size_t nServer) const {
         return options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nServer];
     }
@@ -360,7 +361,7 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
         ++nRetries;
         if (out.nTries < options.nTries) {
             nTurn = nServer + 1;
-            WaitBeforeTry(board.TryDelay(out.nTries));
+            WaitBeforeTry(out.nTries);
         }
     }
     if (!out.bDone) {
@@ -453,8 +454,9 @@ void CRQTransferQueue::CState::ReleaseServer(CSlot& slot, bool bAnswered) {
     }
 }
 
-void CRQTransferQueue::CState::WaitBeforeTry(CRQTransferClock::Duration wait) {
+void CRQTransferQueue::CState::WaitBeforeTry(unsigned nTries) {
     std::unique_lock<std::mutex> lock(mutex);
+    const CRQTransferClock::Duration wait = board.TryDelay(nTries);
     clock.WaitUntil(lock, cvSlots, clock.Now() + wait, [this] { return bStop.load(); });
 }
 

@@ -19,6 +19,8 @@ constexpr int kTraceNum = 130011;
 
 std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
                                                           RQ_STATUS checking) {
+    // The logged time is the whole comparison, the record's reading included.
+    const auto start = std::chrono::steady_clock::now();
     CRQVerifyRecord previous;
     if (m_settings.bRepair) {
         RQ_LOG(m_log, kTag, RQ_LOG_NTS)
@@ -32,7 +34,6 @@ std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_T
         }
     }
     m_pChecker = std::make_unique<CRQFileChecker>(std::move(previous), m_settings.bRepair, m_reader);
-    const auto start = std::chrono::steady_clock::now();
     std::vector<RQCheckFinding> vecFindings =
         m_pChecker->CheckAll(vecJobs, &m_nStopRequested, [&](uint32_t nDone, uint32_t /*nTotal*/) {
             checking.nFilesDone = nDone;
