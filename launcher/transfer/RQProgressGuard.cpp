@@ -1,6 +1,17 @@
 #include "launcher/transfer/RQProgressGuard.h"
 
+#include <algorithm>
 #include <chrono>
+
+RQ_PROGRESS_RULE RQProgressRuleUnderCap(const RQ_PROGRESS_RULE& rule, uint64_t ullCapBytesPerSec,
+                                        unsigned nParallel) {
+    RQ_PROGRESS_RULE capped = rule;
+    if (ullCapBytesPerSec > 0) {
+        const uint64_t ullShare = ullCapBytesPerSec / std::max(1u, nParallel);
+        capped.ullMinAverageBytesPerSec = std::min(capped.ullMinAverageBytesPerSec, ullShare / 4);
+    }
+    return capped;
+}
 
 void CRQProgressGuard::Begin(TimePoint now, uint64_t ullBytes) {
     m_marks.clear();

@@ -21,6 +21,13 @@ struct RQ_PROGRESS_RULE {
     unsigned nAverageWindows = 4;
 };
 
+// Under a bandwidth cap (bytes per second, 0: none) each of nParallel tries
+// gets its share of it, however good the line: the least average rate asks
+// for at most a quarter of that share, so that a low cap never ends tries
+// that deliver all they are allowed to.
+RQ_PROGRESS_RULE RQProgressRuleUnderCap(const RQ_PROGRESS_RULE& rule, uint64_t ullCapBytesPerSec,
+                                        unsigned nParallel);
+
 class CRQProgressGuard {
 public:
     using TimePoint = CRQTransferClock::TimePoint;

@@ -610,7 +610,8 @@ void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
     }
     size_t nSlots = std::min<size_t>(std::max(1u, state.options.nParallel), state.vecJobs.size());
     for (size_t i = 0; i < nSlots; ++i) {
-        auto pSlot = std::make_unique<CState::CSlot>(state.options.progress);
+        auto pSlot = std::make_unique<CState::CSlot>(RQProgressRuleUnderCap(
+            state.options.progress, state.options.ullRateLimitBytesPerSec, state.options.nParallel));
         pSlot->pTransport = state.fnMakeTransport();
         state.vecSlots.push_back(std::move(pSlot));
     }

@@ -222,6 +222,20 @@ TEST(ServerState, PausesGrowWithRefusalsInARowAndRetryAfterWins) {
     EXPECT_EQ(server.Refused(server.Start(), now, nullptr, backoff, 0.5) - now, 500ms);
 }
 
+TEST(ProgressGuard, ABandwidthCapLowersTheLeastAverageRateToAQuarterOfEachTrysShare) {
+    RQ_PROGRESS_RULE rule;
+    struct Case {
+        uint64_t ullCap;
+        unsigned nParallel;
+        uint64_t ullExpected;
+    } cases[] = {{0, 8, 256},    {1024 * 1024, 8, 256}, {8192, 8, 256},
+                 {4096, 8, 128}, {1024, 8, 32},         {600, 4, 37}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(RQProgressRuleUnderCap(rule, c.ullCap, c.nParallel).ullMinAverageBytesPerSec, c.ullExpected)
+            << c.ullCap << " B/s over " << c.nParallel;
+    }
+}
+
 TEST(ProgressGuard, ATryEndsOnlyForLackOfProgress) {
     RQ_PROGRESS_RULE rule;  // 30 s windows, 1 KiB each, 256 B/s over four
     struct Case {
