@@ -258,9 +258,13 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     links.pWriter = &slot.writer;
     links.fnEnsureFolder = [this](const std::wstring& strFolder) { EnsureFolder(strFolder); };
     links.fnValidator = [this, &job](const std::string& strValidator) { KeepValidator(job, strValidator); };
-    links.fnResponse = [this, &job, &slot](bool bHasLength, uint64_t ullLength) {
-        if (!job.bHasCheck && bHasLength) {
-            ullTotalBytes += ullLength;
+    // A file without a listed size counts with the length its answer
+    // announces; a later try's answer takes the place of an earlier one's.
+    uint64_t ullAnnounced = 0;
+    links.fnResponse = [this, &job, &slot, &ullAnnounced](bool bHasLength, uint64_t ullLength) {
+        if (!job.bHasCheck) {
+            ullTotalBytes += (bHasLength ? ullLength : 0) - ullAnnounced;
+            ullAnnounced = bHasLength ? ullLength : 0;
         }
         std::lock_guard<std::mutex> lock(mutex);
         // The owner may wait for the first response (the patch script's).

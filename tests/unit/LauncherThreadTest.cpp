@@ -287,18 +287,22 @@ TEST_F(LauncherThread, TheScriptComesWholeFromTheFirstServerThatHasIt) {
 TEST_F(LauncherThread, TheScriptIsTriedAgainAfterAServerErrorAndABusyServerIsWaitedFor) {
     struct Case {
         std::vector<int> vecStatuses;
+        std::vector<size_t> vecCutAt;
         const char* pszRetryAfter;
         bool bBusyShown;
     } cases[] = {
-        {{500, 0}, "", false},
-        {{-1, 0}, "", false},
-        {{503, 0}, "1", true},
+        {{500, 0}, {}, "", false},
+        {{-1, 0}, {}, "", false},
+        {{0}, {100000}, "", false},
+        {{503, 0}, {}, "1", true},
     };
     for (const Case& c : cases) {
         Restart();
         fs::remove("a.dat");
-        rqtest::CFakeFile& script = ServeScript(MakeScript({{"", "a.dat", "aaa"}}));
+        const std::string strScript = MakeScript({{"", "a.dat", "aaa"}}) + "--" + std::string(300000, 'x');
+        rqtest::CFakeFile& script = ServeScript(strScript);
         script.vecStatuses = c.vecStatuses;
+        script.vecCutAt = c.vecCutAt;
         script.strRetryAfter = c.pszRetryAfter;
         Serve(L"a.dat", "aaa");
         m_settings.dwBusyPatienceMs = 30000;
@@ -313,6 +317,15 @@ TEST_F(LauncherThread, TheScriptIsTriedAgainAfterAServerErrorAndABusyServerIsWai
                          strLine == L"サーバーが混雑しています。あと 1 秒で再試行します";
         }
         EXPECT_EQ(bBusyShown, c.bBusyShown) << c.vecStatuses[0];
+        // The bar counts the script once, however many tries it took.
+        const int64_t nScriptKiB = static_cast<int64_t>(strScript.size() >> 10);
+        EXPECT_EQ(m_pRecord->Params(2026).front(), (std::pair<uint64_t, int64_t>{0, nScriptKiB}));
+        for (const CLinkEvent& e : m_pRecord->Events()) {
+            if (e.nMessage == 2026 && e.lParam != nScriptKiB) {
+                break;  // the files' range: the script's part is over
+            }
+            EXPECT_TRUE(e.nMessage != 2027 || e.lParam == nScriptKiB) << e.lParam << " KiB";
+        }
     }
 }
 
