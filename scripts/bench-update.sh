@@ -272,7 +272,7 @@ storm_run() {  # LAUNCHER_EXE
   proxy_pid=""
   read -r s_req s_share s_after <<<"$(awk -v g="$game_at" '{ v[$1] = $2 } END {
     after = v["served"] + v["refused"]
-    share = after > 0 ? sprintf("%.1f%%", 100 * v["refused"] / after) : "-"
+    share = after > 0 ? sprintf("%.1f%%(%d/%d)", 100 * v["refused"] / after, v["refused"], after) : "-"
     printf "%d %s %s\n", v["storm_requests"], share, g == "" ? "-" : sprintf("%.1f", g - v["storm_end"]) }' "$stats")"
 }
 
@@ -286,7 +286,7 @@ if [ "$with_storm" = 1 ]; then
   old_req=$s_req old_share=$s_share old_after=$s_after
   printf '%-44s %16s %16s\n' "" "this launcher" "today's"
   printf '%-44s %16s %16s\n' "requests sent during the storm" "$new_req" "$old_req"
-  printf '%-44s %16s %16s\n' "share of requests refused after it" "$new_share" "$old_share"
+  printf '%-44s %16s %16s\n' "share of requests refused after it (of all)" "$new_share" "$old_share"
   printf '%-44s %16s %16s\n' "end of the storm to the game's start (s)" "$new_after" "$old_after"
   echo "(\"-\": the game was not started: the launcher gave up; today's launcher: $baseline_what)"
 fi
