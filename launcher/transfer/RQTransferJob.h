@@ -71,6 +71,10 @@ struct RQ_TRANSFER_OPTIONS {
     // answer since its last try began to deliver: then it fails with that
     // answer. 0: at once (the next server is asked by whoever owns the queue).
     uint32_t dwBusyPatienceMs = 20 * 60 * 1000;
+    // The same when every such answer was a refused or reset connection: a
+    // server that never answers at all is more likely down than busy, and
+    // the player learns so sooner. At most dwBusyPatienceMs.
+    uint32_t dwRefusedPatienceMs = 2 * 60 * 1000;
     // When a try is given up for lack of progress; never for its length.
     RQ_PROGRESS_RULE progress;
     // Shared by all transfers; 0 for none.

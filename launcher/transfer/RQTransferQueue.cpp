@@ -290,12 +290,15 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
             bRecorded = true;
         }
     }
-    const auto patience = std::chrono::milliseconds(options.dwBusyPatienceMs);
     RQTransferFailure failure = RQTransferFailure::STOPPED;
     size_t nTurn = 0;
     bool bWaitingOnBusy = false;
+    bool bOnlyRefusals = true;  // every busy answer so far a refused connection
     TimePoint busySince{};
     while (!bStop && out.nTries < options.nTries) {
+        const auto patience = std::chrono::milliseconds(
+            bOnlyRefusals ? std::min(options.dwRefusedPatienceMs, options.dwBusyPatienceMs)
+                          : options.dwBusyPatienceMs);
         const TimePoint giveUpAt = bWaitingOnBusy ? busySince + patience : CRQTransferClock::kNever;
         const ServerWait wait = WaitForServer(slot, nTurn, giveUpAt);
         if (wait == ServerWait::STOPPED) {
@@ -305,7 +308,9 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
         if (wait == ServerWait::GAVE_UP) {
             RQ_LOG(log, kTag, RQ_LOG_ERR)
                 .Trace(kTraceNum, L"TRANSFER FAIL : %ls, servers busy for %u s, %ls", job.strShown.c_str(),
-                       static_cast<unsigned>(options.dwBusyPatienceMs / 1000), FailureName(failure));
+                       static_cast<unsigned>(
+                           std::chrono::duration_cast<std::chrono::seconds>(clock.Now() - busySince).count()),
+                       FailureName(failure));
             break;
         }
         const size_t nServer = slot.permit.nServer;
@@ -334,8 +339,10 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
             ++out.nBusyAnswers;
             if (!bWaitingOnBusy) {
                 bWaitingOnBusy = true;
+                bOnlyRefusals = true;
                 busySince = clock.Now();
             }
+            bOnlyRefusals = bOnlyRefusals && result.error == RQBLFetchError::CONNECT;
             ServerRefused(slot, result);
             nTurn = nServer + 1;  // a mirror may serve meanwhile
             continue;
