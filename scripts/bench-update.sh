@@ -66,8 +66,8 @@ if [ "$with_storm" = 1 ] && [ -z "$baseline_exe" ]; then
     [ -n "$ssl" ] || ssl="$root/build/windows/openssl"
     checkout="$root/build/bench-baseline/checkout"
     rm -rf "$checkout" "$base_dir.build"
-    git worktree prune
-    git worktree add --detach "$checkout" "$base_commit" >/dev/null 2>&1
+    # --force: a checkout that an interrupted run left registered is taken over.
+    git worktree add --force --detach "$checkout" "$base_commit" >/dev/null 2>&1
     ln -s "$root/.deps" "$checkout/.deps"
     built=0
     (cd "$checkout" && cmake --preset windows -B "$base_dir.build" -DRQ_OPENSSL_PREBUILT="$ssl" >/dev/null &&
