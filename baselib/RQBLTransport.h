@@ -65,6 +65,14 @@ struct RQBL_FETCH_RESULT {
     RQBLFetchError error = RQBLFetchError::NONE;
     int nStatus = 0;             // the last status seen, 0 when none
     uint32_t dwSystemError = 0;  // the system's error code for CONNECT and CUT
+    // CONNECT: the server refused or reset the connection before it answered,
+    // as a server does that takes no more (rather than one that cannot be
+    // found or does not answer in time).
+    bool bRefused = false;
+    // STATUS: the answer's Retry-After and Date headers as sent; empty when
+    // it had none. A busy server says with them when to ask again.
+    std::string strRetryAfter;
+    std::string strDate;
 };
 
 // One fetch at a time per object; Abort may come from any thread.

@@ -25,6 +25,14 @@ bool IsTimeout(DWORD dwError) {
     return dwError == ERROR_INTERNET_TIMEOUT || dwError == kSocketTimeout;
 }
 
+// A connection that the server refused, or reset or closed before answering:
+// what a server does whose queue of new connections is full. A name that does
+// not resolve, or a server that does not answer in time, is something else.
+bool IsRefusal(DWORD dwError) {
+    return dwError == ERROR_INTERNET_CANNOT_CONNECT || dwError == ERROR_INTERNET_CONNECTION_RESET ||
+           dwError == ERROR_INTERNET_CONNECTION_ABORTED;
+}
+
 bool QueryText(HINTERNET hRequest, DWORD dwInfoLevel, std::wstring& strText) {
     DWORD dwBytes = 0;
     DWORD dwIndex = 0;
@@ -210,6 +218,7 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     if (!bSent) {
         result.error = Aborted() ? RQBLFetchError::ABORTED : RQBLFetchError::CONNECT;
         result.dwSystemError = GetLastError();
+        result.bRefused = IsRefusal(result.dwSystemError);
         return result;
     }
     if (Aborted()) {
@@ -228,6 +237,13 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
                                           : dwStatus == 200 || (dwStatus == 206 && request.ullRangeStart > 0);
     if (!bContent && (IsPost(request) || !IsRedirect(dwStatus))) {
         result.error = RQBLFetchError::STATUS;
+        std::wstring strText;
+        if (QueryText(hRequest, HTTP_QUERY_RETRY_AFTER, strText)) {
+            result.strRetryAfter = Ascii(strText);
+        }
+        if (QueryText(hRequest, HTTP_QUERY_DATE, strText)) {
+            result.strDate = Ascii(strText);
+        }
     }
     return result;
 }
@@ -306,25 +322,39 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Receive(const RQBL_FETCH_REQUEST& reque
             result.error = RQBLFetchError::ABORTED;
             return result;
         }
-        DWORD dwAvailable = 0;
-        if (!InternetQueryDataAvailable(hRequest, &dwAvailable, 0, 0)) {
+        size_t nWant = 0;
+        const uint64_t ullRest = head.bHasLength ? head.ullLength - std::min(ullReceived, head.ullLength) : 0;
+        if (head.bHasLength && ullRest <= READ_REST_MAX) {
+            // Waits for the rest no longer than asking what is there would.
+            if (ullRest == 0) {
+                break;
+            }
+            nWant = std::min(nReadMax, static_cast<size_t>(ullRest));
+        } else {
+            DWORD dwAvailable = 0;
+            if (!InternetQueryDataAvailable(hRequest, &dwAvailable, 0, 0)) {
+                DWORD dwError = GetLastError();
+                if (IsTimeout(dwError) && !Aborted()) {
+                    continue;  // nothing yet: the watchdog decides when that is too long
+                }
+                result.error = RQBLFetchError::CUT;
+                result.dwSystemError = dwError;
+                return result;
+            }
+            if (dwAvailable == 0) {
+                break;  // the end of the body
+            }
+            auto nAhead = static_cast<size_t>(dBytesPerSecond * READ_AHEAD_MS / 1000.0);
+            nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, nAhead));
+        }
+        DWORD dwRead = 0;
+        if (!InternetReadFile(hRequest, m_pBuffer.get(), static_cast<DWORD>(nWant), &dwRead)) {
             DWORD dwError = GetLastError();
-            if (IsTimeout(dwError) && !Aborted()) {
-                continue;  // nothing yet: the watchdog decides when that is too long
+            if (IsTimeout(dwError) && dwRead == 0 && !Aborted()) {
+                continue;  // as a time-out while asking what is there
             }
             result.error = RQBLFetchError::CUT;
             result.dwSystemError = dwError;
-            return result;
-        }
-        if (dwAvailable == 0) {
-            break;  // the end of the body
-        }
-        auto nAhead = static_cast<size_t>(dBytesPerSecond * READ_AHEAD_MS / 1000.0);
-        size_t nWant = std::min(nReadMax, std::max<size_t>(dwAvailable, nAhead));
-        DWORD dwRead = 0;
-        if (!InternetReadFile(hRequest, m_pBuffer.get(), static_cast<DWORD>(nWant), &dwRead)) {
-            result.error = RQBLFetchError::CUT;
-            result.dwSystemError = GetLastError();
             return result;
         }
         if (Aborted()) {

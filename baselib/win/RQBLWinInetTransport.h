@@ -44,6 +44,9 @@ public:
 
     enum : size_t {
         READ_MAX = 4 * 1024 * 1024,
+        // The rest of a body of known length is asked for in one read from
+        // this size down: a small file then costs one call instead of three.
+        READ_REST_MAX = 64 * 1024,
         READ_AHEAD_MS = 50,
         RATE_WINDOW_MS = 250,
         // An upload's body goes in pieces of this size.

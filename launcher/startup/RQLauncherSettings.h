@@ -25,11 +25,15 @@ struct RQ_UPDATE_SETTINGS {
     unsigned nParallel = 8;
     // A cap on the bandwidth of all downloads together, in KiB/s; 0 for none.
     uint64_t ullRateLimitKiB = 0;
-    // Tries per file, the pause between them, and the window in which a
-    // transfer must deliver at least 1 KiB.
+    // Tries per file; the first pause of a busy server and between tries (it
+    // doubles from there); the window in which a transfer must deliver at
+    // least 1 KiB.
     unsigned nTries = 10;
     uint32_t dwRetryPauseMs = 1000;
     uint32_t dwStallSeconds = 30;
+    // How long a file waits for servers that answer 503 or 429 or refuse
+    // the connection, while none of them delivers, before the update fails.
+    uint32_t dwBusyPatienceMs = 20 * 60 * 1000;
     // The launcher's own file, relative to the game folder; a script may list
     // it, and it is then replaced in a way a running program allows.
     std::wstring strSelfPath;

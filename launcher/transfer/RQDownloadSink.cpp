@@ -44,28 +44,36 @@ CRQDownloadSink::CRQDownloadSink(const RQ_TRANSFER_JOB& job, const RQ_TRANSFER_O
       m_strPart(RQDownloadTempPath(job.strLocal)) {}
 
 CRQDownloadSink::~CRQDownloadSink() {
+    FinishWrites();  // the writer works on this object's members
     m_file.Close();
 }
 
 bool CRQDownloadSink::MayResume() const {
-    // Only a listed file's part can be known to belong to it, and only the
-    // validator of its response keeps a changed file from being spliced on.
-    return m_job.bHasCheck && !m_strValidator.empty();
+    // Only a listed file's part can be known to belong to it. The validator
+    // of its response keeps a changed file from being spliced on; without
+    // one, a strong hash still tells a spliced file from the listed one at
+    // the end (and the file starts over then), where a CRC-32 could be
+    // matched by chance or on purpose.
+    return m_job.bHasCheck && (!m_strValidator.empty() || !m_job.strSha256.empty());
 }
 
-void CRQDownloadSink::PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request) {
+void CRQDownloadSink::PrepareTry(const std::string& strValidator, bool bRecorded,
+                                 RQBL_FETCH_REQUEST& request) {
+    FinishWrites();
     m_file.Close();
     m_bHeadSeen = false;
     m_ullWritten = 0;
+    m_ullOnDisk = 0;
+    m_writeError = rqbl::FileError::NONE;
     m_refusal = RQTransferFailure::NONE;
     m_strValidator = strValidator;
     uint64_t ullPart = 0;
-    if (MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) && ullPart > 0 &&
-        ullPart < m_job.ullSize) {
+    if ((bRecorded || m_bWrotePart) && MayResume() && rqbl::GetRegularFileSize(m_strPart, ullPart) &&
+        ullPart > 0 && ullPart < m_job.ullSize) {
         m_ullOffset = ullPart;
         PrimeChecksums();
         request.ullRangeStart = m_ullOffset;
-        request.strIfRange = m_strValidator;
+        request.strIfRange = m_strValidator;  // none: the server sends the rest as it is now
     } else {
         StartOver();
         request.ullRangeStart = 0;
@@ -142,10 +150,15 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
         LinkInTheWay();
         return Refuse(RQTransferFailure::WRITE_FAILED);
     }
-    std::filesystem::path parent = std::filesystem::path(m_job.strLocal).parent_path();
-    if (!parent.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(parent, ec);  // a failure shows when the part is opened
+    const std::wstring strFolder = std::filesystem::path(m_job.strLocal).parent_path().wstring();
+    if (!strFolder.empty()) {
+        // A failure shows when the part is opened.
+        if (m_links.fnEnsureFolder) {
+            m_links.fnEnsureFolder(strFolder);
+        } else {
+            std::error_code ec;
+            std::filesystem::create_directories(strFolder, ec);
+        }
     }
     rqbl::FileError error = m_file.Open(m_strPart, m_ullOffset == 0);
     if (error == rqbl::FileError::LINK) {
@@ -155,6 +168,11 @@ bool CRQDownloadSink::OnHead(const RQBL_RESPONSE_HEAD& head) {
         return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
                                                           : RQTransferFailure::WRITE_FAILED);
     }
+    m_bWrotePart = true;
+    m_bWriteBehind = m_links.pWriter != nullptr &&
+                     (!head.bHasLength || head.ullLength >= WRITE_BEHIND_MIN_BYTES) &&
+                     m_links.pWriter->Begin(
+                         [this](const uint8_t* pData, size_t nBytes) { return WritePiece(pData, nBytes); });
     if (m_links.fnResponse) {
         m_links.fnResponse(head.bHasLength, head.ullLength);
     }
@@ -184,29 +202,51 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
                 std::min<CRQRateLimiter::Clock::duration>(kWaitStep, until - CRQRateLimiter::Clock::now()));
         }
     }
-    rqbl::FileError error = m_file.Write(pData, nBytes);
-    if (error != rqbl::FileError::NONE) {
-        if (error == rqbl::FileError::DISK_FULL) {
-            std::wstring strFolder = L".";
-            rqbl::GetFreeDiskBytes(strFolder, m_ullFree);
-            m_ullNeeded = (m_job.bHasCheck ? m_job.ullSize : m_ullOffset + m_ullWritten + nBytes) -
-                          m_ullOffset - m_ullWritten;
-        }
-        return Refuse(error == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
-                                                          : RQTransferFailure::WRITE_FAILED);
+    const bool bTaken = m_bWriteBehind ? m_links.pWriter->Push(pData, nBytes) : WritePiece(pData, nBytes);
+    if (!bTaken) {
+        FinishWrites();
+        return Refuse(WriteFailure());
     }
-    m_crc.Update(pData, nBytes);
     m_ullWritten += nBytes;
     if (m_links.pReceivedBytes != nullptr) {
         m_links.pReceivedBytes->fetch_add(nBytes);
     }
+    return true;
+}
+
+bool CRQDownloadSink::WritePiece(const uint8_t* pData, size_t nBytes) {
+    rqbl::FileError error = m_file.Write(pData, nBytes);
+    if (error != rqbl::FileError::NONE) {
+        m_writeError = error;
+        if (error == rqbl::FileError::DISK_FULL) {
+            rqbl::GetFreeDiskBytes(L".", m_ullFree);
+            const uint64_t ullHave = m_ullOffset + m_ullOnDisk;
+            m_ullNeeded = (m_job.bHasCheck ? m_job.ullSize : ullHave + nBytes) - ullHave;
+        }
+        return false;
+    }
+    m_crc.Update(pData, nBytes);
+    m_ullOnDisk += nBytes;
     PublishFileBytes();
     return true;
 }
 
+bool CRQDownloadSink::FinishWrites() {
+    if (m_bWriteBehind) {
+        m_bWriteBehind = false;
+        m_links.pWriter->Drain();
+    }
+    return m_writeError == rqbl::FileError::NONE;
+}
+
+RQTransferFailure CRQDownloadSink::WriteFailure() const {
+    return m_writeError == rqbl::FileError::DISK_FULL ? RQTransferFailure::DISK_FULL
+                                                      : RQTransferFailure::WRITE_FAILED;
+}
+
 void CRQDownloadSink::PublishFileBytes() {
     if (m_links.pFileBytes != nullptr) {
-        m_links.pFileBytes->store(m_ullOffset + m_ullWritten);
+        m_links.pFileBytes->store(m_ullOffset + m_ullOnDisk);
     }
 }
 
@@ -218,6 +258,7 @@ void CRQDownloadSink::RemovePart() {
 }
 
 void CRQDownloadSink::Abandon() {
+    FinishWrites();
     m_file.Close();
     if (!MayResume() || m_refusal == RQTransferFailure::CHECK_FAILED || PartBytes() == 0) {
         RemovePart();
@@ -227,6 +268,12 @@ void CRQDownloadSink::Abandon() {
 }
 
 RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
+    if (!FinishWrites()) {
+        m_file.Close();
+        RemovePart();
+        StartOver();
+        return WriteFailure();
+    }
     if (!m_bHeadSeen) {
         // An answer without a body still makes an (empty) file; never through a link.
         if (rqbl::CheckNoLinkOnPath(m_strPart) != rqbl::FileError::NONE ||

@@ -19,6 +19,7 @@
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLTransport.h"
 #include "baselib/log/RQBLLogSink.h"
+#include "launcher/transfer/RQBlockWriter.h"
 #include "launcher/transfer/RQRateLimiter.h"
 #include "launcher/transfer/RQTransferJob.h"
 
@@ -37,6 +38,12 @@ struct RQ_SINK_LINKS {
     std::function<void(bool bHasLength, uint64_t ullLength)> fnResponse;
     // A validator to keep for a resumable part (a new response began).
     std::function<void(const std::string& strValidator)> fnValidator;
+    // The slot's writer, for bodies large enough to be worth its thread;
+    // null: everything is written as it arrives.
+    CRQBlockWriter* pWriter = nullptr;
+    // Makes the folder that the file goes in (folders already made by the
+    // transfers are not asked for again); null: the sink makes it itself.
+    std::function<void(const std::wstring& strFolder)> fnEnsureFolder;
 };
 
 class CRQDownloadSink : public CRQBLFetchSink {
@@ -47,10 +54,12 @@ public:
     CRQDownloadSink(const CRQDownloadSink&) = delete;
     CRQDownloadSink& operator=(const CRQDownloadSink&) = delete;
 
-    // Sets up the next try: resumes the part when it may be (strValidator is
-    // the one its bytes came from; empty when unknown), and fills in the
-    // request's range.
-    void PrepareTry(const std::string& strValidator, RQBL_FETCH_REQUEST& request);
+    // Sets up the next try: resumes the part when it may be, and fills in the
+    // request's range. strValidator is the one the part's bytes came from
+    // (empty when unknown); bRecorded: the resume record says an earlier run
+    // made the part for this version of the file. A part this sink wrote is
+    // its own in any case; any other is started over.
+    void PrepareTry(const std::string& strValidator, bool bRecorded, RQBL_FETCH_REQUEST& request);
 
     bool OnHead(const RQBL_RESPONSE_HEAD& head) override;
     bool OnData(const uint8_t* pData, size_t nBytes) override;
@@ -61,11 +70,17 @@ public:
     // After a failed fetch: keeps a part that a later try can resume.
     void Abandon();
 
+    // Bodies from this size on (or of unknown length) are written and hashed
+    // on the slot's writer thread; smaller ones at once, since handing them
+    // over would cost more than it saves.
+    static constexpr uint64_t WRITE_BEHIND_MIN_BYTES = 256 * 1024;
+
     // Why the sink refused a response or its data (NONE when it did not).
     RQTransferFailure Refusal() const { return m_refusal; }
     uint64_t Needed() const { return m_ullNeeded; }
     uint64_t Free() const { return m_ullFree; }
-    uint64_t PartBytes() const { return m_ullOffset + m_ullWritten; }
+    // Meaningful once the writes have finished (Commit, Abandon).
+    uint64_t PartBytes() const { return m_ullOffset + m_ullOnDisk; }
     const std::string& Validator() const { return m_strValidator; }
 
 private:
@@ -74,6 +89,11 @@ private:
     bool OverCap(uint64_t ullBytes);
     // A link in the way of the part or the destination: logged, WRITE_FAILED.
     RQTransferFailure LinkInTheWay();
+    // Writes and hashes a piece: on the writer's thread, or at once.
+    bool WritePiece(const uint8_t* pData, size_t nBytes);
+    // Waits for the writer; false when a write failed (m_writeError says how).
+    bool FinishWrites();
+    RQTransferFailure WriteFailure() const;
     bool MayResume() const;
     void RemovePart();
     void StartOver();
@@ -94,8 +114,14 @@ private:
 
     rqbl::CRQBLOutFile m_file;
     uint64_t m_ullOffset = 0;   // bytes of the part kept from earlier tries
-    uint64_t m_ullWritten = 0;  // bytes written by this try
+    uint64_t m_ullWritten = 0;  // bytes this try has taken (written, or handed to the writer)
+    // Bytes of this try on disk, and how a write failed: the writer's own
+    // while it runs, read here only after FinishWrites.
+    uint64_t m_ullOnDisk = 0;
+    rqbl::FileError m_writeError = rqbl::FileError::NONE;
+    bool m_bWriteBehind = false;
     bool m_bHeadSeen = false;
+    bool m_bWrotePart = false;  // the part on disk is this sink's own
     std::string m_strValidator;
     CRQBLStreamCrc m_crc;
     RQTransferFailure m_refusal = RQTransferFailure::NONE;

@@ -92,3 +92,11 @@ bool CRQResumeRecord::Put(const std::wstring& strLocal, const RQ_RESUME_ENTRY& e
     m_mapEntries[strLocal] = entry;
     return true;
 }
+
+std::vector<std::wstring> CRQResumeRecord::Paths() const {
+    std::vector<std::wstring> vecPaths;
+    for (const auto& entry : m_mapEntries) {
+        vecPaths.push_back(entry.first);
+    }
+    return vecPaths;
+}

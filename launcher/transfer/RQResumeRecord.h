@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 struct RQ_RESUME_ENTRY {
     uint64_t ullSize = 0;
@@ -28,6 +29,8 @@ public:
     bool Put(const std::wstring& strLocal, const RQ_RESUME_ENTRY& entry);
     void Erase(const std::wstring& strLocal) { m_mapEntries.erase(strLocal); }
     bool Empty() const { return m_mapEntries.empty(); }
+    // The destinations whose parts the record knows.
+    std::vector<std::wstring> Paths() const;
 
 private:
     std::map<std::wstring, RQ_RESUME_ENTRY> m_mapEntries;

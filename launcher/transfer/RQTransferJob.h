@@ -3,8 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "launcher/transfer/RQBackoff.h"
+#include "launcher/transfer/RQProgressGuard.h"
+#include "launcher/transfer/RQTransferClock.h"
 
 struct RQ_TRANSFER_JOB {
     std::wstring strShown;    // the path as the script wrote it, for the player and the log
@@ -30,10 +35,11 @@ struct RQ_TRANSFER_JOB {
 
 enum class RQTransferFailure {
     NONE,
-    // Tried, and given up after the last try; the last try's kind is kept.
-    UNREACHABLE,     // no server answered
+    // Tried, and given up after the last try (or after waiting for busy
+    // servers for as long as the options allow); the last answer's kind is kept.
+    UNREACHABLE,     // no server answered (or every one refused the connection)
     SERVER_REFUSED,  // a server answered with something other than the file (nStatus)
-    INTERRUPTED,     // the transfer broke off, stalled or took too long
+    INTERRUPTED,     // the transfer broke off or stopped making progress
     CHECK_FAILED,    // what arrived was not the listed file
     // Given up at once: trying again cannot help.
     DISK_FULL,      // not enough room for the file (ullNeeded, ullFree)
@@ -48,22 +54,37 @@ struct RQ_TRANSFER_OUTCOME {
     RQTransferFailure failure = RQTransferFailure::NONE;
     int nStatus = 0;  // SERVER_REFUSED: the last status
     uint32_t nTries = 0;
+    // Answers of busy servers (503, 429, a refused connection): no tries.
+    uint32_t nBusyAnswers = 0;
     uint64_t ullNeeded = 0;  // DISK_FULL: bytes the file still needed
     uint64_t ullFree = 0;    // DISK_FULL: bytes free on the volume
 };
 
 struct RQ_TRANSFER_OPTIONS {
-    // The content server first, then its mirrors; each try of a file goes to
-    // the next one in turn.
+    // The content server first, then its mirrors. Each try of a file goes to
+    // the next one in turn; a server that asked to be left alone (503, 429,
+    // a refused connection) is passed over while another can serve.
     std::vector<std::wstring> vecBaseUrls;
+    // Requests under way at once, and the most one server is sent at once
+    // (its limit adapts below that to what it takes).
     unsigned nParallel = 8;
     unsigned nTries = 10;
-    uint32_t dwRetryPauseMs = 1000;
-    // A try that receives fewer than ullStallMinBytes within any stall window
-    // has stalled; one that lasts longer than the deadline is given up.
-    uint32_t dwStallWindowMs = 30000;
-    uint64_t ullStallMinBytes = 1024;
-    uint32_t dwTryDeadlineMs = 30 * 60 * 1000;
+    // Pauses of busy servers and waits between tries.
+    RQ_BACKOFF backoff;
+    // Pauses that busy servers asked for before this queue (by the queue's
+    // clock), one per server in vecBaseUrls or fewer; a later queue of the
+    // same update does not send to a server that said "later" a moment ago.
+    std::vector<CRQTransferClock::TimePoint> vecPausedUntil;
+    // How long a file waits for busy servers, counted from the first busy
+    // answer since its last try began to deliver: then it fails with that
+    // answer. 0: at once (the next server is asked by whoever owns the queue).
+    uint32_t dwBusyPatienceMs = 20 * 60 * 1000;
+    // The same when every such answer was a refused or reset connection: a
+    // server that never answers at all is more likely down than busy, and
+    // the player learns so sooner. At most dwBusyPatienceMs.
+    uint32_t dwRefusedPatienceMs = 2 * 60 * 1000;
+    // When a try is given up for lack of progress; never for its length.
+    RQ_PROGRESS_RULE progress;
     // Shared by all transfers; 0 for none.
     uint64_t ullRateLimitBytesPerSec = 0;
     // The running program's own file, relative to the game folder: replaced
@@ -74,6 +95,10 @@ struct RQ_TRANSFER_OPTIONS {
     std::wstring strResumeRecordPath;
     // Waiting for an antivirus scanner or an indexer to let go of a file.
     uint32_t dwInUseWaitMs = 5000;
+    // The time the queue goes by; null for the steady clock. A test hands in
+    // one it moves on, and a fixed seed for the jitter's draws.
+    std::shared_ptr<CRQTransferClock> pClock;
+    uint32_t nJitterSeed = 0;  // 0: a fresh one per queue
 };
 
 struct RQ_TRANSFER_PROGRESS {
@@ -85,5 +110,10 @@ struct RQ_TRANSFER_PROGRESS {
     uint32_t nActive = 0;
     uint32_t nStarted = 0;  // responses that began
     uint32_t nRetries = 0;  // failed tries so far
+    uint32_t nBusyAnswers = 0;
+    // Nothing is under way because the servers asked to be left alone: the
+    // next request goes out in ullRetryInMs.
+    bool bWaitingForServer = false;
+    uint64_t ullRetryInMs = 0;
     bool bEnded = false;
 };

@@ -4,26 +4,38 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <random>
+#include <set>
 #include <thread>
 
 #include "baselib/RQBLFileOps.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/transfer/RQBlockWriter.h"
 #include "launcher/transfer/RQDownloadSink.h"
+#include "launcher/transfer/RQProgressGuard.h"
 #include "launcher/transfer/RQRateLimiter.h"
 #include "launcher/transfer/RQResumeRecord.h"
+#include "launcher/transfer/RQRetryAfter.h"
+#include "launcher/transfer/RQServerBoard.h"
+#include "launcher/transfer/RQUrlText.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using TimePoint = CRQTransferClock::TimePoint;
 
 const wchar_t* const kTag = L"CRQTransferQueue::RunJob";
 constexpr int kTraceNum = 130021;
 // Small files start over quickly; only larger ones are worth a record entry
 // (each entry costs a write of the record).
 constexpr uint64_t kResumeRecordMinBytes = 1024 * 1024;
-constexpr auto kWatchdogStep = std::chrono::milliseconds(100);
 constexpr auto kStopGrace = std::chrono::milliseconds(2000);
+// Asking the volume for its free room costs a round trip to the system (a few
+// under Wine) per file: an answer this recent serves while what was granted
+// since leaves this much to spare.
+constexpr auto kFreeRoomAnswerAge = std::chrono::seconds(1);
+constexpr uint64_t kFreeRoomMargin = 64ull * 1024 * 1024;
 
 const wchar_t* FailureName(RQTransferFailure failure) {
     switch (failure) {
@@ -65,11 +77,32 @@ bool IsFinal(RQTransferFailure failure) {
     }
 }
 
+// A server that says "later": not a broken file. Only these pause the server
+// and leave the file's tries alone; a 500 or a time-out is a try like any.
+bool IsBusy(const RQBL_FETCH_RESULT& result) {
+    return (result.error == RQBLFetchError::STATUS && (result.nStatus == 503 || result.nStatus == 429)) ||
+           (result.error == RQBLFetchError::CONNECT && result.bRefused);
+}
+
+std::wstring BusyName(const RQBL_FETCH_RESULT& result) {
+    return result.error == RQBLFetchError::STATUS ? std::to_wstring(result.nStatus)
+                                                  : std::wstring(L"connection refused");
+}
+
+uint64_t MillisecondsFrom(TimePoint now, TimePoint then) {
+    return then > now ? static_cast<uint64_t>(
+                            std::chrono::duration_cast<std::chrono::milliseconds>(then - now).count())
+                      : 0;
+}
+
 }  // namespace
 
 struct CRQTransferQueue::CState {
     struct CSlot {
+        explicit CSlot(const RQ_PROGRESS_RULE& rule) : guard(rule) {}
         std::unique_ptr<CRQBLTransport> pTransport;
+        // Its files' larger bodies are written and hashed on this one's thread.
+        CRQBlockWriter writer;
         std::thread thread;
         bool bEnded = false;  // under the state's mutex
         std::atomic<bool> bAbort{false};
@@ -77,18 +110,31 @@ struct CRQTransferQueue::CState {
         std::atomic<bool> bInTry{false};
         std::atomic<uint64_t> ullFileBytes{0};
         std::atomic<uint64_t> ullReceived{0};
-        // Under the state's mutex: the try's limits and its room on the disk.
-        Clock::time_point tryStart;
-        Clock::time_point checkpoint;
-        uint64_t ullCheckpointBytes = 0;
+        // Under the state's mutex: the try's progress, its room on the disk,
+        // its hold on a server, and what it waits for.
+        CRQProgressGuard guard;
         uint64_t ullRoomEnd = 0;  // the file's bytes once this try is through
+        RQ_SERVER_PERMIT permit;
+        bool bHasPermit = false;
+        bool bWaitingForServer = false;
+        TimePoint lookAgainAt = CRQTransferClock::kNever;
     };
 
+    enum class ServerWait { GOT_ONE, GAVE_UP, STOPPED };
+
     CState(RQ_TRANSFER_OPTIONS opts, CRQBLLogSink& logSink)
-        : options(std::move(opts)), log(logSink), limiter(options.ullRateLimitBytesPerSec) {}
+        : options(std::move(opts)),
+          log(logSink),
+          pClock(options.pClock ? options.pClock : std::make_shared<CRQSteadyClock>()),
+          clock(*pClock),
+          limiter(options.ullRateLimitBytesPerSec),
+          board(std::max<size_t>(1, options.vecBaseUrls.size()), std::max(1u, options.nParallel),
+                options.backoff, options.nJitterSeed != 0 ? options.nJitterSeed : std::random_device()()) {}
 
     const RQ_TRANSFER_OPTIONS options;
     CRQBLLogSink& log;
+    const std::shared_ptr<CRQTransferClock> pClock;
+    CRQTransferClock& clock;
     TransportFactory fnMakeTransport;
     CRQRateLimiter limiter;
     std::vector<RQ_TRANSFER_JOB> vecJobs;
@@ -96,13 +142,30 @@ struct CRQTransferQueue::CState {
     std::vector<std::unique_ptr<CSlot>> vecSlots;
     std::thread watchdog;
 
+    // One lock; each kind of waiter has its own condition, woken only when
+    // what it waits for may have changed: under Wine every needless wake-up
+    // is a few round trips to the Wine server, on every file.
     mutable std::mutex mutex;
-    std::condition_variable cv;
+    std::condition_variable cvOwner;     // WaitForEnd, Stop
+    std::condition_variable cvSlots;     // slots waiting for a server or a try
+    std::condition_variable cvWatchdog;  // the watchdog, when it has no try to watch
+    uint32_t nWaitingForServer = 0;
+    bool bWatchdogIdle = false;
+    CRQServerBoard board;
+    // Folders made for this queue's files, not asked for again.
+    std::set<std::wstring> setFolders;
+    // The volume's last answer about free room, and what was granted since.
+    bool bHasFreeRoom = false;
+    uint64_t ullFreeRoom = 0;
+    uint64_t ullGrantedSince = 0;
+    TimePoint freeRoomAt{};
     CRQResumeRecord record;
     size_t nNextJob = 0;
     uint32_t nEndedJobs = 0;
     uint32_t nLiveSlots = 0;
     uint32_t nStarted = 0;
+    uint32_t nBusyAnswers = 0;
+    uint64_t nTriesBegun = 0;   // the watchdog looks again when this changes
     uint64_t ullDoneBytes = 0;  // of the jobs that ended well
     std::atomic<uint64_t> ullTotalBytes{0};
     std::atomic<uint32_t> nRetries{0};
@@ -115,17 +178,34 @@ struct CRQTransferQueue::CState {
             pSlot->pTransport->Abort();
         }
         std::lock_guard<std::mutex> lock(mutex);
-        cv.notify_all();
+        cvOwner.notify_all();
+        cvSlots.notify_all();
+        cvWatchdog.notify_all();
+    }
+    // The board changed: slots waiting for a server look again.
+    void ServersChanged() {
+        if (nWaitingForServer > 0) {
+            cvSlots.notify_all();
+        }
     }
 
     static void SlotMain(std::shared_ptr<CState> pState, size_t nSlot);
     static void WatchdogMain(std::shared_ptr<CState> pState);
     RQ_TRANSFER_OUTCOME RunJob(CSlot& slot, size_t nJob);
+    ServerWait WaitForServer(CSlot& slot, size_t nTurn, TimePoint giveUpAt);
+    void BeginTry(CSlot& slot);
+    void ServerRefused(CSlot& slot, const RQBL_FETCH_RESULT& result);
+    void ReleaseServer(CSlot& slot, bool bAnswered);
+    // The growing wait after nTries failed tries (cut short by a stop).
+    void WaitBeforeTry(unsigned nTries);
+    std::wstring BaseUrl(size_t nServer) const {
+        return options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nServer];
+    }
     bool ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree);
+    void EnsureFolder(const std::wstring& strFolder);
     void KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator);
     RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
                                const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const;
-    void Pause();
 };
 
 void CRQTransferQueue::CState::SlotMain(std::shared_ptr<CState> pState, size_t nSlot) {
@@ -146,15 +226,22 @@ void CRQTransferQueue::CState::SlotMain(std::shared_ptr<CState> pState, size_t n
         }
         slot.ullFileBytes = 0;
         pState->vecOutcomes[nJob] = out;
-        ++pState->nEndedJobs;
-        pState->cv.notify_all();
+        if (++pState->nEndedJobs == pState->vecJobs.size()) {
+            pState->cvOwner.notify_all();
+        }
     }
-    std::lock_guard<std::mutex> lock(pState->mutex);
-    slot.bEnded = true;
-    if (--pState->nLiveSlots == 0 && !pState->options.strResumeRecordPath.empty()) {
-        pState->record.Save(pState->options.strResumeRecordPath);
+    {
+        std::lock_guard<std::mutex> lock(pState->mutex);
+        slot.bEnded = true;
+        if (--pState->nLiveSlots == 0) {
+            if (!pState->options.strResumeRecordPath.empty()) {
+                pState->record.Save(pState->options.strResumeRecordPath);
+            }
+            pState->cvOwner.notify_all();
+            pState->cvWatchdog.notify_all();
+        }
     }
-    pState->cv.notify_all();
+    pState->clock.Leave();
 }
 
 RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
@@ -168,53 +255,101 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
     };
     links.pFileBytes = &slot.ullFileBytes;
     links.pReceivedBytes = &slot.ullReceived;
+    links.pWriter = &slot.writer;
+    links.fnEnsureFolder = [this](const std::wstring& strFolder) { EnsureFolder(strFolder); };
     links.fnValidator = [this, &job](const std::string& strValidator) { KeepValidator(job, strValidator); };
-    links.fnResponse = [this, &job](bool bHasLength, uint64_t ullLength) {
-        if (!job.bHasCheck && bHasLength) {
-            ullTotalBytes += ullLength;
+    // A file without a listed size counts with the length its answer
+    // announces; a later try's answer takes the place of an earlier one's.
+    uint64_t ullAnnounced = 0;
+    links.fnResponse = [this, &job, &slot, &ullAnnounced](bool bHasLength, uint64_t ullLength) {
+        if (!job.bHasCheck) {
+            ullTotalBytes += (bHasLength ? ullLength : 0) - ullAnnounced;
+            ullAnnounced = bHasLength ? ullLength : 0;
         }
         std::lock_guard<std::mutex> lock(mutex);
-        ++nStarted;
-        cv.notify_all();
+        // The owner may wait for the first response (the patch script's).
+        if (++nStarted == 1) {
+            cvOwner.notify_all();
+        }
+        // The server answered with content: it is taking requests again.
+        if (slot.bHasPermit) {
+            board.Accepted(slot.permit);
+            ServersChanged();
+        }
     };
     CRQDownloadSink sink(job, options, std::move(links), log);
 
     std::string strValidator;
+    bool bRecorded = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         const RQ_RESUME_ENTRY* pEntry = record.Find(job.strLocal);
         if (pEntry != nullptr && job.bHasCheck && pEntry->ullSize == job.ullSize &&
             pEntry->dwCrc == job.dwCrc) {
             strValidator = pEntry->strValidator;
+            bRecorded = true;
         }
     }
-    const size_t nServers = options.vecBaseUrls.empty() ? 1 : options.vecBaseUrls.size();
     RQTransferFailure failure = RQTransferFailure::STOPPED;
-    for (unsigned nTry = 0; nTry < options.nTries && !bStop; ++nTry) {
+    size_t nTurn = 0;
+    bool bWaitingOnBusy = false;
+    bool bOnlyRefusals = true;  // every busy answer so far a refused connection
+    TimePoint busySince{};
+    while (!bStop && out.nTries < options.nTries) {
+        const auto patience = std::chrono::milliseconds(
+            bOnlyRefusals ? std::min(options.dwRefusedPatienceMs, options.dwBusyPatienceMs)
+                          : options.dwBusyPatienceMs);
+        const TimePoint giveUpAt = bWaitingOnBusy ? busySince + patience : CRQTransferClock::kNever;
+        const ServerWait wait = WaitForServer(slot, nTurn, giveUpAt);
+        if (wait == ServerWait::STOPPED) {
+            failure = RQTransferFailure::STOPPED;
+            break;
+        }
+        if (wait == ServerWait::GAVE_UP) {
+            RQ_LOG(log, kTag, RQ_LOG_ERR)
+                .Trace(kTraceNum, L"TRANSFER FAIL : %ls, servers busy for %u s, %ls", job.strShown.c_str(),
+                       static_cast<unsigned>(
+                           std::chrono::duration_cast<std::chrono::seconds>(clock.Now() - busySince).count()),
+                       FailureName(failure));
+            break;
+        }
+        const size_t nServer = slot.permit.nServer;
         RQBL_FETCH_REQUEST request;
-        request.strUrl =
-            (options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nTry % nServers]) +
-            job.strUrlPath;
+        request.strUrl = BaseUrl(nServer) + job.strUrlPath;
         if (limiter.IsLimited()) {
             // Small pieces under a cap, so that progress and the stall check
             // see a steady flow rather than long waits for one large read.
             request.nMaxReadBytes = static_cast<size_t>(std::max<uint64_t>(16 * 1024, limiter.Rate() / 8));
         }
-        sink.PrepareTry(strValidator, request);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            slot.tryStart = Clock::now();
-            slot.checkpoint = slot.tryStart;
-            slot.ullCheckpointBytes = slot.ullReceived;
-            slot.ullRoomEnd = 0;
-            slot.bAbort = false;
-            slot.bStalled = false;
-            slot.bInTry = true;
+        sink.PrepareTry(strValidator, bRecorded, request);
+        BeginTry(slot);
+        RQBL_FETCH_RESULT result;
+        result.error = RQBLFetchError::ABORTED;
+        if (!bStop) {
+            result = slot.pTransport->Fetch(request, sink);
         }
-        RQBL_FETCH_RESULT result =
-            bStop ? RQBL_FETCH_RESULT{RQBLFetchError::ABORTED, 0, 0} : slot.pTransport->Fetch(request, sink);
         slot.bInTry = false;
+        if (IsBusy(result) && sink.Refusal() == RQTransferFailure::NONE && !slot.bStalled && !bStop) {
+            // Not a try: the server asked to be left alone for a while.
+            sink.Abandon();
+            strValidator = sink.Validator();
+            failure = result.error == RQBLFetchError::STATUS ? RQTransferFailure::SERVER_REFUSED
+                                                             : RQTransferFailure::UNREACHABLE;
+            out.nStatus = result.error == RQBLFetchError::STATUS ? result.nStatus : out.nStatus;
+            ++out.nBusyAnswers;
+            if (!bWaitingOnBusy) {
+                bWaitingOnBusy = true;
+                bOnlyRefusals = true;
+                busySince = clock.Now();
+            }
+            bOnlyRefusals = bOnlyRefusals && result.error == RQBLFetchError::CONNECT;
+            ServerRefused(slot, result);
+            nTurn = nServer + 1;  // a mirror may serve meanwhile
+            continue;
+        }
+        bWaitingOnBusy = false;
         ++out.nTries;
+        ReleaseServer(slot, result.nStatus != 0);
         if (result.error == RQBLFetchError::NONE && !bStop) {
             failure = sink.Commit(bStop);
             if (failure == RQTransferFailure::NONE) {
@@ -229,14 +364,15 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
         }
         strValidator = sink.Validator();
         RQ_LOG(log, kTag, RQ_LOG_ERR)
-            .Trace(kTraceNum, L"TRANSFER FAIL : %ls, try %u of %u, %ls", job.strShown.c_str(), nTry + 1,
+            .Trace(kTraceNum, L"TRANSFER FAIL : %ls, try %u of %u, %ls", job.strShown.c_str(), out.nTries,
                    options.nTries, FailureName(failure));
         if (IsFinal(failure)) {
             break;
         }
         ++nRetries;
-        if (nTry + 1 < options.nTries) {
-            Pause();
+        if (out.nTries < options.nTries) {
+            nTurn = nServer + 1;
+            WaitBeforeTry(out.nTries);
         }
     }
     if (!out.bDone) {
@@ -250,6 +386,89 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
         }
     }
     return out;
+}
+
+CRQTransferQueue::CState::ServerWait CRQTransferQueue::CState::WaitForServer(CSlot& slot, size_t nTurn,
+                                                                             TimePoint giveUpAt) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        if (bStop) {
+            slot.bWaitingForServer = false;
+            return ServerWait::STOPPED;
+        }
+        const TimePoint now = clock.Now();
+        const RQ_SERVER_PICK pick = board.Pick(nTurn % board.Size(), now);
+        if (pick.bPicked) {
+            slot.permit = board.Start(pick.nServer);
+            slot.bHasPermit = true;
+            slot.bWaitingForServer = false;
+            return ServerWait::GOT_ONE;
+        }
+        if (now >= giveUpAt) {
+            slot.bWaitingForServer = false;
+            return ServerWait::GAVE_UP;
+        }
+        slot.bWaitingForServer = pick.bAllPaused;
+        slot.lookAgainAt = pick.lookAgainAt;
+        const uint64_t nVersion = board.Version();
+        ++nWaitingForServer;
+        clock.WaitUntil(lock, cvSlots, std::min(pick.lookAgainAt, giveUpAt),
+                        [this, nVersion] { return bStop.load() || board.Version() != nVersion; });
+        --nWaitingForServer;
+    }
+}
+
+void CRQTransferQueue::CState::BeginTry(CSlot& slot) {
+    std::lock_guard<std::mutex> lock(mutex);
+    slot.guard.Begin(clock.Now(), slot.ullReceived);
+    slot.ullRoomEnd = 0;
+    slot.bAbort = false;
+    slot.bStalled = false;
+    slot.bInTry = true;
+    ++nTriesBegun;
+    // A watchdog with tries to watch wakes for them anyway, and never later
+    // than this one's first check.
+    if (bWatchdogIdle) {
+        cvWatchdog.notify_all();
+    }
+}
+
+void CRQTransferQueue::CState::ServerRefused(CSlot& slot, const RQBL_FETCH_RESULT& result) {
+    std::lock_guard<std::mutex> lock(mutex);
+    const TimePoint now = clock.Now();
+    uint64_t ullRetryAfter = 0;
+    const bool bRetryAfter =
+        result.error == RQBLFetchError::STATUS &&
+        RQParseRetryAfter(result.strRetryAfter, result.strDate, clock.UtcSeconds(), ullRetryAfter);
+    const TimePoint before = board.Server(slot.permit.nServer).PausedUntil();
+    const TimePoint until = board.Refused(slot.permit, now, bRetryAfter ? &ullRetryAfter : nullptr);
+    slot.bHasPermit = false;
+    ++nBusyAnswers;
+    // One line per pause, not per slot that met it.
+    if (until > std::max(before, now) + std::chrono::milliseconds(500)) {
+        RQ_LOG(log, kTag, RQ_LOG_NTS)
+            .Trace(kTraceNum, L"TRANSFER SERVER BUSY : %ls, %ls%ls, next request in %u s, %u at once",
+                   RQUrlForLog(BaseUrl(slot.permit.nServer)).c_str(), BusyName(result).c_str(),
+                   bRetryAfter ? L" with Retry-After" : L"",
+                   static_cast<unsigned>((MillisecondsFrom(now, until) + 999) / 1000),
+                   board.Server(slot.permit.nServer).Limit());
+    }
+    ServersChanged();
+}
+
+void CRQTransferQueue::CState::ReleaseServer(CSlot& slot, bool bAnswered) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (slot.bHasPermit) {
+        board.Finished(slot.permit, bAnswered);
+        slot.bHasPermit = false;
+        ServersChanged();
+    }
+}
+
+void CRQTransferQueue::CState::WaitBeforeTry(unsigned nTries) {
+    std::unique_lock<std::mutex> lock(mutex);
+    const CRQTransferClock::Duration wait = board.TryDelay(nTries);
+    clock.WaitUntil(lock, cvSlots, clock.Now() + wait, [this] { return bStop.load(); });
 }
 
 RQTransferFailure CRQTransferQueue::CState::Classify(const RQBL_FETCH_RESULT& result,
@@ -284,16 +503,44 @@ bool CRQTransferQueue::CState::ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint
         }
     }
     slot.ullRoomEnd = slot.ullFileBytes + ullNeeded;
+    const TimePoint now = clock.Now();
+    if (bHasFreeRoom && now - freeRoomAt < kFreeRoomAnswerAge &&
+        ullFreeRoom > ullGrantedSince + ullOthers + ullNeeded + kFreeRoomMargin) {
+        ullGrantedSince += ullNeeded;
+        ullFree = ullFreeRoom - ullGrantedSince;
+        return true;
+    }
     // A volume that cannot be asked does not stop the update: writing fails
     // soon enough if the disk really is full.
     if (!rqbl::GetFreeDiskBytes(L".", ullFree)) {
         return true;
     }
+    bHasFreeRoom = true;
+    ullFreeRoom = ullFree;
+    freeRoomAt = now;
+    ullGrantedSince = 0;
     if (ullFree > ullOthers && ullFree - ullOthers > ullNeeded) {
+        ullGrantedSince = ullNeeded;
         return true;
     }
     RQ_LOG(log, L"CRQBLHttp::DownloadBegin", RQ_LOG_ERR).Trace(11489, L"Disk Free Size Check");
     return false;
+}
+
+void CRQTransferQueue::CState::EnsureFolder(const std::wstring& strFolder) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (setFolders.count(strFolder) != 0) {
+            return;
+        }
+    }
+    // Two slots may make the same folder at once: making it is harmless twice.
+    std::error_code ec;
+    std::filesystem::create_directories(strFolder, ec);
+    if (!ec) {
+        std::lock_guard<std::mutex> lock(mutex);
+        setFolders.insert(strFolder);
+    }
 }
 
 void CRQTransferQueue::CState::KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator) {
@@ -312,43 +559,45 @@ void CRQTransferQueue::CState::KeepValidator(const RQ_TRANSFER_JOB& job, const s
     }
 }
 
-void CRQTransferQueue::CState::Pause() {
-    std::unique_lock<std::mutex> lock(mutex);
-    cv.wait_for(lock, std::chrono::milliseconds(options.dwRetryPauseMs), [this] { return bStop.load(); });
-}
-
 void CRQTransferQueue::CState::WatchdogMain(std::shared_ptr<CState> pState) {
-    const auto window = std::chrono::milliseconds(pState->options.dwStallWindowMs);
-    const auto deadline = std::chrono::milliseconds(pState->options.dwTryDeadlineMs);
-    std::unique_lock<std::mutex> lock(pState->mutex);
-    while (!pState->bStop && pState->nLiveSlots > 0) {
-        pState->cv.wait_for(lock, kWatchdogStep);
-        const Clock::time_point now = Clock::now();
-        for (auto& pSlot : pState->vecSlots) {
-            CSlot& slot = *pSlot;
-            if (!slot.bInTry || slot.bAbort) {
-                continue;
-            }
-            bool bCutOff = now - slot.tryStart >= deadline;
-            if (!bCutOff && now - slot.checkpoint >= window) {
-                uint64_t ullBytes = slot.ullReceived;
-                bCutOff = ullBytes - slot.ullCheckpointBytes < pState->options.ullStallMinBytes;
-                slot.checkpoint = now;
-                slot.ullCheckpointBytes = ullBytes;
-            }
-            if (bCutOff) {
+    CState& state = *pState;
+    {
+        std::unique_lock<std::mutex> lock(state.mutex);
+        while (!state.bStop && state.nLiveSlots > 0) {
+            const TimePoint now = state.clock.Now();
+            TimePoint next = CRQTransferClock::kNever;
+            for (auto& pSlot : state.vecSlots) {
+                CSlot& slot = *pSlot;
+                if (!slot.bInTry || slot.bAbort) {
+                    continue;
+                }
+                if (slot.guard.Check(now, slot.ullReceived)) {
+                    next = std::min(next, slot.guard.NextCheck());
+                    continue;
+                }
                 slot.bStalled = true;
                 slot.bAbort = true;
                 slot.pTransport->Abort();
             }
+            const uint64_t nTries = state.nTriesBegun;
+            state.bWatchdogIdle = next == CRQTransferClock::kNever;
+            state.clock.WaitUntil(lock, state.cvWatchdog, next, [&state, nTries] {
+                return state.bStop.load() || state.nLiveSlots == 0 || state.nTriesBegun != nTries;
+            });
+            state.bWatchdogIdle = false;
         }
     }
+    state.clock.Leave();
 }
 
 CRQTransferQueue::CRQTransferQueue(RQ_TRANSFER_OPTIONS options, TransportFactory fnMakeTransport,
                                    CRQBLLogSink& log)
     : m_pState(std::make_shared<CState>(std::move(options), log)) {
     m_pState->fnMakeTransport = std::move(fnMakeTransport);
+    const std::vector<TimePoint>& vecPaused = m_pState->options.vecPausedUntil;
+    for (size_t n = 0; n < vecPaused.size() && n < m_pState->board.Size(); ++n) {
+        m_pState->board.PauseUntil(n, vecPaused[n]);
+    }
 }
 
 CRQTransferQueue::~CRQTransferQueue() {
@@ -372,17 +621,21 @@ void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
     }
     size_t nSlots = std::min<size_t>(std::max(1u, state.options.nParallel), state.vecJobs.size());
     for (size_t i = 0; i < nSlots; ++i) {
-        auto pSlot = std::make_unique<CState::CSlot>();
+        auto pSlot = std::make_unique<CState::CSlot>(RQProgressRuleUnderCap(
+            state.options.progress, state.options.ullRateLimitBytesPerSec, state.options.nParallel));
         pSlot->pTransport = state.fnMakeTransport();
         state.vecSlots.push_back(std::move(pSlot));
     }
     state.nLiveSlots = static_cast<uint32_t>(nSlots);
     // The threads share the state with this object: a slot left running by a
-    // stop keeps what it uses alive.
+    // stop keeps what it uses alive. Each is counted by the clock before it
+    // starts, and leaves it at its end.
     for (size_t i = 0; i < nSlots; ++i) {
+        state.clock.Join();
         state.vecSlots[i]->thread = std::thread(&CState::SlotMain, m_pState, i);
     }
     if (nSlots > 0) {
+        state.clock.Join();
         state.watchdog = std::thread(&CState::WatchdogMain, m_pState);
     }
 }
@@ -390,28 +643,49 @@ void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
 bool CRQTransferQueue::WaitForEnd(uint32_t dwMilliseconds) {
     CState& state = *m_pState;
     std::unique_lock<std::mutex> lock(state.mutex);
-    return state.cv.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&state] {
+    return state.cvOwner.wait_for(lock, std::chrono::milliseconds(dwMilliseconds), [&state] {
         return state.nEndedJobs == state.vecJobs.size() || state.nLiveSlots == 0;
     });
 }
 
 RQ_TRANSFER_PROGRESS CRQTransferQueue::Progress() const {
-    const CState& state = *m_pState;
+    CState& state = *m_pState;
     RQ_TRANSFER_PROGRESS progress;
     std::lock_guard<std::mutex> lock(state.mutex);
+    const TimePoint now = state.clock.Now();
     progress.ullDoneBytes = state.ullDoneBytes;
+    TimePoint nextRequest = CRQTransferClock::kNever;
+    bool bAnyWaiting = false;
     for (const auto& pSlot : state.vecSlots) {
         progress.ullDoneBytes += pSlot->ullFileBytes;
         progress.ullReceivedBytes += pSlot->ullReceived;
         progress.nActive += pSlot->bInTry ? 1 : 0;
+        if (pSlot->bWaitingForServer && !pSlot->bEnded) {
+            bAnyWaiting = true;
+            nextRequest = std::min(nextRequest, pSlot->lookAgainAt);
+        }
     }
     progress.ullTotalBytes = state.ullTotalBytes;
     progress.nFilesDone = state.nEndedJobs;
     progress.nFilesTotal = static_cast<uint32_t>(state.vecJobs.size());
     progress.nStarted = state.nStarted;
     progress.nRetries = state.nRetries;
+    progress.nBusyAnswers = state.nBusyAnswers;
     progress.bEnded = state.nEndedJobs == state.vecJobs.size() || state.nLiveSlots == 0;
+    progress.bWaitingForServer = bAnyWaiting && progress.nActive == 0 && !progress.bEnded;
+    progress.ullRetryInMs = progress.bWaitingForServer && nextRequest != CRQTransferClock::kNever
+                                ? MillisecondsFrom(now, nextRequest)
+                                : 0;
     return progress;
+}
+
+std::vector<CRQTransferClock::TimePoint> CRQTransferQueue::PausedUntil() const {
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    std::vector<CRQTransferClock::TimePoint> vecUntil;
+    for (size_t n = 0; n < m_pState->board.Size(); ++n) {
+        vecUntil.push_back(m_pState->board.Server(n).PausedUntil());
+    }
+    return vecUntil;
 }
 
 std::vector<RQ_TRANSFER_OUTCOME> CRQTransferQueue::Outcomes() const {
@@ -429,7 +703,7 @@ void CRQTransferQueue::Stop() {
     }
     {
         std::unique_lock<std::mutex> lock(state.mutex);
-        state.cv.wait_for(lock, kStopGrace, [&state] { return state.nLiveSlots == 0; });
+        state.cvOwner.wait_for(lock, kStopGrace, [&state] { return state.nLiveSlots == 0; });
     }
     if (state.watchdog.joinable()) {
         state.watchdog.join();

@@ -1,9 +1,16 @@
 // Downloads listed files, several at once: a fixed number of transfer slots,
 // each with its own connection, take files from one queue until it is empty.
-// Every file gets up to nTries tries, each on the next server in turn, with a
-// pause between them; a try that stalls or takes too long is cut off, and the
-// next one resumes where it broke off. A watchdog keeps the time limits; a
-// stop ends everything at once.
+//
+// Before each request a slot asks the server board which server may take it
+// (the file's next server in turn, else another): a server that answered
+// 503 or 429, or refused the connection, is left alone for its Retry-After
+// or a back-off, by every slot at once, and the number of requests it gets at
+// once adapts to what it takes. Such waits use up none of a file's tries
+// (nTries); other failures do, each try going to the next server in turn,
+// with a growing wait between them. A try is cut off only when it stops
+// making progress, never for its length, and the next one resumes where it
+// broke off. A watchdog keeps the progress rule; a stop ends everything at
+// once, waits included.
 //
 // The slots are threads of their own, so that the owner is never blocked in
 // the network: it starts the queue, then waits for its end in short steps,
@@ -32,11 +39,14 @@ public:
 
     // Once per queue.
     void Start(std::vector<RQ_TRANSFER_JOB> vecJobs);
-    // Waits at most dwMilliseconds; true when every job has ended.
+    // Waits at most dwMilliseconds (of real time); true when every job has ended.
     bool WaitForEnd(uint32_t dwMilliseconds);
     RQ_TRANSFER_PROGRESS Progress() const;
     // One per job, in the order of the jobs; meaningful once they have ended.
     std::vector<RQ_TRANSFER_OUTCOME> Outcomes() const;
+    // Until when each server asked to be left alone (by the queue's clock),
+    // for the next queue of the update (RQ_TRANSFER_OPTIONS::vecPausedUntil).
+    std::vector<CRQTransferClock::TimePoint> PausedUntil() const;
     // Ends every transfer; unfinished files stay as they were. Returns within
     // about two seconds: a slot caught in a network call that cannot be
     // interrupted is left to end on its own, on its own copy of the state.

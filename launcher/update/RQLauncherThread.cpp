@@ -103,11 +103,17 @@ RQ_TRANSFER_OPTIONS CRQLauncherThread::TransferOptions(std::vector<std::wstring>
     options.vecBaseUrls = std::move(vecBaseUrls);
     options.nParallel = std::max(1u, m_settings.nParallel);
     options.nTries = nTries;
-    options.dwRetryPauseMs = m_settings.dwRetryPauseMs;
-    options.dwStallWindowMs = m_settings.dwStallSeconds * 1000;
+    options.backoff.first = std::chrono::milliseconds(m_settings.dwRetryPauseMs);
+    options.dwBusyPatienceMs = m_settings.dwBusyPatienceMs;
+    options.progress.window = std::chrono::seconds(m_settings.dwStallSeconds);
     options.ullRateLimitBytesPerSec = m_settings.ullRateLimitKiB * 1024;
     options.strSelfPath = m_settings.strSelfPath;
     options.strResumeRecordPath = RQ_RESUME_RECORD_FILE;
+    for (const std::wstring& strServer : options.vecBaseUrls) {
+        auto it = m_mapPausedUntil.find(strServer);
+        options.vecPausedUntil.push_back(it != m_mapPausedUntil.end() ? it->second
+                                                                      : CRQTransferClock::TimePoint());
+    }
     return options;
 }
 
@@ -132,8 +138,13 @@ void CRQLauncherThread::BeginScript() {
     RQ_TRANSFER_OUTCOME failed;
     for (; m_nScriptServer < vecServers.size(); ++m_nScriptServer) {
         // One after the other, the script first: its size is the bar's range.
-        RQ_TRANSFER_OPTIONS options = TransferOptions({vecServers[m_nScriptServer]}, 1);
+        // Server errors and broken transfers are tried again on this server;
+        // one that says it is busy is waited for only when no other is left.
+        RQ_TRANSFER_OPTIONS options = TransferOptions({vecServers[m_nScriptServer]}, SCRIPT_TRIES);
         options.nParallel = 1;
+        if (m_nScriptServer + 1 < vecServers.size()) {
+            options.dwBusyPatienceMs = 0;
+        }
         m_pQueue = std::make_unique<CRQTransferQueue>(options, m_fnMakeTransport, m_log);
         m_pQueue->Start(ScriptJobs());
         // Until the transfer has begun (or could not).
@@ -143,6 +154,7 @@ void CRQLauncherThread::BeginScript() {
                 m_pQueue->Stop();
                 return;
             }
+            ShowScriptWait(m_pQueue->Progress());
             // A response began: its bytes (or its break) are received next.
             if (m_pQueue->Progress().nStarted > 0) {
                 m_nUpdateState = US_PATCHER_CRC_DOWNLOAD;
@@ -155,6 +167,8 @@ void CRQLauncherThread::BeginScript() {
             }
         }
         failed = m_pQueue->Outcomes()[0];
+        // A server that said "later" is not asked for the files at once either.
+        m_mapPausedUntil[vecServers[m_nScriptServer]] = m_pQueue->PausedUntil()[0];
     }
     RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", LegacyResult(failed));
     FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));
@@ -358,6 +372,7 @@ int32_t CRQLauncherThread::BuildDownloadList(const std::string& strScript) {
             m_vecDownloadList.push_back(vecItems[i]);
         }
     }
+    SweepStaleParts();
     if (m_vecDownloadList.empty()) {
         SaveVerifyRecord();
         return US_UPDATE_END;
@@ -473,5 +488,18 @@ void CRQLauncherThread::ShowDownloadStatus(const RQ_TRANSFER_PROGRESS& progress,
     status.bHasSecondsLeft = m_speed.SecondsLeft(ullRemaining, status.ullSecondsLeft);
     // Files remain but none is being fetched: a try failed, the next waits.
     status.bRetrying = progress.nActive == 0 && !progress.bEnded && progress.nRetries > 0;
+    status.bServerBusy = progress.bWaitingForServer;
+    status.ullRetrySeconds = (progress.ullRetryInMs + 999) / 1000;
     ShowStatus(status, bForce);
+}
+
+void CRQLauncherThread::ShowScriptWait(const RQ_TRANSFER_PROGRESS& progress) {
+    if (!progress.bWaitingForServer && !m_bShowingBusy) {
+        return;  // the phase's line stands
+    }
+    RQ_STATUS status{RQUpdatePhase::GETTING_SCRIPT};
+    status.bServerBusy = progress.bWaitingForServer;
+    status.ullRetrySeconds = (progress.ullRetryInMs + 999) / 1000;
+    ShowStatus(status, m_bShowingBusy != progress.bWaitingForServer);
+    m_bShowingBusy = progress.bWaitingForServer;
 }

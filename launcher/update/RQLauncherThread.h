@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +44,8 @@ public:
         // More entries than this are not a game's file list: the script is
         // refused like one that cannot be run.
         MAX_CODE_ENTRIES = RQ_MAX_CODE_ENTRIES,
+        // Tries of the script on each server before the next is asked.
+        SCRIPT_TRIES = 3,
     };
 
     // Every transfer gets a transport of its own from fnMakeTransport. The
@@ -114,6 +117,10 @@ private:
     // (bForce: a change of phase, which always shows).
     void ShowStatus(const RQ_STATUS& status, bool bForce);
     void ShowDownloadStatus(const RQ_TRANSFER_PROGRESS& progress, bool bForce);
+    // While the script's server is waited for: how long, else the phase.
+    void ShowScriptWait(const RQ_TRANSFER_PROGRESS& progress);
+    // Parts of earlier runs that this one will not resume go.
+    void SweepStaleParts();
     bool StopRequested() const { return m_nStopRequested.load() != 0; }
 
     CRQBLLogSink& m_log;
@@ -131,5 +138,9 @@ private:
     size_t m_nScriptServer = 0;
     uint64_t m_ullLastSentKiB = UINT64_MAX;
     int64_t m_nLastStatusMs = 0;
+    bool m_bShowingBusy = false;
+    // Until when servers asked to be left alone, by base URL (the transfer
+    // queue's steady clock).
+    std::map<std::wstring, CRQTransferClock::TimePoint> m_mapPausedUntil;
     CRQSpeedMeter m_speed;
 };

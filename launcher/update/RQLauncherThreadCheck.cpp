@@ -1,8 +1,10 @@
 // The comparison of the game folder with the script, and the record of
 // verified files that lets an unchanged install start without reading it.
 #include <chrono>
+#include <set>
 
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/transfer/RQPartSweep.h"
 #include "launcher/update/RQLauncherThread.h"
 #include "patch/RQPatchPath.h"
 #include "patch/RQReservedNames.h"
@@ -17,6 +19,8 @@ constexpr int kTraceNum = 130011;
 
 std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_TRANSFER_JOB>& vecJobs,
                                                           RQ_STATUS checking) {
+    // The logged time is the whole comparison, the record's reading included.
+    const auto start = std::chrono::steady_clock::now();
     CRQVerifyRecord previous;
     if (m_settings.bRepair) {
         RQ_LOG(m_log, kTag, RQ_LOG_NTS)
@@ -30,7 +34,6 @@ std::vector<RQCheckFinding> CRQLauncherThread::CheckFiles(const std::vector<RQ_T
         }
     }
     m_pChecker = std::make_unique<CRQFileChecker>(std::move(previous), m_settings.bRepair, m_reader);
-    const auto start = std::chrono::steady_clock::now();
     std::vector<RQCheckFinding> vecFindings =
         m_pChecker->CheckAll(vecJobs, &m_nStopRequested, [&](uint32_t nDone, uint32_t /*nTotal*/) {
             checking.nFilesDone = nDone;
@@ -98,4 +101,12 @@ void CRQLauncherThread::SaveVerifyRecord() {
         RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER VERIFY RECORD NOT SAVED");
     }
     m_pChecker.reset();
+}
+
+void CRQLauncherThread::SweepStaleParts() {
+    std::set<std::wstring> setKeep;
+    for (const RQ_DOWNLOAD_ITEM& item : m_vecDownloadList) {
+        setKeep.insert(item.job.strLocal);
+    }
+    RQSweepUnlistedParts(RQ_RESUME_RECORD_FILE, setKeep, m_log);
 }

@@ -86,6 +86,13 @@ std::wstring Count(uint32_t n, uint32_t nTotal) {
     return L"(" + std::to_wstring(n) + L" / " + std::to_wstring(nTotal) + L")";
 }
 
+// A busy server is waited for, not a failure: the player sees how long.
+std::wstring BusyLine(uint64_t ullSeconds) {
+    return L"サーバーが混雑しています。" +
+           (ullSeconds == 0 ? std::wstring(L"まもなく再試行します")
+                            : L"あと " + RQFormatDuration(ullSeconds) + L"で再試行します");
+}
+
 }  // namespace
 
 std::wstring RQFormatSize(uint64_t ullBytes) {
@@ -146,13 +153,17 @@ bool CRQSpeedMeter::SecondsLeft(uint64_t ullRemaining, uint64_t& ullSeconds) con
 std::wstring RQStatusLine(const RQ_STATUS& status) {
     switch (status.phase) {
         case RQUpdatePhase::GETTING_SCRIPT:
-            return L"アップデート情報を確認しています…";
+            return status.bServerBusy ? BusyLine(status.ullRetrySeconds)
+                                      : std::wstring(L"アップデート情報を確認しています…");
         case RQUpdatePhase::CHECKING:
             return L"ファイルを確認しています… " + Count(status.nFilesDone, status.nFilesTotal);
         case RQUpdatePhase::DONE:
             return L"アップデートが完了しました。ゲームを起動します…";
         case RQUpdatePhase::DOWNLOADING:
             break;
+    }
+    if (status.bServerBusy) {
+        return BusyLine(status.ullRetrySeconds) + L"  " + Count(status.nFilesDone, status.nFilesTotal);
     }
     std::wstring strLine = L"ダウンロード中 " + Count(status.nFilesDone, status.nFilesTotal) + L"  " +
                            RQFormatSize(status.ullDoneBytes) + L" / " + RQFormatSize(status.ullTotalBytes);

@@ -52,6 +52,10 @@ struct RQ_STATUS {
     bool bHasSecondsLeft = false;
     uint64_t ullSecondsLeft = 0;
     bool bRetrying = false;  // a try failed and the next one waits
+    // The servers asked to be left alone: the next request goes out in
+    // ullRetrySeconds.
+    bool bServerBusy = false;
+    uint64_t ullRetrySeconds = 0;
 };
 
 std::wstring RQStatusLine(const RQ_STATUS& status);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -54,7 +55,7 @@ protected:
         RQ_TRANSFER_OPTIONS options;
         options.vecBaseUrls = {kServer};
         options.nTries = 2;
-        options.dwRetryPauseMs = 1;
+        options.backoff.first = std::chrono::milliseconds(1);
         options.dwInUseWaitMs = 0;
         CRQTransferQueue queue(options, rqtest::FakeTransports(m_pServer), m_log);
         queue.Start({job});
@@ -111,7 +112,7 @@ TEST_F(DownloadSink, APartChangedAfterItWasWrittenIsNeverPutInPlace) {
     RQTestTempDir::WriteAll("game.exe", "the old one");
     CRQDownloadSink sink(job, options, RQ_SINK_LINKS{}, m_log);
     RQBL_FETCH_REQUEST request;
-    sink.PrepareTry(std::string(), request);
+    sink.PrepareTry(std::string(), false, request);
     RQBL_RESPONSE_HEAD head;
     head.nStatus = 200;
     head.bHasLength = true;

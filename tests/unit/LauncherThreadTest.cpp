@@ -103,7 +103,9 @@ TEST_F(LauncherThread, ScriptThatCannotBeFetchedShowsTheNotFoundBoxAndClosesTheW
 }
 
 TEST_F(LauncherThread, ScriptTransferThatBreaksOffEndsLikeAScriptThatCannotBeFetched) {
-    ServeScript(MakeScript({}) + "--" + std::string(300000, 'x')).vecCutAt = {100000};
+    // Broken off at every one of its tries on the only server.
+    ServeScript(MakeScript({}) + "--" + std::string(300000, 'x')).vecCutAt =
+        std::vector<size_t>(Worker::SCRIPT_TRIES, 100000);
     EXPECT_EQ(Run(),
               (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_CLOSE}));
     ASSERT_EQ(m_pRecord->Boxes().size(), 1u);
@@ -122,9 +124,103 @@ TEST_F(LauncherThread, TheScriptComesWholeFromTheFirstServerThatHasIt) {
     Serve(L"a.dat", "aaa").vecStatuses = {503};
     EXPECT_EQ(Run(), kFullPath);
     EXPECT_EQ(Local("a.dat"), "aaa");
+    // The content server's own tries first; a file that finds it busy goes
+    // to the mirror at once.
+    std::vector<std::wstring> expected(Worker::SCRIPT_TRIES, kCdn + L"PATCHER_CODE.LUA");
+    expected.insert(expected.end(), {kMirror + L"PATCHER_CODE.LUA", kCdn + L"a.dat", kMirror + L"a.dat"});
+    EXPECT_EQ(m_pServer->Urls(), expected);
+}
+
+TEST_F(LauncherThread, TheScriptIsTriedAgainAfterAServerErrorAndABusyServerIsWaitedFor) {
+    struct Case {
+        std::vector<int> vecStatuses;
+        std::vector<size_t> vecCutAt;
+        const char* pszRetryAfter;
+        bool bBusyShown;
+    } cases[] = {
+        {{500, 0}, {}, "", false},
+        {{-1, 0}, {}, "", false},
+        {{0}, {100000}, "", false},
+        {{503, 0}, {}, "1", true},
+    };
+    for (const Case& c : cases) {
+        Restart();
+        fs::remove("a.dat");
+        const std::string strScript = MakeScript({{"", "a.dat", "aaa"}}) + "--" + std::string(300000, 'x');
+        rqtest::CFakeFile& script = ServeScript(strScript);
+        script.vecStatuses = c.vecStatuses;
+        script.vecCutAt = c.vecCutAt;
+        script.strRetryAfter = c.pszRetryAfter;
+        Serve(L"a.dat", "aaa");
+        m_settings.dwBusyPatienceMs = 30000;
+        EXPECT_EQ(Run(), kFullPath);
+        EXPECT_EQ(Local("a.dat"), "aaa");
+        EXPECT_TRUE(m_pRecord->Boxes().empty());
+        EXPECT_EQ(Requests(),
+                  (std::vector<std::wstring>{L"PATCHER_CODE.LUA", L"PATCHER_CODE.LUA", L"a.dat"}));
+        bool bBusyShown = false;
+        for (const std::wstring& strLine : m_pRecord->Statuses()) {
+            bBusyShown = bBusyShown || strLine == L"サーバーが混雑しています。あと 2 秒で再試行します" ||
+                         strLine == L"サーバーが混雑しています。あと 1 秒で再試行します";
+        }
+        EXPECT_EQ(bBusyShown, c.bBusyShown) << c.vecStatuses[0];
+        // The bar counts the script once, however many tries it took.
+        const int64_t nScriptKiB = static_cast<int64_t>(strScript.size() >> 10);
+        EXPECT_EQ(m_pRecord->Params(2026).front(), (std::pair<uint64_t, int64_t>{0, nScriptKiB}));
+        for (const CLinkEvent& e : m_pRecord->Events()) {
+            if (e.nMessage == 2026 && e.lParam != nScriptKiB) {
+                break;  // the files' range: the script's part is over
+            }
+            EXPECT_TRUE(e.nMessage != 2027 || e.lParam == nScriptKiB) << e.lParam << " KiB";
+        }
+    }
+}
+
+TEST_F(LauncherThread, AContentServerThatIsBusyForTheScriptIsPassedForTheNextMirror) {
+    const std::wstring kMirror = L"http://mirror.test/";
+    m_settings.vecMirrors = {kMirror};
+    m_settings.dwBusyPatienceMs = 30 * 60 * 1000;
+    rqtest::CFakeFile& script = ServeScript("CODE_TABLE = {}");
+    script.vecStatuses = {503};
+    script.strRetryAfter = "600";
+    m_pServer->Put(kMirror + L"PATCHER_CODE.LUA", MakeScript({{"", "a.dat", "aaa"}}));
+    m_pServer->Put(kMirror + L"a.dat", "aaa");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(), kFullPath);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(Local("a.dat"), "aaa");
     EXPECT_EQ(m_pServer->Urls(),
               (std::vector<std::wstring>{kCdn + L"PATCHER_CODE.LUA", kMirror + L"PATCHER_CODE.LUA",
-                                         kCdn + L"a.dat", kMirror + L"a.dat"}));
+                                         kMirror + L"a.dat"}));
+}
+
+TEST_F(LauncherThread, PartsOfEarlierRunsThatThisOneWillNotResumeAreRemoved) {
+    const std::string strBig = Body(1 << 20, 'n');
+    ServeUpdate({{"", "next.pak", strBig}, {"", "kept.dat", "kept"}});
+    PutLocal("kept.dat", "kept");
+    // Parts the record knows: of a file no longer listed, of a file that is
+    // current now, of the file this run resumes; and one the record does not
+    // know, which is the player's.
+    PutLocal("gone.pak.rqpart", "old part");
+    PutLocal("kept.dat.rqpart", "old part");
+    PutLocal("next.pak.rqpart", strBig.substr(0, 300000));
+    PutLocal("mine.rqpart", "the player's");
+    CRQResumeRecord record;
+    for (const char* pszName : {"gone.pak", "kept.dat"}) {
+        record.Put(Wide(pszName), RQ_RESUME_ENTRY{123, 456, "\"x\""});
+    }
+    record.Put(L"next.pak",
+               RQ_RESUME_ENTRY{strBig.size(), CRQBLStreamCrc::Of(strBig.data(), strBig.size()), "\"v1\""});
+    ASSERT_TRUE(record.Save(RQ_RESUME_RECORD_FILE));
+    EXPECT_EQ(Run(), kFullPath);
+    EXPECT_FALSE(fs::exists("gone.pak.rqpart"));
+    EXPECT_FALSE(fs::exists("kept.dat.rqpart"));
+    EXPECT_EQ(Local("mine.rqpart"), "the player's");
+    EXPECT_TRUE(Local("next.pak") == strBig);
+    EXPECT_EQ(m_pServer->Calls().back().ullRangeStart, 300000u) << "the listed file's part was resumed";
+    EXPECT_FALSE(fs::exists(RQ_RESUME_RECORD_FILE));
+    EXPECT_TRUE(Has(m_log.Texts(L"RQSweepUnlistedParts"),
+                    L"130023 TRANSFER PART REMOVED : gone.pak (no longer to be resumed)"));
 }
 
 TEST_F(LauncherThread, ScriptThatDoesNotRunOrHasNoTableStartsTheGameAsItIs) {

@@ -24,6 +24,7 @@
 #include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLUtf8.h"
 #include "launcher/check/RQVerifyRecord.h"
+#include "launcher/transfer/RQResumeRecord.h"
 #include "launcher/update/RQDownloadResult.h"
 #include "patch/RQReservedNames.h"
 
@@ -65,6 +66,7 @@ protected:
         m_settings.strCdnAddress = kCdn;
         m_settings.dwRetryPauseMs = 1;
         m_settings.dwStallSeconds = 2;
+        m_settings.dwBusyPatienceMs = 300;
     }
     void Restart() {
         m_pWorker.reset();

@@ -93,6 +93,28 @@ TEST(StatusText, TheLineSaysWhatIsHappening) {
     EXPECT_TRUE(Has(RQStatusLine(status), L"0 KB / 0 KB"));
 }
 
+TEST(StatusText, ABusyServerIsAWaitWithItsTimeNotAFailure) {
+    const struct {
+        RQUpdatePhase phase;
+        uint64_t ullSeconds;
+        const wchar_t* pszLine;
+    } cases[] = {
+        {RQUpdatePhase::GETTING_SCRIPT, 5, L"サーバーが混雑しています。あと 5 秒で再試行します"},
+        {RQUpdatePhase::GETTING_SCRIPT, 200, L"サーバーが混雑しています。あと 3 分 20 秒で再試行します"},
+        {RQUpdatePhase::GETTING_SCRIPT, 0, L"サーバーが混雑しています。まもなく再試行します"},
+        {RQUpdatePhase::DOWNLOADING, 42, L"サーバーが混雑しています。あと 42 秒で再試行します  (3 / 12)"},
+    };
+    for (const auto& c : cases) {
+        RQ_STATUS status{c.phase};
+        status.nFilesDone = 3;
+        status.nFilesTotal = 12;
+        status.bRetrying = true;
+        status.bServerBusy = true;
+        status.ullRetrySeconds = c.ullSeconds;
+        EXPECT_EQ(RQStatusLine(status), c.pszLine) << c.ullSeconds;
+    }
+}
+
 TEST(StatusText, EachFailureGetsItsReasonAndRemedy) {
     const struct {
         RQTransferFailure failure;

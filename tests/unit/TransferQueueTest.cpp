@@ -50,8 +50,8 @@ protected:
         options.vecBaseUrls = {kServer};
         options.nParallel = 4;
         options.nTries = 3;
-        options.dwRetryPauseMs = 1;
-        options.dwStallWindowMs = 300;
+        options.backoff.first = 0ms;
+        options.progress.window = 300ms;
         options.strResumeRecordPath = L"resume.dat";
         options.dwInUseWaitMs = 0;
         return options;
@@ -149,16 +149,16 @@ TEST_F(TransferQueue, AFileChangedBetweenTriesIsNeverSplicedOntoOldBytes) {
     }
 }
 
-TEST_F(TransferQueue, StallsAndOverlongTriesAreCutOffAndResumed) {
+TEST_F(TransferQueue, StallsAndDripsAreCutOffAndResumed) {
     const std::string strBody = Body(400000, 4);
     struct Case {
         const char* pszName;
         std::vector<size_t> vecStallAt;
         std::chrono::milliseconds delay;
-        uint32_t dwDeadlineMs;
+        uint64_t ullMinAverageBytesPerSec;
     } cases[] = {
-        {"a try that delivers nothing more", {100000}, 0ms, 60000},
-        {"a try slower than its deadline", {}, 40ms, 150},
+        {"a try that delivers nothing more", {100000}, 0ms, 256},
+        {"a try slower than the least average rate", {}, 40ms, 4 << 20},
     };
     for (const Case& c : cases) {
         RQTestTempDir dir;
@@ -167,7 +167,9 @@ TEST_F(TransferQueue, StallsAndOverlongTriesAreCutOffAndResumed) {
         file.vecStallAt = c.vecStallAt;
         file.delayPerChunk = c.delay;
         RQ_TRANSFER_OPTIONS options = Options();
-        options.dwTryDeadlineMs = c.dwDeadlineMs;
+        options.progress.window = 100ms;
+        options.progress.nAverageWindows = 2;
+        options.progress.ullMinAverageBytesPerSec = c.ullMinAverageBytesPerSec;
         options.nTries = 10;
         auto start = std::chrono::steady_clock::now();
         std::vector<RQ_TRANSFER_OUTCOME> outcomes = Run({Job(L"a.dat", strBody)}, options);
@@ -254,6 +256,23 @@ TEST_F(TransferQueue, AStopEndsParallelTransfersAtOnceAndKeepsTheirParts) {
         EXPECT_FALSE(fs::exists(jobs[i].strLocal)) << i;
     }
     EXPECT_TRUE(fs::exists(L"s0.dat.rqpart"));  // resumable next time
+}
+
+TEST_F(TransferQueue, AStopEndsAWaitForABusyServerAtOnce) {
+    m_pServer->Put(kServer + L"a.dat", Body(1000, 10)).vecStatuses = {503};
+    m_pServer->mapFiles[kServer + L"a.dat"].strRetryAfter = "600";
+    RQ_TRANSFER_OPTIONS options = Options();
+    CRQTransferQueue queue(options, rqtest::FakeTransports(m_pServer), m_log);
+    queue.Start({Job(L"a.dat", Body(1000, 10))});
+    while (!queue.Progress().bWaitingForServer) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_GT(queue.Progress().ullRetryInMs, 590000u);
+    auto start = std::chrono::steady_clock::now();
+    queue.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(queue.Outcomes()[0].failure, RQTransferFailure::STOPPED);
+    EXPECT_EQ(m_pServer->Calls().size(), 1u);
 }
 
 TEST_F(TransferQueue, APartLeftByAKilledRunIsResumedNotSwept) {

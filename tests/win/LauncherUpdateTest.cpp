@@ -136,6 +136,42 @@ TEST_F(LauncherUpdate, TheStatusLineShowsSizesAndMovesOn) {
     EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
 }
 
+TEST_F(LauncherUpdate, AStormOf503sIsRiddenOutWithAHandfulOfRequestsAndEndsInTheStartedGame) {
+    std::vector<rqtest::CPatchEntry> entries;
+    for (int i = 0; i < 6; ++i) {
+        entries.push_back(
+            {"data/", "f" + std::to_string(i) + ".dat", rqtest::MakeBody(20000 + 100000 * i, 10 + i)});
+        ASSERT_TRUE(m_content.Put(L"data/f" + std::to_wstring(i) + L".dat", entries.back().strBody));
+    }
+    ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", rqtest::MakePatchScript(entries)));
+    // From the first request on, five seconds of "later", with Retry-After.
+    m_content.Server()->SetStorm(5000, 503, "2");
+    AddGame();
+    rqui::CChildProcess proc;
+    ASSERT_TRUE(Start(proc));
+    HWND hWnd = rqui::WaitForWindow(proc.Id(), L"LAUNCHER", kUiTimeoutMs);
+    ASSERT_NE(hWnd, nullptr);
+    HWND hStatus = GetDlgItem(hWnd, 1002);
+    bool bBusyShown = false;
+    while (proc.Wait(50) == -1 && !bBusyShown) {
+        bBusyShown = rqui::WindowText(hStatus).find(L"サーバーが混雑しています。あと ") != std::wstring::npos;
+    }
+    EXPECT_TRUE(bBusyShown) << "the player was not told to wait";
+    EXPECT_EQ(proc.Wait(kUiTimeoutMs), 0);
+    for (const rqtest::CPatchEntry& e : entries) {
+        EXPECT_EQ(rqtest::ReadBytes(Install() / "data" / e.strName), e.strBody) << e.strName;
+    }
+    EXPECT_TRUE(fs::exists(Install() / "TOLVANE_CMDLINE.txt")) << "the game was not started";
+    size_t nInStorm = 0;
+    for (const rqtest::CServerRequest& request : m_content.Server()->Requests()) {
+        nInStorm += request.bStorm ? 1 : 0;
+    }
+    // Every two seconds or so for five: a handful, where a request a second
+    // from each of eight slots would have made dozens.
+    EXPECT_GE(nInStorm, 2u);
+    EXPECT_LE(nInStorm, 5u);
+}
+
 TEST_F(LauncherUpdate, AFileHeldByAnotherProgramIsNamedAndLeftIntact) {
     std::vector<rqtest::CPatchEntry> entries = {{"data/", "held.pak", rqtest::MakeBody(200000, 6)}};
     ASSERT_TRUE(m_content.Put(L"data/held.pak", entries[0].strBody));

@@ -182,6 +182,14 @@ void CRQTestHttpServer::SetBehaviour(const std::string& strPath, const CServerBe
     m_mapBehaviours[strPath] = behaviour;
 }
 
+void CRQTestHttpServer::SetStorm(uint32_t dwMs, int nStatus, const std::string& strRetryAfter) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_dwStormMs = dwMs;
+    m_nStormStatus = nStatus;
+    m_strStormRetryAfter = strRetryAfter;
+    m_bStormStarted = false;
+}
+
 void CRQTestHttpServer::ClearBehaviours() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mapBehaviours.clear();
@@ -295,6 +303,12 @@ void CRQTestHttpServer::Serve(SOCKET s, int nConnection) {
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            const auto now = std::chrono::steady_clock::now();
+            if (m_dwStormMs > 0 && !m_bStormStarted) {
+                m_bStormStarted = true;
+                m_stormEnd = now + std::chrono::milliseconds(m_dwStormMs);
+            }
+            request.bStorm = m_bStormStarted && now < m_stormEnd;
             m_vecRequests.push_back(request);
         }
         bool bKeepAlive = Lower(HeaderValue(strHead, "Connection")) != "close" &&
@@ -358,6 +372,11 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         nAnswer = m_mapAnswers[strDecoded]++;
+        if (request.bStorm) {
+            behaviour = CServerBehaviour();
+            behaviour.nStatus = m_nStormStatus;
+            behaviour.strRetryAfter = m_strStormRetryAfter;
+        }
     }
     if (behaviour.nFaultyAnswers >= 0 && nAnswer >= behaviour.nFaultyAnswers) {
         behaviour.nCutAfter = -1;
@@ -411,6 +430,9 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
     strHead += "Content-Type: application/octet-stream\r\n";
     if (!behaviour.strLocation.empty()) {
         strHead += "Location: " + behaviour.strLocation + "\r\n";
+    }
+    if (!behaviour.strRetryAfter.empty()) {
+        strHead += "Retry-After: " + behaviour.strRetryAfter + "\r\n";
     }
     if (behaviour.bRanges) {
         strHead += "Accept-Ranges: bytes\r\nETag: " + strETag + "\r\n";

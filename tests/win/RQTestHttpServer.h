@@ -8,6 +8,7 @@
 #include <winsock2.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -32,6 +33,8 @@ struct CServerBehaviour {
     bool bNoResponse = false;         // read the request, answer nothing
     // With a 3xx status: where to go instead.
     std::string strLocation;
+    // Sent as Retry-After when not empty.
+    std::string strRetryAfter;
     // Answer "Range: bytes=N-" with the rest (206, Content-Range, an ETag).
     bool bRanges = false;
     // The cut or reset applies to the first this many answers only (-1: all).
@@ -52,6 +55,7 @@ struct CServerRequest {
     std::string strContentType;
     std::string strBody;  // what came with an upload (Content-Length bytes)
     int nConnection = 0;  // number of the connection that carried it, from 1
+    bool bStorm = false;  // answered by a storm (SetStorm)
 };
 
 class CRQTestHttpServer {
@@ -72,6 +76,9 @@ public:
     // strPath is the decoded path after the host, e.g. "/data/a.dat" (UTF-8).
     void SetBehaviour(const std::string& strPath, const CServerBehaviour& behaviour);
     void ClearBehaviours();
+    // A storm: from the next request on, for dwMs, every request is answered
+    // nStatus with strRetryAfter (when not empty), whatever its path.
+    void SetStorm(uint32_t dwMs, int nStatus, const std::string& strRetryAfter);
 
     std::vector<CServerRequest> Requests() const;
     // Body bytes sent so far in answers to that decoded path (all answers).
@@ -105,6 +112,12 @@ private:
     std::map<std::string, CServerBehaviour> m_mapBehaviours;
     std::map<std::string, int> m_mapAnswers;         // answers given, per path
     std::map<std::string, uint64_t> m_mapSentBytes;  // body bytes sent, per path
+    std::map<std::string, int> m_mapAnswers;  // answers given, per path
+    uint32_t m_dwStormMs = 0;
+    int m_nStormStatus = 0;
+    std::string m_strStormRetryAfter;
+    bool m_bStormStarted = false;
+    std::chrono::steady_clock::time_point m_stormEnd;
     std::vector<CServerRequest> m_vecRequests;
     std::vector<std::thread> m_vecWorkers;
     std::vector<SOCKET> m_vecOpen;
