@@ -19,6 +19,10 @@ struct RQBL_FETCH_REQUEST {
     std::string strBody;
     // Non-zero: only the bytes from here on are wanted (a resumed download).
     uint64_t ullRangeStart = 0;
+    // Non-zero: only the bytes before this one are wanted (one single range
+    // [ullRangeStart, ullRangeEnd), also from 0). A server that ignores
+    // ranges answers 200 with the whole file; the sink then picks its range.
+    uint64_t ullRangeEnd = 0;
     // With a range: the validator (ETag or Last-Modified) of the response the
     // earlier bytes came from. The server then sends the whole file (200)
     // instead of the rest (206) if the file has changed since.
@@ -27,6 +31,12 @@ struct RQBL_FETCH_REQUEST {
     // pieces small, so that progress and stall checks see a steady flow).
     size_t nMaxReadBytes = 0;
 };
+
+// The request asks for part of the file (a Range header): only then is 206
+// an answer.
+inline bool RQBLAsksRange(const RQBL_FETCH_REQUEST& request) {
+    return request.ullRangeStart > 0 || request.ullRangeEnd > 0;
+}
 
 struct RQBL_RESPONSE_HEAD {
     int nStatus = 0;  // 200, or 206 for the rest of a resumed download

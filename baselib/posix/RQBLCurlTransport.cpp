@@ -86,7 +86,7 @@ bool IsContent(const CTransfer& t) {
     if (!t.pRequest->strContentType.empty()) {
         return n >= 200 && n < 300;
     }
-    return n == 200 || (n == 206 && t.pRequest->ullRangeStart > 0);
+    return n == 200 || (n == 206 && RQBLAsksRange(*t.pRequest));
 }
 
 size_t OnData(char* pData, size_t nSize, size_t nItems, void* pUser) {
@@ -160,8 +160,9 @@ RQBL_FETCH_RESULT CRQBLCurlTransport::Fetch(const RQBL_FETCH_REQUEST& request, C
     pHeaders = curl_slist_append(pHeaders, "Cache-Control: no-cache");
     std::string strRange;
     std::string strIfRange;
-    if (request.ullRangeStart > 0) {
-        strRange = std::to_string(request.ullRangeStart) + "-";
+    if (RQBLAsksRange(request)) {
+        strRange = std::to_string(request.ullRangeStart) + "-" +
+                   (request.ullRangeEnd > 0 ? std::to_string(request.ullRangeEnd - 1) : std::string());
         curl_easy_setopt(pCurl, CURLOPT_RANGE, strRange.c_str());
         if (!request.strIfRange.empty()) {
             strIfRange = "If-Range: " + request.strIfRange;

@@ -205,8 +205,10 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
         strHeaders += L"Content-Type: " +
                       std::wstring(request.strContentType.begin(), request.strContentType.end()) + L"\r\n";
     }
-    if (request.ullRangeStart > 0) {
-        strHeaders += L"Range: bytes=" + std::to_wstring(request.ullRangeStart) + L"-\r\n";
+    if (RQBLAsksRange(request)) {
+        strHeaders += L"Range: bytes=" + std::to_wstring(request.ullRangeStart) + L"-" +
+                      (request.ullRangeEnd > 0 ? std::to_wstring(request.ullRangeEnd - 1) : std::wstring()) +
+                      L"\r\n";
         if (!request.strIfRange.empty()) {
             strHeaders +=
                 L"If-Range: " + std::wstring(request.strIfRange.begin(), request.strIfRange.end()) + L"\r\n";
@@ -234,7 +236,7 @@ RQBL_FETCH_RESULT CRQBLWinInetTransport::Send(const std::wstring& strUrl, const 
     // for. An error page, whatever its status, is never taken for the file.
     // An upload's answer is any 2xx; it is not redirected.
     const bool bContent = IsPost(request) ? dwStatus >= 200 && dwStatus < 300
-                                          : dwStatus == 200 || (dwStatus == 206 && request.ullRangeStart > 0);
+                                          : dwStatus == 200 || (dwStatus == 206 && RQBLAsksRange(request));
     if (!bContent && (IsPost(request) || !IsRedirect(dwStatus))) {
         result.error = RQBLFetchError::STATUS;
         std::wstring strText;

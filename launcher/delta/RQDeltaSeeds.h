@@ -41,6 +41,10 @@ public:
     const RQ_SEED_CHUNK* Find(const RQ_SHA256& hash) const;
     const std::wstring& FilePath(uint32_t nFile) const { return m_vecFiles[nFile]; }
     uint64_t BytesRead() const { return m_ullBytesRead; }
+    size_t ChunkCount() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_mapChunks.size();
+    }
 
 private:
     struct CHashOfHash {

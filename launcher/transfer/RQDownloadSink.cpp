@@ -14,7 +14,6 @@ namespace {
 const wchar_t* const kTag = L"CRQDownloadSink::Commit";
 constexpr int kTraceNum = 130022;
 constexpr size_t kPrimeWindowBytes = 16 * 1024 * 1024;
-constexpr auto kWaitStep = std::chrono::milliseconds(50);
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
 #ifdef _WIN32
@@ -191,16 +190,9 @@ bool CRQDownloadSink::OnData(const uint8_t* pData, size_t nBytes) {
     if (OverCap(m_ullOffset + m_ullWritten + nBytes)) {
         return Refuse(RQTransferFailure::CHECK_FAILED);
     }
-    if (m_links.pLimiter != nullptr && m_links.pLimiter->IsLimited()) {
-        auto until =
-            CRQRateLimiter::Clock::now() + m_links.pLimiter->Take(nBytes, CRQRateLimiter::Clock::now());
-        while (CRQRateLimiter::Clock::now() < until) {
-            if (m_links.pAbort != nullptr && m_links.pAbort->load()) {
-                return Refuse(RQTransferFailure::INTERRUPTED);
-            }
-            std::this_thread::sleep_for(
-                std::min<CRQRateLimiter::Clock::duration>(kWaitStep, until - CRQRateLimiter::Clock::now()));
-        }
+    if (m_links.pLimiter != nullptr && m_links.pLimiter->IsLimited() &&
+        !m_links.pLimiter->WaitToPass(nBytes, m_links.pAbort)) {
+        return Refuse(RQTransferFailure::INTERRUPTED);
     }
     const bool bTaken = m_bWriteBehind ? m_links.pWriter->Push(pData, nBytes) : WritePiece(pData, nBytes);
     if (!bTaken) {
@@ -312,6 +304,22 @@ RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
         RemovePart();
         StartOver();
         m_strValidator.clear();
+    }
+    return failure;
+}
+
+RQTransferFailure CRQDownloadSink::CommitPart(const std::atomic<bool>& stop) {
+    rqbl::CRQBLSealedFile sealed;
+    RQTransferFailure failure = Seal(sealed, stop);
+    if (failure == RQTransferFailure::NONE && !StrongHashMatches(sealed, stop)) {
+        failure = stop.load() ? RQTransferFailure::STOPPED : RQTransferFailure::CHECK_FAILED;
+    }
+    if (failure == RQTransferFailure::NONE) {
+        failure = PutInPlace(sealed, stop);
+    }
+    sealed.Close();
+    if (failure != RQTransferFailure::NONE) {
+        RemovePart();
     }
     return failure;
 }

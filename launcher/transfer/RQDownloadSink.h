@@ -67,6 +67,10 @@ public:
     // After a fetch that ended well: checks the file and puts it in place.
     // NONE when done; otherwise why not (CHECK_FAILED may be tried again).
     RQTransferFailure Commit(const std::atomic<bool>& stop);
+    // A part that another writer made and checked as it wrote (a file made
+    // from the parts the player already had): held, its SHA-256 taken as it
+    // lies on the disk, and put in place; removed when anything fails.
+    RQTransferFailure CommitPart(const std::atomic<bool>& stop);
     // After a failed fetch: keeps a part that a later try can resume.
     void Abandon();
 

@@ -1,6 +1,7 @@
 #include "launcher/transfer/RQRateLimiter.h"
 
 #include <algorithm>
+#include <thread>
 
 CRQRateLimiter::Clock::duration CRQRateLimiter::Take(uint64_t nBytes, Clock::time_point now) {
     if (m_ullRate == 0) {
@@ -24,4 +25,17 @@ CRQRateLimiter::Clock::duration CRQRateLimiter::Take(uint64_t nBytes, Clock::tim
         return Clock::duration::zero();
     }
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(-m_dTokens / dRate));
+}
+
+bool CRQRateLimiter::WaitToPass(uint64_t nBytes, const std::atomic<bool>* pAbort) {
+    // Short steps: a stop must not wait for a long debt to be paid.
+    constexpr auto kWaitStep = std::chrono::milliseconds(50);
+    const Clock::time_point until = Clock::now() + Take(nBytes, Clock::now());
+    while (Clock::now() < until) {
+        if (pAbort != nullptr && pAbort->load()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::min<Clock::duration>(kWaitStep, until - Clock::now()));
+    }
+    return true;
 }

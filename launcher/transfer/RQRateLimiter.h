@@ -4,6 +4,7 @@
 // stays within 5 % of the cap.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -22,6 +23,10 @@ public:
     // before it passes them on (zero when there was enough). The bucket may
     // go into debt: later callers then wait for it to be paid.
     Clock::duration Take(uint64_t nBytes, Clock::time_point now);
+
+    // Takes nBytes and waits as long as Take says, in short steps; false
+    // when pAbort (may be null) was set meanwhile.
+    bool WaitToPass(uint64_t nBytes, const std::atomic<bool>* pAbort);
 
 private:
     const uint64_t m_ullRate;

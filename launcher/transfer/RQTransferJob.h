@@ -31,6 +31,11 @@ struct RQ_TRANSFER_JOB {
     // verified files says: the programs and libraries of a launcher with keys,
     // which run with administrator rights.
     bool bCheckEveryStart = false;
+    // The SHA-256 (lower-case hex) of the file's chunk index, or empty. With
+    // it, the file is made from what the player already has and the changed
+    // parts fetched compressed; a file whose index cannot be had or does not
+    // pay is fetched whole.
+    std::string strDeltaIndex;
 };
 
 enum class RQTransferFailure {
@@ -102,8 +107,11 @@ struct RQ_TRANSFER_OPTIONS {
 };
 
 struct RQ_TRANSFER_PROGRESS {
-    uint64_t ullDoneBytes = 0;      // of the listed sizes, the files done and the parts received
-    uint64_t ullTotalBytes = 0;     // the listed sizes of all jobs
+    uint64_t ullDoneBytes = 0;  // of the listed sizes, the files done and the parts received
+    // The listed sizes of all jobs; for a file made from the player's old
+    // one, what its plan fetches instead (known once the queue has prepared
+    // such files: bPrepared).
+    uint64_t ullTotalBytes = 0;
     uint64_t ullReceivedBytes = 0;  // from the network since the start (for the speed)
     uint32_t nFilesDone = 0;
     uint32_t nFilesTotal = 0;
@@ -115,5 +123,6 @@ struct RQ_TRANSFER_PROGRESS {
     // next request goes out in ullRetryInMs.
     bool bWaitingForServer = false;
     uint64_t ullRetryInMs = 0;
+    bool bPrepared = true;
     bool bEnded = false;
 };

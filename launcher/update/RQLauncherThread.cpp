@@ -8,6 +8,7 @@
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLLogTraceNum.h"
+#include "launcher/delta/RQDeltaJob.h"
 #include "launcher/transfer/RQUrlText.h"
 #include "launcher/update/RQDownloadResult.h"
 #include "patch/RQCodeInfo.h"
@@ -342,6 +343,13 @@ int32_t CRQLauncherThread::BuildDownloadList(const std::string& strScript) {
         }
         // In lower case, as the content reader writes the hashes it computes.
         item.job.strSha256 = info.strSHA256.empty() ? std::string() : RQBLSha256Hex(digest);
+        // A file large enough to pay for its index is made from what the
+        // player has where that costs less (a bad index: fetched whole).
+        RQ_SHA256 indexHash{};
+        if (!item.job.strSha256.empty() && info.ullFileSize >= RQ_DELTA_MIN_FILE_BYTES &&
+            RQBLParseSha256Hex(info.strDeltaIndex, indexHash)) {
+            item.job.strDeltaIndex = RQBLSha256Hex(indexHash);
+        }
         // What runs with administrator rights is read at every start.
         item.job.bCheckEveryStart = bKeyed && RQIsExecutableName(path.strLocal);
         bGameListed = bGameListed || RQIsGameFile(path.strLocal);
@@ -399,12 +407,23 @@ void CRQLauncherThread::DownloadFiles() {
                                                   m_fnMakeTransport, m_log);
     m_pQueue->Start(std::move(vecJobs));
     ShowDownloadStatus(m_pQueue->Progress(), true);
+    // Files made from the player's old ones count what travels, known once
+    // they are planned (and the whole file again if one falls back).
+    uint64_t ullRangeSent = ullTotalBytes;
+    auto fnSendPosition = [this, &ullRangeSent](const RQ_TRANSFER_PROGRESS& progress) {
+        if (progress.ullTotalBytes != ullRangeSent) {
+            ullRangeSent = progress.ullTotalBytes;
+            m_ullLastSentKiB = UINT64_MAX;
+            SendTotals(WM_RQ_PROGRESS_RANGE, 0, ullRangeSent);
+        }
+        SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+    };
     while (!WaitStep()) {
         if (StopRequested()) {
             break;
         }
         RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
-        SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+        fnSendPosition(progress);
         ShowDownloadStatus(progress, false);
     }
     if (StopRequested()) {
@@ -412,8 +431,7 @@ void CRQLauncherThread::DownloadFiles() {
         m_pQueue->Stop();
         return;
     }
-    RQ_TRANSFER_PROGRESS progress = m_pQueue->Progress();
-    SendTotals(WM_RQ_PROGRESS_POS, progress.ullDoneBytes, progress.ullTotalBytes);
+    fnSendPosition(m_pQueue->Progress());
     std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes = m_pQueue->Outcomes();
     m_pQueue.reset();
     RecordVerified(vecOutcomes);

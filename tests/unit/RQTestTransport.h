@@ -43,6 +43,8 @@ struct CFakeFile {
     bool bIgnoresIfRange = false;
     // The answer announces no length: its end is the connection's.
     bool bNoLength = false;
+    // Every request is answered 200 with the whole body, ranges or not.
+    bool bIgnoresRanges = false;
     // A range is answered 206 from this many bytes before the asked start.
     size_t nRangeStartsEarlier = 0;
     // The body goes in pieces of this size, each after this delay.
@@ -54,6 +56,7 @@ struct CFetchCall {
     std::wstring strUrl;
     uint64_t ullRangeStart = 0;
     std::string strIfRange;
+    uint64_t ullRangeEnd = 0;
     CRQTransferClock::TimePoint at{};  // by the test's clock, when there is one
     int nAnswer = 0;                   // the status answered (0: no connection)
 };
@@ -119,7 +122,7 @@ public:
         size_t nStall = SIZE_MAX;
         {
             std::lock_guard<std::mutex> lock(m_pServer->mutex);
-            CFetchCall call{request.strUrl, request.ullRangeStart, request.strIfRange};
+            CFetchCall call{request.strUrl, request.ullRangeStart, request.strIfRange, request.ullRangeEnd};
             call.at = m_pServer->pClock ? m_pServer->pClock->Now() : CRQTransferClock::TimePoint();
             auto it = m_pServer->mapFiles.find(request.strUrl);
             if (it == m_pServer->mapFiles.end()) {
@@ -211,25 +214,29 @@ private:
                             size_t nStall, CRQBLFetchSink& sink) {
         RQBL_RESPONSE_HEAD head;
         size_t nStart = 0;
+        size_t nEnd = file.strBody.size();
         bool bPartial =
-            request.ullRangeStart > 0 && request.ullRangeStart < file.strBody.size() &&
+            RQBLAsksRange(request) && !file.bIgnoresRanges && request.ullRangeStart < file.strBody.size() &&
             (request.strIfRange.empty() || request.strIfRange == file.strETag || file.bIgnoresIfRange);
         if (bPartial) {
             nStart = static_cast<size_t>(request.ullRangeStart);
             nStart -= std::min(nStart, file.nRangeStartsEarlier);
+            if (request.ullRangeEnd > 0) {
+                nEnd = static_cast<size_t>(std::min<uint64_t>(request.ullRangeEnd, nEnd));
+            }
             head.nStatus = 206;
             head.ullRangeStart = nStart;
         } else {
             head.nStatus = 200;
         }
         head.bHasLength = !file.bNoLength;
-        head.ullLength = file.bNoLength ? 0 : file.strBody.size() - nStart;
+        head.ullLength = file.bNoLength ? 0 : nEnd - nStart;
         head.strValidator = file.strETag;
         if (!sink.OnHead(head)) {
             return FetchResult(RQBLFetchError::SINK, head.nStatus);
         }
         size_t nSent = 0;
-        for (size_t nPos = nStart; nPos < file.strBody.size();) {
+        for (size_t nPos = nStart; nPos < nEnd;) {
             if (m_bAbort) {
                 return FetchResult(RQBLFetchError::ABORTED, head.nStatus);
             }
@@ -240,7 +247,7 @@ private:
             if (nSent >= nCut) {
                 return FetchResult(RQBLFetchError::CUT, head.nStatus);
             }
-            size_t n = std::min({file.nChunkBytes, file.strBody.size() - nPos, nCut - nSent, nStall - nSent});
+            size_t n = std::min({file.nChunkBytes, nEnd - nPos, nCut - nSent, nStall - nSent});
             if (file.delayPerChunk.count() > 0 && !Delay(file.delayPerChunk)) {
                 return FetchResult(RQBLFetchError::ABORTED, head.nStatus);
             }

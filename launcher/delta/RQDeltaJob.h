@@ -1,0 +1,58 @@
+// Delta updates inside the transfer queue (see RQDeltaSeeds.h for the
+// whole): what the queue keeps for one file between its preparation (the
+// index fetched and checked, the player's old copy cut into seeds) and its
+// transfer (the plan made once every seed is known, then the assembly).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "baselib/RQBLTransport.h"
+#include "launcher/delta/RQDeltaAssembly.h"
+#include "launcher/delta/RQDeltaPlan.h"
+#include "launcher/transfer/RQTransferJob.h"
+#include "patch/RQDeltaIndex.h"
+
+// A file smaller than this is fetched whole: its index would cost a request
+// of its own for a saving of a few KiB.
+inline constexpr uint64_t RQ_DELTA_MIN_FILE_BYTES = 64 * 1024;
+
+struct RQ_DELTA_WORK {
+    RQ_DELTA_INDEX index;
+    RQ_DELTA_LAYOUT layout;
+    RQ_DELTA_PLAN plan;
+    bool bIndexed = false;  // the index arrived and passed its checks
+    bool bUsable = false;   // planned, and cheaper than the whole file
+};
+
+// Takes a whole answer into memory, up to a cap enforced against the
+// announced length and while the bytes arrive.
+class CRQMemorySink : public CRQBLFetchSink {
+public:
+    explicit CRQMemorySink(uint64_t ullMaxBytes) : m_ullMaxBytes(ullMaxBytes) {}
+    bool OnHead(const RQBL_RESPONSE_HEAD& head) override;
+    bool OnData(const uint8_t* pData, size_t nBytes) override;
+    const std::string& Bytes() const { return m_strBytes; }
+    bool OverCap() const { return m_bOverCap; }
+
+private:
+    const uint64_t m_ullMaxBytes;
+    std::string m_strBytes;
+    bool m_bOverCap = false;
+};
+
+// The index of a job's file: its SHA-256 must be the one the script names,
+// it must describe the listed size and SHA-256, and hold nothing else.
+bool RQAcceptDeltaIndex(const std::string& strBytes, const RQ_TRANSFER_JOB& job, RQ_DELTA_INDEX& index,
+                        std::string& strWhy);
+
+// Fetches and checks the job's index (up to nTries requests); false with the
+// reason when the file is to be fetched whole.
+bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch, unsigned nTries,
+                       RQ_DELTA_WORK& work, std::string& strWhy);
+
+// Once every seed is in: the part an earlier run left is checked, the plan
+// made, and the file marked usable when its plan costs less than the file.
+void RQPlanDeltaWork(const RQ_TRANSFER_JOB& job, const CRQDeltaSeeds& seeds,
+                     const std::atomic<int64_t>* pStop, RQ_DELTA_WORK& work);
