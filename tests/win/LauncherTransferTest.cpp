@@ -1,15 +1,20 @@
 // The real Launcher.exe and a transfer that breaks off: a launcher killed in
 // the middle of a large file leaves its part, and the next start asks only for
 // the rest (a Range request, answered 206) and ends with the right file.
+// A changed file with a delta release costs only its changes.
 // Runs against the in-process server and, in the nginx run, against nginx.
 #include <windows.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "RQLauncherFixture.h"
 #include "RQTestContent.h"
+#include "RQTestDeltaRelease.h"
 #include "RQTestPatchScript.h"
 #include "RQUiProbe.h"
 
@@ -92,4 +97,66 @@ TEST_F(LauncherTransfer, AKilledDownloadIsResumedWithARangeRequest) {
         }
         EXPECT_TRUE(bRange) << "no request for the rest from byte " << ullKept;
     }
+}
+
+// A delta release: the player's old copy of a large file differs in a few
+// places, and only those travel (ranges of the pack or the zst, by one request
+// each); the file that results is the listed one.
+TEST_F(LauncherTransfer, AChangedFileCostsWhatChangedNotItsSize) {
+    const std::string strOld = rqtest::MakeBody(4 << 20, 21);
+    std::string strNew = strOld;
+    strNew.replace(700000, 2000, rqtest::MakeBody(2000, 22));
+    strNew.insert(2000000, rqtest::MakeBody(10000, 23));
+    strNew.replace(3500000, 500, rqtest::MakeBody(500, 24));
+    ASSERT_TRUE(rqtest::WriteBytes(Install() / "data" / "big.pak", strOld));
+    const rqtest::CRelease release = rqtest::Publish(std::vector<uint8_t>(strNew.begin(), strNew.end()));
+    std::string strScript = rqtest::MakeHashedPatchScript({{"data/", "big.pak", strNew}});
+    strScript.insert(strScript.find("\" },"), "\", \"" + RQBLSha256Hex(release.indexHash));
+    ASSERT_TRUE(m_content.Put(L"PATCHER_CODE.LUA", strScript));
+    ASSERT_TRUE(m_content.Put(L"data/big.pak", strNew));
+    for (const auto& object : release.objects) {
+        ASSERT_TRUE(m_content.Put(object.first, object.second));
+        if (!m_content.IsExternal()) {
+            rqtest::CServerBehaviour ranges;
+            ranges.bRanges = true;
+            m_content.Server()->SetBehaviour("/" + rqtest::Narrow(object.first), ranges);
+        }
+    }
+
+    rqui::CChildProcess launcher;
+    ASSERT_TRUE(StartLauncher(launcher, L"_C " + m_content.BaseUrl()));
+    EXPECT_EQ(launcher.Wait(kUiTimeoutMs), 0);
+    EXPECT_TRUE(rqtest::ReadBytes(Install() / "data" / "big.pak") == strNew);
+    EXPECT_FALSE(fs::exists(Install() / "data" / "big.pak.rqpart"));
+    EXPECT_TRUE(fs::exists(Install() / "TOLVANE_CMDLINE.txt"));
+    // What travelled, by the server's own count: the changed chunks and the
+    // index, nothing of the whole file.
+    uint64_t ullWhole = 0;
+    uint64_t ullDelta = 0;
+    if (m_content.IsExternal()) {
+        const std::string strLog =
+            rqtest::ReadBytes(m_content.Root().parent_path().parent_path() / "logs" / "access.log");
+        const std::string strRoot = "/" + m_content.Root().filename().string() + "/";
+        std::istringstream lines(strLog);
+        for (std::string strLine; std::getline(lines, strLine);) {
+            // ... "GET <path> HTTP/1.1" <status> <body bytes> ...
+            std::istringstream fields(strLine);
+            std::vector<std::string> vecFields{std::istream_iterator<std::string>(fields), {}};
+            if (vecFields.size() < 10 || vecFields[6].compare(0, strRoot.size(), strRoot) != 0) {
+                continue;
+            }
+            const uint64_t ullBytes = std::strtoull(vecFields[9].c_str(), nullptr, 10);
+            const std::string strPath = vecFields[6].substr(strRoot.size());
+            ullWhole += strPath == "data/big.pak" ? ullBytes : 0;
+            ullDelta += strPath.compare(0, 6, "delta/") == 0 ? ullBytes : 0;
+        }
+    } else {
+        ullWhole = m_content.Server()->SentBodyBytes("/data/big.pak");
+        for (const auto& object : release.objects) {
+            ullDelta += m_content.Server()->SentBodyBytes("/" + rqtest::Narrow(object.first));
+        }
+    }
+    EXPECT_EQ(ullWhole, 0u);
+    EXPECT_GT(ullDelta, 12000u);
+    EXPECT_LT(ullDelta, strNew.size() / 20) << "more than the changes travelled";
 }

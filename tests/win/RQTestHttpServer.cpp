@@ -408,19 +408,26 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
     // The rest of the file, when asked for it and the file has not changed
     // (the ETag is the file's size, which is enough for tests).
     const std::string strETag = "\"" + std::to_string(strBody.size()) + "\"";
+    // One range, "bytes=<first>-" or "bytes=<first>-<last>".
     size_t nFrom = 0;
+    size_t nTo = strBody.size();
     if (nStatus == 200 && behaviour.bRanges && request.strRange.compare(0, 6, "bytes=") == 0 &&
         (request.strIfRange.empty() || request.strIfRange == strETag)) {
-        nFrom = static_cast<size_t>(std::strtoull(request.strRange.c_str() + 6, nullptr, 10));
-        if (nFrom > 0 && nFrom < strBody.size()) {
+        char* pDash = nullptr;
+        nFrom = static_cast<size_t>(std::strtoull(request.strRange.c_str() + 6, &pDash, 10));
+        if (pDash != nullptr && pDash[0] == '-' && pDash[1] >= '0' && pDash[1] <= '9') {
+            nTo = std::min(nTo, static_cast<size_t>(std::strtoull(pDash + 1, nullptr, 10)) + 1);
+        }
+        if (nFrom < nTo && (nFrom > 0 || nTo < strBody.size())) {
             nStatus = 206;
         } else {
             nFrom = 0;
+            nTo = strBody.size();
         }
     }
     const size_t nWhole = strBody.size();
-    if (nFrom > 0) {
-        strBody.erase(0, nFrom);
+    if (nStatus == 206) {
+        strBody = strBody.substr(nFrom, nTo - nFrom);
     }
     bool bHead = request.strMethod == "HEAD";
     bool bCloseAfter = !bKeepAlive || behaviour.bNoContentLength || behaviour.nCutAfter >= 0 ||
@@ -438,7 +445,7 @@ bool CRQTestHttpServer::Answer(SOCKET s, const CServerRequest& request, bool bKe
         strHead += "Accept-Ranges: bytes\r\nETag: " + strETag + "\r\n";
     }
     if (nStatus == 206) {
-        strHead += "Content-Range: bytes " + std::to_string(nFrom) + "-" + std::to_string(nWhole - 1) + "/" +
+        strHead += "Content-Range: bytes " + std::to_string(nFrom) + "-" + std::to_string(nTo - 1) + "/" +
                    std::to_string(nWhole) + "\r\n";
     }
     if (behaviour.bChunked) {
