@@ -112,7 +112,6 @@ private:
     std::map<std::string, CServerBehaviour> m_mapBehaviours;
     std::map<std::string, int> m_mapAnswers;         // answers given, per path
     std::map<std::string, uint64_t> m_mapSentBytes;  // body bytes sent, per path
-    std::map<std::string, int> m_mapAnswers;  // answers given, per path
     uint32_t m_dwStormMs = 0;
     int m_nStormStatus = 0;
     std::string m_strStormRetryAfter;
