@@ -96,7 +96,7 @@ for i in $(seq 0 $((storm_files - 1))); do
 done
 mkdir -p "$state/build/none"
 for set in many big none storm; do
-  build/linux/bin/mkpatch --quiet --content "$state/content/$set" --output "$state/$set.lua" "$state/build/$set"
+  build/linux/bin/mkpatch --quiet --no-delta --content "$state/content/$set" --output "$state/$set.lua" "$state/build/$set"
 done
 (cd "$state/content/many" && find . -type f ! -name PATCHER_CODE.LUA | sed 's|^\./||') > "$state/many-paths.txt"
 
