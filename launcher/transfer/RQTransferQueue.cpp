@@ -1034,6 +1034,17 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunDeltaJob(CSlot& slot, size_t nJ
             break;
         }
         case RQDeltaAssembled::FETCH_FAILED:
+            if (busy.bWaiting && clock.Now() >= BusyGiveUpAt(busy)) {
+                // The servers stayed busy for all the patience there is: the
+                // whole file would only wait as long again.
+                failure = busy.last.error == RQBLFetchError::STATUS ? RQTransferFailure::SERVER_REFUSED
+                                                                    : RQTransferFailure::UNREACHABLE;
+                out.nStatus = busy.last.nStatus;
+                break;
+            }
+            failure = RQTransferFailure::CHECK_FAILED;
+            bWhole = true;
+            break;
         case RQDeltaAssembled::CHECK_FAILED:
             failure = RQTransferFailure::CHECK_FAILED;
             bWhole = true;
@@ -1063,6 +1074,10 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunDeltaJob(CSlot& slot, size_t nJ
         return out;
     }
     out.failure = bStop && failure != RQTransferFailure::DISK_FULL ? RQTransferFailure::STOPPED : failure;
+    if (!bStop) {
+        RQ_LOG(log, kTag, RQ_LOG_ERR)
+            .Trace(kTraceNum, L"TRANSFER FAIL : %ls, delta, %ls", job.strShown.c_str(), FailureName(failure));
+    }
     if (failure == RQTransferFailure::DISK_FULL) {
         uint64_t ullPart = 0;
         rqbl::GetRegularFileSize(strPart, ullPart);

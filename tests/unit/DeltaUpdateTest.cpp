@@ -73,7 +73,7 @@ TEST_F(DeltaUpdate, OnlyWhatChangedTravelsCompressedAndEveryFaultEndsInTheRightF
     strEdited.replace(100000, 300, Text(300, 2));
     strEdited.insert(300000, Text(5000, 3));
     strEdited.replace(500000, 200, Text(200, 4));
-    enum class Fault { NONE, INDEX_MISSING, INDEX_FORGED, OBJECTS_MISSING, NO_RANGES };
+    enum class Fault { NONE, BUSY, INDEX_MISSING, INDEX_FORGED, OBJECTS_MISSING, NO_RANGES };
     struct Case {
         const char* pszName;
         bool bOldFile;
@@ -82,6 +82,8 @@ TEST_F(DeltaUpdate, OnlyWhatChangedTravelsCompressedAndEveryFaultEndsInTheRightF
         double dMostSent;  // of the file's size; > 1: fetched whole
     } cases[] = {
         {"edited old file", true, strEdited, Fault::NONE, 0.15},
+        // More busy answers than a file has tries: waited for, not tried.
+        {"busy for a while", true, strEdited, Fault::BUSY, 0.15},
         {"no old file, text", false, strEdited, Fault::NONE, 0.6},
         {"no old file, noise", false, Noise(200 * 1024, 5), Fault::NONE, 1.01},
         {"index missing", true, strEdited, Fault::INDEX_MISSING, 1.01},
@@ -107,6 +109,10 @@ TEST_F(DeltaUpdate, OnlyWhatChangedTravelsCompressedAndEveryFaultEndsInTheRightF
                 file.second.strBody = Publish(std::vector<uint8_t>(strOld.begin(), strOld.end())).strIndex;
             } else if (c.fault == Fault::OBJECTS_MISSING && bObject && file.first != strIndexUrl) {
                 file.second.vecStatuses = {404};
+            } else if (c.fault == Fault::BUSY && bObject && file.first != strIndexUrl) {
+                file.second.vecStatuses = std::vector<int>(m_settings.nTries + 1, 503);
+                file.second.vecStatuses.push_back(0);
+                m_settings.dwBusyPatienceMs = 60000;
             } else if (c.fault == Fault::NO_RANGES) {
                 file.second.bIgnoresRanges = true;
             }
