@@ -24,33 +24,33 @@ bool CRQMemorySink::OnData(const uint8_t* pData, size_t nBytes) {
     return true;
 }
 
-bool RQAcceptDeltaIndex(const std::string& strBytes, const RQ_TRANSFER_JOB& job, RQ_DELTA_INDEX& index,
+bool RQAcceptDeltaIndex(const std::string& strBytes, const RQ_DELTA_FILE& file, RQ_DELTA_INDEX& index,
                         std::string& strWhy) {
     RQ_SHA256 expected{};
     RQ_SHA256 listed{};
     RQ_SHA256 digest{};
     CRQBLSha256 sha;
     sha.Update(reinterpret_cast<const uint8_t*>(strBytes.data()), strBytes.size());
-    if (!RQBLParseSha256Hex(job.strDeltaIndex, expected) || !sha.Final(digest) || digest != expected) {
+    if (!RQBLParseSha256Hex(file.strIndexSha256, expected) || !sha.Final(digest) || digest != expected) {
         strWhy = "not the index the script names";
         return false;
     }
-    if (!RQParseDeltaIndex(strBytes, job.ullSize, index, strWhy)) {
+    if (!RQParseDeltaIndex(strBytes, file.ullBytes, index, strWhy)) {
         return false;
     }
     // Signed through slot 14, but for another file: the assembled file would
     // fail its own check at the end, after everything was fetched.
-    if (!RQBLParseSha256Hex(job.strSha256, listed) || index.fileHash != listed) {
+    if (!RQBLParseSha256Hex(file.strSha256, listed) || index.fileHash != listed) {
         strWhy = "an index of another file";
         return false;
     }
     return true;
 }
 
-bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch, unsigned nTries,
+bool RQFetchDeltaIndex(const RQ_DELTA_FILE& file, const RQRangeFetchFn& fnFetch, unsigned nTries,
                        RQ_DELTA_WORK& work, std::string& strWhy) {
     RQ_SHA256 hash{};
-    if (!RQBLParseSha256Hex(job.strDeltaIndex, hash)) {
+    if (!RQBLParseSha256Hex(file.strIndexSha256, hash)) {
         strWhy = "no index";
         return false;
     }
@@ -58,7 +58,7 @@ bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch
     request.strObject = RQDeltaObjectPath(hash, RQ_DELTA_INDEX_SUFFIX);
     strWhy = "no answer";
     for (request.nTry = 0; request.nTry < std::max(1u, nTries); ++request.nTry) {
-        CRQMemorySink sink(RQDeltaIndexMaxBytes(job.ullSize));
+        CRQMemorySink sink(RQDeltaIndexMaxBytes(file.ullBytes));
         RQBL_FETCH_RESULT result;
         if (!fnFetch(request, sink, result)) {
             strWhy = "stopped";
@@ -69,7 +69,7 @@ bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch
             return false;
         }
         if (result.error == RQBLFetchError::NONE) {
-            work.bIndexed = RQAcceptDeltaIndex(sink.Bytes(), job, work.index, strWhy);
+            work.bIndexed = RQAcceptDeltaIndex(sink.Bytes(), file, work.index, strWhy);
             return work.bIndexed;
         }
         if (result.error == RQBLFetchError::STATUS) {
@@ -79,16 +79,16 @@ bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch
     return false;
 }
 
-void RQPlanDeltaWork(const RQ_TRANSFER_JOB& job, const CRQDeltaSeeds& seeds,
-                     const std::atomic<int64_t>* pStop, RQ_DELTA_WORK& work) {
+void RQPlanDeltaWork(const RQ_DELTA_FILE& file, const CRQDeltaSeeds& seeds, const std::atomic<int64_t>* pStop,
+                     RQ_DELTA_WORK& work) {
     if (!work.bIndexed) {
         return;
     }
     work.layout = RQDeltaLayout(work.index);
-    const uint32_t nKept = RQValidPrefixChunks(RQDownloadTempPath(job.strLocal), work.index, pStop);
+    const uint32_t nKept = RQValidPrefixChunks(RQDownloadTempPath(file.strLocal), work.index, pStop);
     work.plan = RQPlanDelta(work.index, work.layout, seeds, nKept);
     // A file with nothing of use on the disk and little to gain from
     // compression is cheaper whole: one request, no frames.
     work.bUsable = work.plan.ullFetchBytes + RQ_DELTA_REQUEST_BYTES * work.plan.nRequests <
-                   job.ullSize - work.plan.ullKeptBytes;
+                   file.ullBytes - work.plan.ullKeptBytes;
 }

@@ -11,12 +11,19 @@
 #include "baselib/RQBLTransport.h"
 #include "launcher/delta/RQDeltaAssembly.h"
 #include "launcher/delta/RQDeltaPlan.h"
-#include "launcher/transfer/RQTransferJob.h"
 #include "patch/RQDeltaIndex.h"
 
 // A file smaller than this is fetched whole: its index would cost a request
 // of its own for a saving of a few KiB.
 inline constexpr uint64_t RQ_DELTA_MIN_FILE_BYTES = 64 * 1024;
+
+// The listed file that a delta is for.
+struct RQ_DELTA_FILE {
+    std::wstring strLocal;  // relative to the game folder
+    uint64_t ullBytes = 0;
+    std::string strSha256;       // of the file, lower-case hex
+    std::string strIndexSha256;  // of its chunk index (slot 14)
+};
 
 struct RQ_DELTA_WORK {
     RQ_DELTA_INDEX index;
@@ -44,15 +51,15 @@ private:
 
 // The index of a job's file: its SHA-256 must be the one the script names,
 // it must describe the listed size and SHA-256, and hold nothing else.
-bool RQAcceptDeltaIndex(const std::string& strBytes, const RQ_TRANSFER_JOB& job, RQ_DELTA_INDEX& index,
+bool RQAcceptDeltaIndex(const std::string& strBytes, const RQ_DELTA_FILE& file, RQ_DELTA_INDEX& index,
                         std::string& strWhy);
 
 // Fetches and checks the job's index (up to nTries requests); false with the
 // reason when the file is to be fetched whole.
-bool RQFetchDeltaIndex(const RQ_TRANSFER_JOB& job, const RQRangeFetchFn& fnFetch, unsigned nTries,
+bool RQFetchDeltaIndex(const RQ_DELTA_FILE& file, const RQRangeFetchFn& fnFetch, unsigned nTries,
                        RQ_DELTA_WORK& work, std::string& strWhy);
 
 // Once every seed is in: the part an earlier run left is checked, the plan
 // made, and the file marked usable when its plan costs less than the file.
-void RQPlanDeltaWork(const RQ_TRANSFER_JOB& job, const CRQDeltaSeeds& seeds,
-                     const std::atomic<int64_t>* pStop, RQ_DELTA_WORK& work);
+void RQPlanDeltaWork(const RQ_DELTA_FILE& file, const CRQDeltaSeeds& seeds, const std::atomic<int64_t>* pStop,
+                     RQ_DELTA_WORK& work);

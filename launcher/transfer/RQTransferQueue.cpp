@@ -13,7 +13,6 @@
 #include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLLogTraceNum.h"
-#include "launcher/delta/RQDeltaJob.h"
 #include "launcher/transfer/RQBlockWriter.h"
 #include "launcher/transfer/RQDownloadSink.h"
 #include "launcher/transfer/RQProgressGuard.h"
@@ -21,32 +20,12 @@
 #include "launcher/transfer/RQResumeRecord.h"
 #include "launcher/transfer/RQRetryAfter.h"
 #include "launcher/transfer/RQServerBoard.h"
+#include "launcher/transfer/RQTransferQueueState.h"
 #include "launcher/transfer/RQUrlText.h"
-#include "patch/RQReservedNames.h"
 
-namespace {
+using namespace rqqueue;
 
-using TimePoint = CRQTransferClock::TimePoint;
-
-const wchar_t* const kTag = L"CRQTransferQueue::RunJob";
-constexpr int kTraceNum = 130021;
-// Small files start over quickly; only larger ones are worth a record entry
-// (each entry costs a write of the record).
-constexpr uint64_t kResumeRecordMinBytes = 1024 * 1024;
-constexpr auto kStopGrace = std::chrono::milliseconds(2000);
-// Asking the volume for its free room costs a round trip to the system (a few
-// under Wine) per file: an answer this recent serves while what was granted
-// since leaves this much to spare.
-constexpr auto kFreeRoomAnswerAge = std::chrono::seconds(1);
-constexpr uint64_t kFreeRoomMargin = 64ull * 1024 * 1024;
-// Requests for a file's chunk index: one that cannot be had costs only the
-// whole file, so it is not worth many tries.
-constexpr unsigned kDeltaIndexTries = 3;
-// The seeds of the old files are held in memory (about 1 % of their size):
-// old files beyond this many chunks (some 3 GiB) are not cut.
-constexpr size_t kMaxSeedChunks = 400 * 1000;
-
-const wchar_t* FailureName(RQTransferFailure failure) {
+const wchar_t* rqqueue::FailureName(RQTransferFailure failure) {
     switch (failure) {
         case RQTransferFailure::NONE:
             return L"none";
@@ -72,6 +51,23 @@ const wchar_t* FailureName(RQTransferFailure failure) {
     return L"?";
 }
 
+bool rqqueue::IsBusy(const RQBL_FETCH_RESULT& result) {
+    return (result.error == RQBLFetchError::STATUS && (result.nStatus == 503 || result.nStatus == 429)) ||
+           (result.error == RQBLFetchError::CONNECT && result.bRefused);
+}
+
+namespace {
+
+// Small files start over quickly; only larger ones are worth a record entry
+// (each entry costs a write of the record).
+constexpr uint64_t kResumeRecordMinBytes = 1024 * 1024;
+constexpr auto kStopGrace = std::chrono::milliseconds(2000);
+// Asking the volume for its free room costs a round trip to the system (a few
+// under Wine) per file: an answer this recent serves while what was granted
+// since leaves this much to spare.
+constexpr auto kFreeRoomAnswerAge = std::chrono::seconds(1);
+constexpr uint64_t kFreeRoomMargin = 64ull * 1024 * 1024;
+
 // Trying again cannot help these.
 bool IsFinal(RQTransferFailure failure) {
     switch (failure) {
@@ -86,13 +82,6 @@ bool IsFinal(RQTransferFailure failure) {
     }
 }
 
-// A server that says "later": not a broken file. Only these pause the server
-// and leave the file's tries alone; a 500 or a time-out is a try like any.
-bool IsBusy(const RQBL_FETCH_RESULT& result) {
-    return (result.error == RQBLFetchError::STATUS && (result.nStatus == 503 || result.nStatus == 429)) ||
-           (result.error == RQBLFetchError::CONNECT && result.bRefused);
-}
-
 std::wstring BusyName(const RQBL_FETCH_RESULT& result) {
     return result.error == RQBLFetchError::STATUS ? std::to_wstring(result.nStatus)
                                                   : std::wstring(L"connection refused");
@@ -105,153 +94,6 @@ uint64_t MillisecondsFrom(TimePoint now, TimePoint then) {
 }
 
 }  // namespace
-
-struct CRQTransferQueue::CState {
-    struct CSlot {
-        explicit CSlot(const RQ_PROGRESS_RULE& rule) : guard(rule) {}
-        std::unique_ptr<CRQBLTransport> pTransport;
-        // Its files' larger bodies are written and hashed on this one's thread.
-        CRQBlockWriter writer;
-        std::thread thread;
-        bool bEnded = false;  // under the state's mutex
-        std::atomic<bool> bAbort{false};
-        std::atomic<bool> bStalled{false};
-        std::atomic<bool> bInTry{false};
-        std::atomic<uint64_t> ullFileBytes{0};
-        std::atomic<uint64_t> ullReceived{0};
-        // Under the state's mutex: the try's progress, its room on the disk,
-        // its hold on a server, and what it waits for.
-        CRQProgressGuard guard;
-        uint64_t ullRoomEnd = 0;  // the file's bytes once this try is through
-        RQ_SERVER_PERMIT permit;
-        bool bHasPermit = false;
-        bool bWaitingForServer = false;
-        TimePoint lookAgainAt = CRQTransferClock::kNever;
-    };
-
-    enum class ServerWait { GOT_ONE, GAVE_UP, STOPPED };
-
-    // A file's waits for busy servers: not tries, until the patience ends.
-    struct CBusyWait {
-        bool bWaiting = false;
-        bool bOnlyRefusals = true;  // every busy answer so far a refused connection
-        TimePoint since{};
-        RQBL_FETCH_RESULT last;
-    };
-    class CDeltaSink;
-
-    CState(RQ_TRANSFER_OPTIONS opts, CRQBLLogSink& logSink)
-        : options(std::move(opts)),
-          log(logSink),
-          pClock(options.pClock ? options.pClock : std::make_shared<CRQSteadyClock>()),
-          clock(*pClock),
-          limiter(options.ullRateLimitBytesPerSec),
-          board(std::max<size_t>(1, options.vecBaseUrls.size()), std::max(1u, options.nParallel),
-                options.backoff, options.nJitterSeed != 0 ? options.nJitterSeed : std::random_device()()) {}
-
-    const RQ_TRANSFER_OPTIONS options;
-    CRQBLLogSink& log;
-    const std::shared_ptr<CRQTransferClock> pClock;
-    CRQTransferClock& clock;
-    TransportFactory fnMakeTransport;
-    CRQRateLimiter limiter;
-    std::vector<RQ_TRANSFER_JOB> vecJobs;
-    std::vector<RQ_TRANSFER_OUTCOME> vecOutcomes;
-    std::vector<std::unique_ptr<CSlot>> vecSlots;
-    std::thread watchdog;
-
-    // One lock; each kind of waiter has its own condition, woken only when
-    // what it waits for may have changed: under Wine every needless wake-up
-    // is a few round trips to the Wine server, on every file.
-    mutable std::mutex mutex;
-    std::condition_variable cvOwner;     // WaitForEnd, Stop
-    std::condition_variable cvSlots;     // slots waiting for a server or a try
-    std::condition_variable cvWatchdog;  // the watchdog, when it has no try to watch
-    uint32_t nWaitingForServer = 0;
-    bool bWatchdogIdle = false;
-    CRQServerBoard board;
-    // Folders made for this queue's files, not asked for again.
-    std::set<std::wstring> setFolders;
-    // The volume's last answer about free room, and what was granted since.
-    bool bHasFreeRoom = false;
-    uint64_t ullFreeRoom = 0;
-    uint64_t ullGrantedSince = 0;
-    TimePoint freeRoomAt{};
-    CRQResumeRecord record;
-    size_t nNextJob = 0;
-    uint32_t nEndedJobs = 0;
-    uint32_t nLiveSlots = 0;
-    uint32_t nStarted = 0;
-    uint32_t nBusyAnswers = 0;
-    uint64_t nTriesBegun = 0;   // the watchdog looks again when this changes
-    uint64_t ullDoneBytes = 0;  // of the jobs that ended well
-    // Files made from the player's old ones: per job (null for the others),
-    // the seeds of every old file, and their preparation before any transfer.
-    std::vector<std::unique_ptr<RQ_DELTA_WORK>> vecDelta;
-    std::vector<size_t> vecDeltaJobs;
-    CRQDeltaSeeds seeds;
-    size_t nNextPrepare = 0;
-    size_t nPrepareEnded = 0;
-    bool bPlanning = false;
-    bool bPrepared = true;
-    std::atomic<int64_t> nStopReads{0};  // for the readers of old files
-    std::atomic<uint64_t> ullTotalBytes{0};
-    std::atomic<uint32_t> nRetries{0};
-    std::atomic<bool> bStop{false};
-
-    void RequestStop() {
-        bStop = true;
-        nStopReads = 1;
-        for (auto& pSlot : vecSlots) {
-            pSlot->bAbort = true;
-            pSlot->pTransport->Abort();
-        }
-        std::lock_guard<std::mutex> lock(mutex);
-        cvOwner.notify_all();
-        cvSlots.notify_all();
-        cvWatchdog.notify_all();
-    }
-    // The board changed: slots waiting for a server look again.
-    void ServersChanged() {
-        if (nWaitingForServer > 0) {
-            cvSlots.notify_all();
-        }
-    }
-
-    static void SlotMain(std::shared_ptr<CState> pState, size_t nSlot);
-    static void WatchdogMain(std::shared_ptr<CState> pState);
-    RQ_TRANSFER_OUTCOME RunJob(CSlot& slot, size_t nJob);
-    // A file with a usable plan is made from its parts; one that cannot be
-    // (its objects cannot be had, a part fails its check) is fetched whole.
-    RQ_TRANSFER_OUTCOME RunAnyJob(CSlot& slot, size_t nJob);
-    RQ_TRANSFER_OUTCOME RunDeltaJob(CSlot& slot, size_t nJob, RQ_DELTA_WORK& work, bool& bWhole);
-    void PrepareDeltas(CSlot& slot);
-    void PrepareDelta(CSlot& slot, size_t nJob);
-    void PlanDeltas();
-    // Requests of a file's objects through this slot: the same servers,
-    // waits and progress rule as whole files. bIgnoresRanges is set when a
-    // server answers a range with the whole object.
-    RQRangeFetchFn ObjectFetch(CSlot& slot, uint64_t ullBarBytes, CBusyWait& busy, unsigned& nTries,
-                               bool& bIgnoresRanges);
-    TimePoint BusyGiveUpAt(const CBusyWait& busy) const;
-    void BusyAnswer(CBusyWait& busy, const RQBL_FETCH_RESULT& result);
-    // A response with content began on the slot's server.
-    void ResponseBegan(CSlot& slot);
-    ServerWait WaitForServer(CSlot& slot, size_t nTurn, TimePoint giveUpAt);
-    void BeginTry(CSlot& slot);
-    void ServerRefused(CSlot& slot, const RQBL_FETCH_RESULT& result);
-    void ReleaseServer(CSlot& slot, bool bAnswered);
-    // The growing wait after nTries failed tries (cut short by a stop).
-    void WaitBeforeTry(unsigned nTries);
-    std::wstring BaseUrl(size_t nServer) const {
-        return options.vecBaseUrls.empty() ? std::wstring() : options.vecBaseUrls[nServer];
-    }
-    bool ReserveRoom(CSlot& slot, uint64_t ullNeeded, uint64_t& ullFree);
-    void EnsureFolder(const std::wstring& strFolder);
-    void KeepValidator(const RQ_TRANSFER_JOB& job, const std::string& strValidator);
-    RQTransferFailure Classify(const RQBL_FETCH_RESULT& result, const CRQDownloadSink& sink,
-                               const CSlot& slot, RQ_TRANSFER_OUTCOME& out) const;
-};
 
 void CRQTransferQueue::CState::SlotMain(std::shared_ptr<CState> pState, size_t nSlot) {
     CSlot& slot = *pState->vecSlots[nSlot];
@@ -790,300 +632,3 @@ void CRQTransferQueue::Stop() {
 // What a request for part of an object delivers: counted for the speed, the
 // progress rule and the bar (up to the file's planned bytes), paced by the
 // bandwidth cap, and handed on.
-class CRQTransferQueue::CState::CDeltaSink : public CRQBLFetchSink {
-public:
-    CDeltaSink(CState& state, CSlot& slot, CRQBLFetchSink& inner, const RQBL_FETCH_REQUEST& request,
-               uint64_t ullBarBytes, bool& bIgnoresRanges)
-        : m_state(state),
-          m_slot(slot),
-          m_inner(inner),
-          m_bFromMiddle(request.ullRangeStart > 0),
-          m_ullBarBytes(ullBarBytes),
-          m_bIgnoresRanges(bIgnoresRanges) {}
-
-    bool OnHead(const RQBL_RESPONSE_HEAD& head) override {
-        if (head.nStatus == 200 && m_bFromMiddle) {
-            // Every range would cost the object from its start: the file is
-            // cheaper whole.
-            m_bIgnoresRanges = true;
-            return false;
-        }
-        m_state.ResponseBegan(m_slot);
-        return m_inner.OnHead(head);
-    }
-
-    bool OnData(const uint8_t* pData, size_t nBytes) override {
-        if (m_state.limiter.IsLimited() && !m_state.limiter.WaitToPass(nBytes, &m_slot.bAbort)) {
-            return false;
-        }
-        m_slot.ullReceived += nBytes;
-        m_slot.ullFileBytes = std::min(m_ullBarBytes, m_slot.ullFileBytes.load() + nBytes);
-        return m_inner.OnData(pData, nBytes);
-    }
-
-private:
-    CState& m_state;
-    CSlot& m_slot;
-    CRQBLFetchSink& m_inner;
-    const bool m_bFromMiddle;
-    const uint64_t m_ullBarBytes;
-    bool& m_bIgnoresRanges;
-};
-
-CRQTransferClock::TimePoint CRQTransferQueue::CState::BusyGiveUpAt(const CBusyWait& busy) const {
-    const auto patience = std::chrono::milliseconds(
-        busy.bOnlyRefusals ? std::min(options.dwRefusedPatienceMs, options.dwBusyPatienceMs)
-                           : options.dwBusyPatienceMs);
-    return busy.bWaiting ? busy.since + patience : CRQTransferClock::kNever;
-}
-
-void CRQTransferQueue::CState::BusyAnswer(CBusyWait& busy, const RQBL_FETCH_RESULT& result) {
-    if (!busy.bWaiting) {
-        busy.bWaiting = true;
-        busy.bOnlyRefusals = true;
-        busy.since = clock.Now();
-    }
-    busy.bOnlyRefusals = busy.bOnlyRefusals && result.error == RQBLFetchError::CONNECT;
-    busy.last = result;
-}
-
-RQRangeFetchFn CRQTransferQueue::CState::ObjectFetch(CSlot& slot, uint64_t ullBarBytes, CBusyWait& busy,
-                                                     unsigned& nTries, bool& bIgnoresRanges) {
-    return [this, &slot, ullBarBytes, &busy, &nTries, &bIgnoresRanges](
-               const RQ_RANGE_REQUEST& range, CRQBLFetchSink& sink, RQBL_FETCH_RESULT& result) {
-        size_t nTurn = slot.bHasPermit ? slot.permit.nServer : 0;
-        if (range.nTry > 0) {
-            // The last try failed: the next server in turn, after a wait.
-            ++nRetries;
-            ++nTurn;
-            WaitBeforeTry(range.nTry);
-        }
-        for (;;) {
-            const ServerWait wait = WaitForServer(slot, nTurn, BusyGiveUpAt(busy));
-            if (wait == ServerWait::STOPPED || bIgnoresRanges) {
-                return false;
-            }
-            if (wait == ServerWait::GAVE_UP) {
-                result = busy.last;  // a fruitless try: the caller gives up soon
-                return true;
-            }
-            const size_t nServer = slot.permit.nServer;
-            RQBL_FETCH_REQUEST request;
-            request.strUrl = BaseUrl(nServer) + range.strObject;
-            request.ullRangeStart = range.ullStart;
-            request.ullRangeEnd = range.ullEnd;
-            if (limiter.IsLimited()) {
-                request.nMaxReadBytes =
-                    static_cast<size_t>(std::max<uint64_t>(16 * 1024, limiter.Rate() / 8));
-            }
-            CDeltaSink counted(*this, slot, sink, request, ullBarBytes, bIgnoresRanges);
-            BeginTry(slot);
-            result.error = RQBLFetchError::ABORTED;
-            if (!bStop) {
-                result = slot.pTransport->Fetch(request, counted);
-            }
-            slot.bInTry = false;
-            if (IsBusy(result) && !slot.bStalled && !bStop) {
-                BusyAnswer(busy, result);
-                ServerRefused(slot, result);
-                nTurn = nServer + 1;  // a mirror may serve meanwhile
-                continue;
-            }
-            busy.bWaiting = false;
-            ++nTries;
-            ReleaseServer(slot, result.nStatus != 0);
-            return !bStop && !bIgnoresRanges;
-        }
-    };
-}
-
-void CRQTransferQueue::CState::PrepareDeltas(CSlot& slot) {
-    for (;;) {
-        size_t nJob = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            if (bStop || nNextPrepare >= vecDeltaJobs.size()) {
-                break;
-            }
-            nJob = vecDeltaJobs[nNextPrepare++];
-        }
-        PrepareDelta(slot, nJob);
-        std::lock_guard<std::mutex> lock(mutex);
-        ++nPrepareEnded;
-    }
-    // Every plan needs every seed: the last slot to finish plans them all,
-    // the others wait for it (the bar's total is known from then on).
-    std::unique_lock<std::mutex> lock(mutex);
-    if (bPrepared || bStop) {
-        return;
-    }
-    if (nPrepareEnded == vecDeltaJobs.size() && !bPlanning) {
-        bPlanning = true;
-        lock.unlock();
-        PlanDeltas();
-        lock.lock();
-        bPrepared = true;
-        cvSlots.notify_all();
-        return;
-    }
-    clock.WaitUntil(lock, cvSlots, CRQTransferClock::kNever, [this] { return bStop.load() || bPrepared; });
-}
-
-void CRQTransferQueue::CState::PrepareDelta(CSlot& slot, size_t nJob) {
-    const RQ_TRANSFER_JOB& job = vecJobs[nJob];
-    RQ_DELTA_WORK& work = *vecDelta[nJob];
-    CBusyWait busy;
-    unsigned nTries = 0;
-    bool bIgnoresRanges = false;
-    std::string strWhy;
-    if (!RQFetchDeltaIndex(job, ObjectFetch(slot, 0, busy, nTries, bIgnoresRanges), kDeltaIndexTries, work,
-                           strWhy)) {
-        if (!bStop) {
-            RQ_LOG(log, kTag, RQ_LOG_ERR)
-                .Trace(kTraceNum, L"TRANSFER DELTA INDEX FAIL : %ls, %ls, fetched whole",
-                       job.strShown.c_str(), RQBLUtf8ToWide(strWhy).c_str());
-        }
-        return;
-    }
-    // The player's old copy: whatever of it the new version still holds is
-    // copied, by this file or any other of the update.
-    uint64_t ullOld = 0;
-    if (seeds.ChunkCount() < kMaxSeedChunks && rqbl::GetRegularFileSize(job.strLocal, ullOld) && ullOld > 0 &&
-        rqbl::CheckNoLinkOnPath(job.strLocal) == rqbl::FileError::NONE) {
-        seeds.AddFile(job.strLocal, work.index.params, &nStopReads);
-    }
-}
-
-void CRQTransferQueue::CState::PlanDeltas() {
-    for (size_t nJob : vecDeltaJobs) {
-        const RQ_TRANSFER_JOB& job = vecJobs[nJob];
-        RQ_DELTA_WORK& work = *vecDelta[nJob];
-        if (bStop || !work.bIndexed) {
-            continue;
-        }
-        RQPlanDeltaWork(job, seeds, &nStopReads, work);
-        if (!work.bUsable) {
-            work = RQ_DELTA_WORK();
-            continue;
-        }
-        ullTotalBytes -= job.ullSize - work.plan.ullFetchBytes;
-        RQ_LOG(log, kTag, RQ_LOG_NTS)
-            .Trace(kTraceNum, L"TRANSFER DELTA : %ls, %ls of %ls bytes to fetch, %ls copied, %ls kept",
-                   job.strShown.c_str(), std::to_wstring(work.plan.ullFetchBytes).c_str(),
-                   std::to_wstring(job.ullSize).c_str(), std::to_wstring(work.plan.ullCopyBytes).c_str(),
-                   std::to_wstring(work.plan.ullKeptBytes).c_str());
-    }
-}
-
-RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunAnyJob(CSlot& slot, size_t nJob) {
-    RQ_DELTA_WORK* pWork = vecDelta[nJob].get();
-    if (pWork != nullptr && pWork->bUsable) {
-        bool bWhole = false;
-        RQ_TRANSFER_OUTCOME out = RunDeltaJob(slot, nJob, *pWork, bWhole);
-        const uint64_t ullPlanned = pWork->plan.ullFetchBytes;
-        vecDelta[nJob].reset();  // the index and the plan are done with
-        if (!bWhole) {
-            return out;
-        }
-        // Counted whole from here on.
-        ullTotalBytes += vecJobs[nJob].ullSize - ullPlanned;
-        slot.ullFileBytes = 0;
-    }
-    return RunJob(slot, nJob);
-}
-
-RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunDeltaJob(CSlot& slot, size_t nJob, RQ_DELTA_WORK& work,
-                                                          bool& bWhole) {
-    const RQ_TRANSFER_JOB& job = vecJobs[nJob];
-    RQ_TRANSFER_OUTCOME out;
-    const std::wstring strPart = RQDownloadTempPath(job.strLocal);
-    RQ_DELTA_TARGET target;
-    target.strPart = strPart;
-    target.ullBytes = job.ullSize;
-    target.dwCrc = job.dwCrc;
-    // A link on the way: the whole-file path refuses it, with its log line.
-    if (!RQBLParseSha256Hex(job.strSha256, target.sha256) ||
-        rqbl::CheckNoLinkOnPath(strPart) != rqbl::FileError::NONE) {
-        bWhole = true;
-        return out;
-    }
-    const std::wstring strFolder = std::filesystem::path(job.strLocal).parent_path().wstring();
-    if (!strFolder.empty()) {
-        EnsureFolder(strFolder);
-    }
-    if (!ReserveRoom(slot, job.ullSize - work.plan.ullKeptBytes, out.ullFree)) {
-        out.failure = RQTransferFailure::DISK_FULL;
-        out.ullNeeded = job.ullSize - work.plan.ullKeptBytes;
-        RequestStop();
-        return out;
-    }
-    // Known to the resume record: a part the next run does not want is removed.
-    KeepValidator(job, std::string());
-    CBusyWait busy;
-    bool bIgnoresRanges = false;
-    CRQDeltaAssembly assembly(work.index, work.layout, work.plan, seeds, target);
-    const RQDeltaAssembled assembled =
-        assembly.Run(ObjectFetch(slot, work.plan.ullFetchBytes, busy, out.nTries, bIgnoresRanges),
-                     options.nTries, bStop, nullptr);
-    RQTransferFailure failure = RQTransferFailure::STOPPED;
-    switch (assembled) {
-        case RQDeltaAssembled::DONE: {
-            CRQDownloadSink sink(job, options, RQ_SINK_LINKS{}, log);
-            failure = sink.CommitPart(bStop);
-            bWhole = failure == RQTransferFailure::CHECK_FAILED;
-            break;
-        }
-        case RQDeltaAssembled::FETCH_FAILED:
-            if (busy.bWaiting && clock.Now() >= BusyGiveUpAt(busy)) {
-                // The servers stayed busy for all the patience there is: the
-                // whole file would only wait as long again.
-                failure = busy.last.error == RQBLFetchError::STATUS ? RQTransferFailure::SERVER_REFUSED
-                                                                    : RQTransferFailure::UNREACHABLE;
-                out.nStatus = busy.last.nStatus;
-                break;
-            }
-            failure = RQTransferFailure::CHECK_FAILED;
-            bWhole = true;
-            break;
-        case RQDeltaAssembled::CHECK_FAILED:
-            failure = RQTransferFailure::CHECK_FAILED;
-            bWhole = true;
-            break;
-        case RQDeltaAssembled::DISK_FULL:
-            failure = RQTransferFailure::DISK_FULL;
-            break;
-        case RQDeltaAssembled::WRITE_FAILED:
-            failure = RQTransferFailure::WRITE_FAILED;
-            break;
-        case RQDeltaAssembled::STOPPED:
-            failure = RQTransferFailure::STOPPED;
-            bWhole = bIgnoresRanges && !bStop;
-            break;
-    }
-    if (failure == RQTransferFailure::NONE) {
-        out.bDone = true;
-        slot.ullFileBytes = work.plan.ullFetchBytes;
-        std::lock_guard<std::mutex> lock(mutex);
-        record.Erase(job.strLocal);
-        return out;
-    }
-    if (bWhole) {
-        RQ_LOG(log, kTag, RQ_LOG_ERR)
-            .Trace(kTraceNum, L"TRANSFER DELTA FAIL : %ls, %ls, fetched whole", job.strShown.c_str(),
-                   bIgnoresRanges ? L"a server without ranges" : FailureName(failure));
-        return out;
-    }
-    out.failure = bStop && failure != RQTransferFailure::DISK_FULL ? RQTransferFailure::STOPPED : failure;
-    if (!bStop) {
-        RQ_LOG(log, kTag, RQ_LOG_ERR)
-            .Trace(kTraceNum, L"TRANSFER FAIL : %ls, delta, %ls", job.strShown.c_str(), FailureName(failure));
-    }
-    if (failure == RQTransferFailure::DISK_FULL) {
-        uint64_t ullPart = 0;
-        rqbl::GetRegularFileSize(strPart, ullPart);
-        out.ullNeeded = job.ullSize - std::min(job.ullSize, ullPart);
-        rqbl::GetFreeDiskBytes(L".", out.ullFree);
-        RequestStop();
-    }
-    return out;
-}
