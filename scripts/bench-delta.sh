@@ -26,10 +26,10 @@ mib=$((1024 * 1024))
 rnd() { head -c "$1" /dev/urandom; }
 # Game text: lines of words, as compressible as dialogue and item tables are.
 text() {  # BYTES SEED
-  awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); split("the a sword shield 勇者 魔王 村 town quest gold potion of to and 王国 dragon ice fire item", w, " ");
+  LC_ALL=C awk -v n="$1" -v seed="$2" 'BEGIN { srand(seed); split("the a sword shield 勇者 魔王 村 town quest gold potion of to and 王国 dragon ice fire item", w, " ");
     s = 0; while (s < n) { line = "ID_" int(rand() * 100000) " = \""; k = 4 + int(rand() * 10);
-      for (i = 0; i < k; ++i) line = line w[1 + int(rand() * 19)] " "; line = line "\"\n"; printf "%s", line; s += length(line) } }' |
-    head -c "$1"
+      for (i = 0; i < k; ++i) line = line w[1 + int(rand() * 19)] " "; line = line "\"\n";
+      if (s + length(line) > n) line = substr(line, 1, n - s); printf "%s", line; s += length(line) } }'
 }
 # Overwrites LENGTH bytes at OFFSET with new random bytes.
 patch_at() {  # FILE OFFSET LENGTH

@@ -26,10 +26,10 @@ quarter=$((mib / 4))
 head -c $((quarter * 1048576)) /dev/urandom >"$state/game/data/world.pak"
 head -c $((quarter * 1048576)) /dev/urandom >"$state/game/data/sound.pak"
 for seed in 1 2; do
-  awk -v n=$((quarter * 1048576)) -v seed="$seed" 'BEGIN { srand(seed); split("the a sword shield 勇者 魔王 村 town quest gold potion of to and 王国 dragon ice fire item", w, " ");
+  LC_ALL=C awk -v n=$((quarter * 1048576)) -v seed="$seed" 'BEGIN { srand(seed); split("the a sword shield 勇者 魔王 村 town quest gold potion of to and 王国 dragon ice fire item", w, " ");
     s = 0; while (s < n) { line = "ID_" int(rand() * 100000) " = \""; k = 4 + int(rand() * 10);
-      for (i = 0; i < k; ++i) line = line w[1 + int(rand() * 19)] " "; line = line "\"\n"; printf "%s", line; s += length(line) } }' |
-    head -c $((quarter * 1048576)) >"$state/game/data/text$seed.dat"
+      for (i = 0; i < k; ++i) line = line w[1 + int(rand() * 19)] " "; line = line "\"\n";
+      if (s + length(line) > n) line = substr(line, 1, n - s); printf "%s", line; s += length(line) } }' >"$state/game/data/text$seed.dat"
 done
 cat "$state/game/data/"* >/dev/null  # warm
 
@@ -56,7 +56,7 @@ echo "mkpatch on $mib MiB (half random, half game text), $(nproc) cores, medians
 awk -v s="$t_sha" -v z="$t_zstd" -v f="$t_first" -v a="$t_again" -v m="$mib" 'BEGIN {
   c = f - a
   printf "  scan      mkpatch %.2f s (%.0f MiB/s)   sha256sum %.2f s (%.0f MiB/s)   rate %.2f x  (goal >= 0.5: %s)\n",
-         a, m / a, s, m / s, s / a, s / a >= 0.5 ? "met" : "NOT MET"
+         a, m / a, s, m / s, s / a, (s / a >= 0.5 ? "met" : "NOT MET")
   printf "  compress  mkpatch %.2f s (%.0f MiB/s)   zstd -3 + -12 %.2f s (%.0f MiB/s)   rate %.2f x  (goal >= 1: %s)\n",
-         c, m / c, z, m / z, z / c, z / c >= 1 ? "met" : "NOT MET"
+         c, m / c, z, m / z, z / c, (z / c >= 1 ? "met" : "NOT MET")
   printf "  (a first mkpatch, everything: %.2f s)\n", f }'

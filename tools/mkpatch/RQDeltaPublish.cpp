@@ -118,11 +118,18 @@ bool StillPublished(const fs::path& contentFolder, const RQPatchFile& file, cons
 }  // namespace
 
 void CRQDeltaCache::Load(const fs::path& contentFolder) {
+    // "<key> <index SHA-256>" per line; the comment at the top and anything
+    // that is not such a line are passed over (a stale entry costs only a
+    // check: StillPublished reads the index before it is used).
     std::ifstream in(contentFolder / kCacheFile);
-    std::string strKey;
-    std::string strIndex;
-    while (in >> strKey >> strIndex) {
-        m_mapIndex[strKey] = strIndex;
+    RQ_SHA256 hash{};
+    for (std::string strLine; std::getline(in, strLine);) {
+        const size_t nSpace = strLine.find(' ');
+        if (strLine.empty() || strLine[0] == '#' || nSpace == std::string::npos ||
+            !RQBLParseSha256Hex(strLine.substr(nSpace + 1), hash)) {
+            continue;
+        }
+        m_mapIndex[strLine.substr(0, nSpace)] = strLine.substr(nSpace + 1);
     }
 }
 

@@ -26,6 +26,9 @@ release_pub=$("$mkpatch" --keygen release.key)
 printf 'TOLVANE-KEY-LIST 1\nversion: 1\nrelease-step: 100\nrelease-key: %s expires 2099-01-01\n' "$release_pub" >keys.txt
 "$mkpatch" --quiet --root root.key --content content keys.txt
 "$mkpatch" --quiet --sign release.key --release 1 --content content --output PATCHER_CODE.LUA game
+# The same release again: every file's objects are there already, nothing is compressed again.
+"$mkpatch" --sign release.key --release 1 --content content --output PATCHER_CODE.LUA game 2>again.txt
+grep -q '2 files (2 published before)' again.txt || fail "published again: $(tr '\r' '\n' <again.txt)"
 url=$("$scripts/nginx-serve.sh" start content "$work/nginx")
 "$mkpatch" --quiet --verify "$url" >report.txt || fail "a whole release is reported broken: $(cat report.txt)"
 grep -q ' 0 problems$' report.txt || fail "no clean summary"
