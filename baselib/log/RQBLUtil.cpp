@@ -1,44 +1,42 @@
 #include "baselib/log/RQBLUtil.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "baselib/RQBLThreadScratch.h"
 
 #include "baselib/log/RQBLLogKeys.h"
 #include "baselib/log/RQBLSeedCbc.h"
 
 namespace {
 
-// One function's output buffer on one thread.
-class CThreadBuffer {
-public:
-    // Room for nLen bytes plus a cipher block, all of it zero.
-    uint8_t* Prepare(int nLen) {
-        if (m_vecData.empty() || m_nCapacity < nLen) {
-            m_vecData.assign(static_cast<size_t>(nLen) + SEED_BLOCK_BYTES, 0);
-            m_nCapacity = nLen;
-        } else {
-            std::fill(m_vecData.begin(), m_vecData.end(), uint8_t{0});
-        }
-        return m_vecData.data();
+// One function's output buffer on one thread: room for nLen bytes plus a
+// cipher block, all of it zero.
+uint8_t* Prepare(CRQBLThreadScratch& scratch, int nLen) {
+    const size_t nBytes = static_cast<size_t>(nLen) + SEED_BLOCK_BYTES;
+    uint8_t* p = scratch.Get(nBytes);
+    if (p != nullptr) {
+        std::memset(p, 0, nBytes);
     }
-    void Release() {
-        std::vector<uint8_t>().swap(m_vecData);
-        m_nCapacity = 0;
-    }
+    return p;
+}
 
-private:
-    std::vector<uint8_t> m_vecData;
-    int m_nCapacity = 0;  // the input length the buffer was sized for
-};
+CRQBLThreadScratch& XorScratch() {
+    static CRQBLThreadScratch& s_scratch = CRQBLThreadScratch::Make();
+    return s_scratch;
+}
 
-thread_local CThreadBuffer t_xorBuffer;
-thread_local CThreadBuffer t_seedBuffer;
+CRQBLThreadScratch& SeedScratch() {
+    static CRQBLThreadScratch& s_scratch = CRQBLThreadScratch::Make();
+    return s_scratch;
+}
 
 }  // namespace
 
 uint8_t* CRQBLUtil::XORDecrypt(const void* pEncryptedBuffer, int nLen, const std::vector<int32_t>& key,
                                bool bDecode, bool bRelease) {
     if (bRelease) {
-        t_xorBuffer.Release();
+        XorScratch().Release();
         return nullptr;
     }
     // No log line here: the log writer itself calls this function, and a line
@@ -48,7 +46,10 @@ uint8_t* CRQBLUtil::XORDecrypt(const void* pEncryptedBuffer, int nLen, const std
         return nullptr;
     }
     const auto* pIn = static_cast<const uint8_t*>(pEncryptedBuffer);
-    uint8_t* pOut = t_xorBuffer.Prepare(nLen);
+    uint8_t* pOut = Prepare(XorScratch(), nLen);
+    if (pOut == nullptr) {
+        return nullptr;
+    }
     const size_t nWords = key.size();
     size_t k = 0;  // the walk starts at word 0 on every call
     int i = 0;
@@ -88,7 +89,7 @@ uint8_t* CRQBLUtil::XORDecrypt(const void* pEncryptedBuffer, int nLen, const std
 
 uint8_t* CRQBLUtil::SEEDEncrypt(const void* pData, int nLen, int* pOutLen, bool bRelease) {
     if (bRelease) {
-        t_seedBuffer.Release();
+        SeedScratch().Release();
         return nullptr;
     }
     if (pOutLen == nullptr) {
@@ -98,7 +99,10 @@ uint8_t* CRQBLUtil::SEEDEncrypt(const void* pData, int nLen, int* pOutLen, bool 
         *pOutLen = 0;
         return nullptr;
     }
-    uint8_t* pOut = t_seedBuffer.Prepare(nLen);
+    uint8_t* pOut = Prepare(SeedScratch(), nLen);
+    if (pOut == nullptr) {
+        return nullptr;
+    }
     *pOutLen = 0;
     if (SeedCbcEncrypt(RQBL_SEED_ARG_KEY, RQBL_SEED_ARG_IV, static_cast<const uint8_t*>(pData), nLen, pOut,
                        pOutLen) != 1) {

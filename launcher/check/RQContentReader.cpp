@@ -4,14 +4,16 @@
 
 #include "baselib/RQBLCrc32Kernel.h"
 #include "baselib/RQBLFileBlocks.h"
+#include "baselib/RQBLThreadScratch.h"
 
 RQContentRead CRQFileContentReader::Read(const std::wstring& strLocal, bool bStrong,
                                          const std::atomic<int64_t>* pStop, RQ_CONTENT_SUMS& sums) {
     // One buffer per checking thread, kept for all its files: a game of
     // twenty thousand small files would otherwise allocate as many.
-    thread_local std::unique_ptr<uint8_t[]> s_pBuffer;
-    if (!s_pBuffer) {
-        s_pBuffer = std::make_unique<uint8_t[]>(BLOCK_BYTES);
+    static CRQBLThreadScratch& s_scratch = CRQBLThreadScratch::Make();
+    uint8_t* pBuffer = s_scratch.Get(BLOCK_BYTES);
+    if (pBuffer == nullptr) {
+        return RQContentRead::CANNOT_READ;
     }
     std::unique_ptr<CRQStrongHash> pStrong = bStrong && m_fnStrongHash ? m_fnStrongHash() : nullptr;
     uint32_t nRunning = 0xFFFFFFFFu;
@@ -23,7 +25,7 @@ RQContentRead CRQFileContentReader::Read(const std::wstring& strLocal, bool bStr
         }
         ullBytes += nBytes;
     };
-    switch (rqbl::ReadFileBlocks(strLocal, s_pBuffer.get(), BLOCK_BYTES, pStop, fnBlock)) {
+    switch (rqbl::ReadFileBlocks(strLocal, pBuffer, BLOCK_BYTES, pStop, fnBlock)) {
         case rqbl::BlockRead::STOPPED:
             return RQContentRead::STOPPED;
         case rqbl::BlockRead::CANNOT_OPEN:
