@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "baselib/RQBLFileBlocks.h"
 
@@ -74,6 +75,10 @@ RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned n
         const RQ_DELTA_RUN& run = m_plan.vecRuns[i];
         result = run.source == RQDeltaSource::COPY ? Copy(run) : Fetch(run, fnFetch, nTries, stop, pReceived);
     }
+    if (!Flush() && result == RQDeltaAssembled::DONE) {
+        result = m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
+                                                            : RQDeltaAssembled::WRITE_FAILED;
+    }
     const rqbl::FileError closed = m_file.Close();
     if (result != RQDeltaAssembled::DONE) {
         // What was written so far is a prefix of the new version: kept for
@@ -127,45 +132,71 @@ bool CRQDeltaAssembly::WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t 
     if (nChunk != m_nNextChunk) {
         return false;
     }
-    m_writeError = m_file.Write(pData, nBytes);
-    if (m_writeError != rqbl::FileError::NONE) {
-        return false;
-    }
+    m_vecPending.insert(m_vecPending.end(), pData, pData + nBytes);
     m_crc.Update(pData, nBytes);
     m_sha.Update(pData, nBytes);
     ++m_nNextChunk;
-    return true;
+    return m_vecPending.size() < kReadBlockBytes || Flush();
+}
+
+bool CRQDeltaAssembly::Flush() {
+    // Chunks go to the disk in batches of about 1 MiB, in order: whatever
+    // stops the run leaves a prefix of the new version all the same.
+    if (!m_vecPending.empty() && m_writeError == rqbl::FileError::NONE) {
+        m_writeError = m_file.Write(m_vecPending.data(), m_vecPending.size());
+    }
+    m_vecPending.clear();
+    return m_writeError == rqbl::FileError::NONE;
 }
 
 RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run) {
     std::map<uint32_t, std::unique_ptr<std::ifstream>> mapOpen;
-    std::vector<uint8_t> vecChunk;
-    for (uint32_t i = run.nFirstChunk; i < run.nFirstChunk + run.nChunks; ++i) {
-        const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[i];
-        const RQ_SEED_CHUNK* pSeed = m_seeds.Find(chunk.hash);
-        if (pSeed == nullptr) {
+    std::vector<uint8_t> vecRead;
+    const uint32_t nEnd = run.nFirstChunk + run.nChunks;
+    for (uint32_t i = run.nFirstChunk; i < nEnd;) {
+        const RQ_SEED_CHUNK* pFirst = m_seeds.Find(m_index.vecChunks[i].hash);
+        if (pFirst == nullptr) {
             return RQDeltaAssembled::CHECK_FAILED;
         }
-        std::unique_ptr<std::ifstream>& pIn = mapOpen[pSeed->nFile];
+        // The chunks that lie one after another in the same old file are read
+        // at once (an old file copied in 8 KiB reads would cost a system call
+        // per chunk).
+        uint32_t j = i + 1;
+        uint64_t ullBytes = m_index.vecChunks[i].nBytes;
+        while (j < nEnd && ullBytes < kReadBlockBytes) {
+            const RQ_SEED_CHUNK* pNext = m_seeds.Find(m_index.vecChunks[j].hash);
+            if (pNext == nullptr || pNext->nFile != pFirst->nFile ||
+                pNext->ullOffset != pFirst->ullOffset + ullBytes) {
+                break;
+            }
+            ullBytes += m_index.vecChunks[j].nBytes;
+            ++j;
+        }
+        std::unique_ptr<std::ifstream>& pIn = mapOpen[pFirst->nFile];
         if (!pIn) {
-            pIn = std::make_unique<std::ifstream>(std::filesystem::path(m_seeds.FilePath(pSeed->nFile)),
+            pIn = std::make_unique<std::ifstream>(std::filesystem::path(m_seeds.FilePath(pFirst->nFile)),
                                                   std::ios::binary);
         }
-        vecChunk.resize(chunk.nBytes);
-        RQ_SHA256 hash{};
-        pIn->seekg(static_cast<std::streamoff>(pSeed->ullOffset));
-        // The old file may have changed since it was cut: checked again.
-        if (!pIn->read(reinterpret_cast<char*>(vecChunk.data()),
-                       static_cast<std::streamsize>(chunk.nBytes))) {
+        vecRead.resize(static_cast<size_t>(ullBytes));
+        pIn->seekg(static_cast<std::streamoff>(pFirst->ullOffset));
+        if (!pIn->read(reinterpret_cast<char*>(vecRead.data()), static_cast<std::streamsize>(ullBytes))) {
             return RQDeltaAssembled::CHECK_FAILED;
         }
-        m_chunkSha.Update(vecChunk.data(), vecChunk.size());
-        if (!m_chunkSha.Final(hash) || hash != chunk.hash) {
-            return RQDeltaAssembled::CHECK_FAILED;
-        }
-        if (!WriteChunk(i, vecChunk.data(), vecChunk.size())) {
-            return m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
-                                                              : RQDeltaAssembled::WRITE_FAILED;
+        // The old file may have changed since it was cut: every chunk is
+        // checked again.
+        size_t nAt = 0;
+        for (; i < j; ++i) {
+            const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[i];
+            RQ_SHA256 hash{};
+            m_chunkSha.Update(vecRead.data() + nAt, chunk.nBytes);
+            if (!m_chunkSha.Final(hash) || hash != chunk.hash) {
+                return RQDeltaAssembled::CHECK_FAILED;
+            }
+            if (!WriteChunk(i, vecRead.data() + nAt, chunk.nBytes)) {
+                return m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
+                                                                  : RQDeltaAssembled::WRITE_FAILED;
+            }
+            nAt += chunk.nBytes;
         }
     }
     return RQDeltaAssembled::DONE;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "baselib/RQBLFileOps.h"
 #include "baselib/RQBLStreamCrc.h"
@@ -69,6 +70,8 @@ private:
                            const std::atomic<bool>& stop, std::atomic<uint64_t>* pReceived);
     // Writes chunk nChunk when it is the next one the part needs.
     bool WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t nBytes);
+    // Writes the chunks taken so far; false (m_writeError) when that fails.
+    bool Flush();
 
     const RQ_DELTA_INDEX& m_index;
     const RQ_DELTA_LAYOUT& m_layout;
@@ -77,6 +80,7 @@ private:
     const RQ_DELTA_TARGET m_target;
     rqbl::CRQBLOutFile m_file;
     rqbl::FileError m_writeError = rqbl::FileError::NONE;
+    std::vector<uint8_t> m_vecPending;  // taken, not yet written
     uint32_t m_nNextChunk = 0;
     CRQBLStreamCrc m_crc;
     CRQBLSha256 m_sha;
