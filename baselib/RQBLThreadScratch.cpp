@@ -57,6 +57,15 @@ uint8_t* CRQBLThreadScratch::Get(size_t nBytes) {
     return pScratch->pData;
 }
 
+size_t CRQBLThreadScratch::Size() const {
+    if (!m_bKey) {
+        return 0;
+    }
+    const auto* pScratch =
+        static_cast<const CScratch*>(pthread_getspecific(static_cast<pthread_key_t>(m_key)));
+    return pScratch != nullptr ? pScratch->nBytes : 0;
+}
+
 void CRQBLThreadScratch::Release() {
     if (!m_bKey) {
         return;

@@ -28,6 +28,8 @@ public:
     // This thread's buffer, at least nBytes long (its old content is kept up
     // to its old size); null when it cannot be had.
     uint8_t* Get(size_t nBytes);
+    // The length of this thread's buffer (0 before the first Get).
+    size_t Size() const;
     // Frees this thread's buffer now.
     void Release();
 

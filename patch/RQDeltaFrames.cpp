@@ -82,9 +82,8 @@ RQDeltaFrameResult CRQDeltaFrameReader::ReadFrame() {
     size_t nOffset = 0;
     for (uint32_t i = 0; i < frame.nChunks; ++i) {
         const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[frame.nFirstChunk + i];
-        RQ_SHA256 digest{};
-        m_sha.Update(m_vecRaw.data() + nOffset, chunk.nBytes);
-        if (!m_sha.Final(digest) || digest != chunk.hash) {
+        RQ_CHUNK_HASH digest{};
+        if (!RQChunkHashOf(m_sha, m_vecRaw.data() + nOffset, chunk.nBytes, digest) || digest != chunk.hash) {
             return RQDeltaFrameResult::MISMATCH;
         }
         if (!m_fnChunk(frame.nFirstChunk + i, m_vecRaw.data() + nOffset, chunk.nBytes)) {

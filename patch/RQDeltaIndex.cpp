@@ -5,12 +5,14 @@
 namespace {
 
 constexpr char kMagic[4] = {'R', 'Q', 'D', 'X'};
-constexpr uint32_t kFormat = 1;
+// 2: chunks named by 128 bits of their SHA-256 (1, never published by a
+// release, named them by all 256).
+constexpr uint32_t kFormat = 2;
 // The smallest chunk any index may declare: bounds the chunk count, and so
 // the memory a hostile index can ask for.
 constexpr uint32_t kSmallestMinChunk = 256;
 constexpr size_t kHeadBytes = 4 + 4 + 8 + 32 + 12 + 32 + 8 + 32 + 8 + 4;
-constexpr size_t kChunkBytes = 4 + 4 + 32;
+constexpr size_t kChunkBytes = 4 + 4 + 16;
 constexpr size_t kBlockBytes = 4 + 4;
 
 void PutU32(std::string& s, uint32_t n) {
@@ -25,7 +27,8 @@ void PutU64(std::string& s, uint64_t n) {
     }
 }
 
-void PutHash(std::string& s, const RQ_SHA256& hash) {
+template <size_t N>
+void PutHash(std::string& s, const std::array<uint8_t, N>& hash) {
     s.append(reinterpret_cast<const char*>(hash.data()), hash.size());
 }
 
@@ -55,7 +58,8 @@ public:
         m_nPos += 8;
         return true;
     }
-    bool Hash(RQ_SHA256& hash) {
+    template <size_t N>
+    bool Hash(std::array<uint8_t, N>& hash) {
         if (Left() < hash.size()) {
             return false;
         }

@@ -13,10 +13,11 @@
 // Both data objects are plain multi-frame zstd streams (`zstd -d` gives the
 // file). The index, little-endian:
 //
-//   "RQDX", u32 format 1, u64 file size, [32] file SHA-256,
+//   "RQDX", u32 format 2, u64 file size, [32] file SHA-256,
 //   u32 min, avg, max chunk bytes,
 //   [32] pack SHA-256, u64 pack bytes, [32] zst SHA-256, u64 zst bytes,
-//   u32 chunks, then per chunk: u32 bytes, u32 bytes in the pack, [32] SHA-256,
+//   u32 chunks, then per chunk: u32 bytes, u32 bytes in the pack, [16] the first
+//   128 bits of its SHA-256,
 //   u32 blocks, then per block: u32 chunks, u32 bytes in the zst.
 //
 // Offsets are the sums of the sizes before: in the file, in the pack, in the
@@ -24,6 +25,8 @@
 // whole file against slot 13 before it replaces the old one.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,10 +34,33 @@
 #include "baselib/RQBLSha256.h"
 #include "patch/RQChunker.h"
 
+// A chunk is named by the first 128 bits of its SHA-256: as hard to forge as
+// the whole hash for anyone who did not make the chunk (a second preimage
+// costs 2^128), and 16 bytes less per chunk in every index a launcher
+// fetches (a 256 MiB file has some 32 000 chunks).
+using RQ_CHUNK_HASH = std::array<uint8_t, 16>;
+
+inline RQ_CHUNK_HASH RQChunkHash(const RQ_SHA256& full) {
+    RQ_CHUNK_HASH hash{};
+    std::copy_n(full.begin(), hash.size(), hash.begin());
+    return hash;
+}
+
+// The chunk hash of nBytes at pData; sha is a scratch hasher, restarted.
+inline bool RQChunkHashOf(CRQBLSha256& sha, const uint8_t* pData, size_t nBytes, RQ_CHUNK_HASH& hash) {
+    RQ_SHA256 full{};
+    sha.Update(pData, nBytes);
+    if (!sha.Final(full)) {
+        return false;
+    }
+    hash = RQChunkHash(full);
+    return true;
+}
+
 struct RQ_DELTA_CHUNK {
     uint32_t nBytes = 0;
     uint32_t nPackBytes = 0;  // its frame in the pack
-    RQ_SHA256 hash{};
+    RQ_CHUNK_HASH hash{};
 };
 
 struct RQ_DELTA_BLOCK {

@@ -11,12 +11,12 @@
 namespace {
 
 // One function's output buffer on one thread: room for nLen bytes plus a
-// cipher block, all of it zero.
+// cipher block, all of it zero (also what a longer earlier call left behind
+// it: no bytes of an earlier record stay in the buffer).
 uint8_t* Prepare(CRQBLThreadScratch& scratch, int nLen) {
-    const size_t nBytes = static_cast<size_t>(nLen) + SEED_BLOCK_BYTES;
-    uint8_t* p = scratch.Get(nBytes);
+    uint8_t* p = scratch.Get(static_cast<size_t>(nLen) + SEED_BLOCK_BYTES);
     if (p != nullptr) {
-        std::memset(p, 0, nBytes);
+        std::memset(p, 0, scratch.Size());
     }
     return p;
 }

@@ -187,9 +187,8 @@ RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run) {
         size_t nAt = 0;
         for (; i < j; ++i) {
             const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[i];
-            RQ_SHA256 hash{};
-            m_chunkSha.Update(vecRead.data() + nAt, chunk.nBytes);
-            if (!m_chunkSha.Final(hash) || hash != chunk.hash) {
+            RQ_CHUNK_HASH hash{};
+            if (!RQChunkHashOf(m_chunkSha, vecRead.data() + nAt, chunk.nBytes, hash) || hash != chunk.hash) {
                 return RQDeltaAssembled::CHECK_FAILED;
             }
             if (!WriteChunk(i, vecRead.data() + nAt, chunk.nBytes)) {

@@ -13,14 +13,13 @@ bool CRQDeltaSeeds::AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& 
     if (!params.Valid()) {
         return false;
     }
-    std::vector<std::pair<RQ_SHA256, RQ_SEED_CHUNK>> vecFound;
+    std::vector<std::pair<RQ_CHUNK_HASH, RQ_SEED_CHUNK>> vecFound;
     CRQBLSha256 sha;
     uint64_t ullOffset = 0;
     bool bHashed = true;
     auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
-        RQ_SHA256 hash{};
-        sha.Update(pData, nBytes);
-        bHashed = sha.Final(hash) && bHashed;
+        RQ_CHUNK_HASH hash{};
+        bHashed = RQChunkHashOf(sha, pData, nBytes, hash) && bHashed;
         vecFound.emplace_back(hash, RQ_SEED_CHUNK{0, ullOffset, static_cast<uint32_t>(nBytes)});
         ullOffset += nBytes;
     };
@@ -44,7 +43,7 @@ bool CRQDeltaSeeds::AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& 
     return true;
 }
 
-const RQ_SEED_CHUNK* CRQDeltaSeeds::Find(const RQ_SHA256& hash) const {
+const RQ_SEED_CHUNK* CRQDeltaSeeds::Find(const RQ_CHUNK_HASH& hash) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_mapChunks.find(hash);
     return it == m_mapChunks.end() ? nullptr : &it->second;
@@ -72,9 +71,8 @@ uint32_t RQValidPrefixChunks(const std::wstring& strPart, const RQ_DELTA_INDEX& 
             pData += nTake;
             nBytes -= nTake;
             if (vecChunk.size() == chunk.nBytes) {
-                RQ_SHA256 hash{};
-                sha.Update(vecChunk.data(), vecChunk.size());
-                bBroken = !sha.Final(hash) || hash != chunk.hash;
+                RQ_CHUNK_HASH hash{};
+                bBroken = !RQChunkHashOf(sha, vecChunk.data(), vecChunk.size(), hash) || hash != chunk.hash;
                 nValid += bBroken ? 0 : 1;
                 vecChunk.clear();
             }

@@ -38,7 +38,7 @@ public:
     bool AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params,
                  const std::atomic<int64_t>* pStop);
 
-    const RQ_SEED_CHUNK* Find(const RQ_SHA256& hash) const;
+    const RQ_SEED_CHUNK* Find(const RQ_CHUNK_HASH& hash) const;
     const std::wstring& FilePath(uint32_t nFile) const { return m_vecFiles[nFile]; }
     uint64_t BytesRead() const { return m_ullBytesRead; }
     size_t ChunkCount() const {
@@ -48,7 +48,7 @@ public:
 
 private:
     struct CHashOfHash {
-        size_t operator()(const RQ_SHA256& h) const {
+        size_t operator()(const RQ_CHUNK_HASH& h) const {
             size_t n = 0;
             for (size_t i = 0; i < sizeof(n); ++i) {
                 n = (n << 8) | h[i];
@@ -58,7 +58,7 @@ private:
     };
     mutable std::mutex m_mutex;
     std::vector<std::wstring> m_vecFiles;
-    std::unordered_map<RQ_SHA256, RQ_SEED_CHUNK, CHashOfHash> m_mapChunks;
+    std::unordered_map<RQ_CHUNK_HASH, RQ_SEED_CHUNK, CHashOfHash> m_mapChunks;
     uint64_t m_ullBytesRead = 0;
 };
 

@@ -42,7 +42,8 @@ inline CRelease Publish(const std::vector<uint8_t>& data) {
                    [&](size_t nOffset, const uint8_t* p, size_t n) {
                        RQ_DELTA_CHUNK chunk;
                        chunk.nBytes = static_cast<uint32_t>(n);
-                       CRQBLSha256::Of(p, n, chunk.hash);
+                       CRQBLSha256 sha;
+                       RQChunkHashOf(sha, p, n, chunk.hash);
                        const size_t nBefore = strPack.size();
                        zst.AppendFrame(p, n, strPack);
                        chunk.nPackBytes = static_cast<uint32_t>(strPack.size() - nBefore);

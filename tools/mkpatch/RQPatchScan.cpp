@@ -40,8 +40,7 @@ bool ReadFileSums(const std::wstring& strPath, const RQPatchScanOptions& options
     auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
         RQ_DELTA_CHUNK chunk;
         chunk.nBytes = static_cast<uint32_t>(nBytes);
-        chunkSha.Update(pData, nBytes);
-        bChunkHashOk = chunkSha.Final(chunk.hash) && bChunkHashOk;
+        bChunkHashOk = RQChunkHashOf(chunkSha, pData, nBytes, chunk.hash) && bChunkHashOk;
         file.vecChunks.push_back(chunk);
     };
     const bool bChunks = options.pChunkParams != nullptr;
