@@ -41,6 +41,7 @@ openssl openssl
 rhash rhash
 zstd zstd
 zsync zsync
+zsyncmake zsync
 xdelta3 xdelta3
 dpkg-source dpkg-dev
 patch patch
