@@ -14,7 +14,12 @@ struct CScratch {
 };
 
 void FreeScratch(void* pValue) {
+    // winpthreads calls a key's destructor at a thread's end also when the
+    // thread's value is null (after Release, say), which POSIX does not.
     auto* pScratch = static_cast<CScratch*>(pValue);
+    if (pScratch == nullptr) {
+        return;
+    }
     std::free(pScratch->pData);
     delete pScratch;
 }
