@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
+#include "baselib/win/RQBLFileErrorWin.h"
+
 namespace rqbl {
 
-namespace {
-
-FileError FromSystemError(DWORD dwError) {
+FileError FileErrorFromSystem(DWORD dwError) {
     switch (dwError) {
         case ERROR_SUCCESS:
             return FileError::NONE;
@@ -26,6 +26,8 @@ FileError FromSystemError(DWORD dwError) {
             return FileError::OTHER;
     }
 }
+
+namespace {
 
 bool IsFolder(const std::wstring& strPath) {
     DWORD dwAttributes = GetFileAttributesW(strPath.c_str());
@@ -59,7 +61,7 @@ FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         DWORD dwError = GetLastError();
-        return IsFolder(strPath) ? FileError::IS_DIRECTORY : FromSystemError(dwError);
+        return IsFolder(strPath) ? FileError::IS_DIRECTORY : FileErrorFromSystem(dwError);
     }
     m_nHandle = reinterpret_cast<intptr_t>(h);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -71,7 +73,7 @@ FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
     if (!SetFilePointerEx(h, zero, nullptr, FILE_END)) {
         DWORD dwError = GetLastError();
         Close();
-        return FromSystemError(dwError);
+        return FileErrorFromSystem(dwError);
     }
     return FileError::NONE;
 }
@@ -83,7 +85,7 @@ FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
         DWORD dwWritten = 0;
         if (!WriteFile(AsHandle(m_nHandle), p, dwChunk, &dwWritten, nullptr) || dwWritten == 0) {
             DWORD dwError = GetLastError();
-            return dwError == ERROR_SUCCESS ? FileError::OTHER : FromSystemError(dwError);
+            return dwError == ERROR_SUCCESS ? FileError::OTHER : FileErrorFromSystem(dwError);
         }
         p += dwWritten;
         nBytes -= dwWritten;
@@ -97,7 +99,7 @@ FileError CRQBLOutFile::Close() {
     }
     BOOL bClosed = CloseHandle(AsHandle(m_nHandle));
     m_nHandle = kNone;
-    return bClosed ? FileError::NONE : FromSystemError(GetLastError());
+    return bClosed ? FileError::NONE : FileErrorFromSystem(GetLastError());
 }
 
 FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& strTo) {
@@ -123,7 +125,7 @@ FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& str
     }
     // Replacing a file that another program holds open fails with "access
     // denied" as often as with a sharing violation.
-    FileError error = FromSystemError(dwError);
+    FileError error = FileErrorFromSystem(dwError);
     return error == FileError::ACCESS_DENIED && dwAttributes != INVALID_FILE_ATTRIBUTES ? FileError::IN_USE
                                                                                         : error;
 }
@@ -131,7 +133,7 @@ FileError ReplaceAtomically(const std::wstring& strFrom, const std::wstring& str
 FileError RenameFile(const std::wstring& strFrom, const std::wstring& strTo) {
     return MoveFileExW(strFrom.c_str(), strTo.c_str(), MOVEFILE_WRITE_THROUGH)
                ? FileError::NONE
-               : FromSystemError(GetLastError());
+               : FileErrorFromSystem(GetLastError());
 }
 
 FileError RemoveFile(const std::wstring& strPath) {
@@ -148,7 +150,7 @@ FileError RemoveFile(const std::wstring& strPath) {
         }
         dwError = GetLastError();
     }
-    return FromSystemError(dwError);
+    return FileErrorFromSystem(dwError);
 }
 
 FileError CheckNoLinkOnPath(const std::wstring& strPath) {

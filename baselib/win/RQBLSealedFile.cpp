@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "baselib/win/RQBLFileErrorWin.h"
+
 namespace rqbl {
 
 namespace {
@@ -18,25 +20,6 @@ HANDLE AsHandle(intptr_t nHandle) {
 
 bool IsLink(DWORD dwAttributes) {
     return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-FileError FromSystemError(DWORD dwError) {
-    switch (dwError) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return FileError::NOT_FOUND;
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_USER_MAPPED_FILE:
-            return FileError::IN_USE;
-        case ERROR_ACCESS_DENIED:
-            return FileError::ACCESS_DENIED;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return FileError::DISK_FULL;
-        default:
-            return FileError::OTHER;
-    }
 }
 
 std::wstring FullPath(const std::wstring& strPath) {
@@ -67,7 +50,7 @@ FileError CRQBLSealedFile::Open(const std::wstring& strPath) {
     HANDLE h = CreateFileW(strPath.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return FromSystemError(GetLastError());
+        return FileErrorFromSystem(GetLastError());
     }
     m_nHandle = reinterpret_cast<intptr_t>(h);
     BY_HANDLE_FILE_INFORMATION info{};
@@ -141,7 +124,7 @@ FileError CRQBLSealedFile::RenameOver(const std::wstring& strTo) {
     }
     // Replacing a file that another program holds open fails with "access
     // denied" as often as with a sharing violation.
-    FileError error = FromSystemError(dwError);
+    FileError error = FileErrorFromSystem(dwError);
     return error == FileError::ACCESS_DENIED && bExists ? FileError::IN_USE : error;
 }
 
