@@ -324,13 +324,17 @@ RQTransferFailure CRQDownloadSink::CommitPart(const std::atomic<bool>& stop) {
     return failure;
 }
 
-RQTransferFailure CRQDownloadSink::Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
-    // A virus scanner or an indexer often holds a new file for a moment.
+RQTransferFailure CRQDownloadSink::WhileHeld(const std::function<rqbl::FileError()>& fnTry,
+                                             const std::atomic<bool>& stop) {
+    // A virus scanner or an indexer often holds a new file, or the file it
+    // replaces, for a moment: fnTry is tried again until it lets go.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
     for (;;) {
-        switch (sealed.Open(m_strPart)) {
+        switch (fnTry()) {
             case rqbl::FileError::NONE:
                 return RQTransferFailure::NONE;
+            case rqbl::FileError::IS_DIRECTORY:
+                return RQTransferFailure::FOLDER_IN_WAY;
             case rqbl::FileError::LINK:
                 return LinkInTheWay();
             case rqbl::FileError::IN_USE:
@@ -343,6 +347,17 @@ RQTransferFailure CRQDownloadSink::Seal(rqbl::CRQBLSealedFile& sealed, const std
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
+}
+
+RQTransferFailure CRQDownloadSink::Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
+    return WhileHeld(
+        [&] {
+            // A folder in place of the part is no folder in the way of the file:
+            // the part could not be written.
+            const rqbl::FileError error = sealed.Open(m_strPart);
+            return error == rqbl::FileError::IS_DIRECTORY ? rqbl::FileError::OTHER : error;
+        },
+        stop);
 }
 
 bool CRQDownloadSink::StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
@@ -384,25 +399,5 @@ RQTransferFailure CRQDownloadSink::PutInPlace(rqbl::CRQBLSealedFile& sealed, con
         }
         return RQTransferFailure::NONE;
     }
-    // The destination, too, may be held by a scanner for a moment.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.dwInUseWaitMs);
-    for (;;) {
-        rqbl::FileError error = sealed.RenameOver(m_job.strLocal);
-        switch (error) {
-            case rqbl::FileError::NONE:
-                return RQTransferFailure::NONE;
-            case rqbl::FileError::IS_DIRECTORY:
-                return RQTransferFailure::FOLDER_IN_WAY;
-            case rqbl::FileError::LINK:
-                return LinkInTheWay();
-            case rqbl::FileError::IN_USE:
-                break;
-            default:
-                return RQTransferFailure::WRITE_FAILED;
-        }
-        if (stop.load() || std::chrono::steady_clock::now() >= deadline) {
-            return RQTransferFailure::FILE_IN_USE;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    return WhileHeld([&] { return sealed.RenameOver(m_job.strLocal); }, stop);
 }

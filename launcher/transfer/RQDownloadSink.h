@@ -105,6 +105,9 @@ private:
     void PrimeChecksums();
     void PublishFileBytes();
     // Holds the finished part until it is in place.
+    // fnTry until it succeeds or fails for another reason than a file held
+    // open elsewhere (FILE_IN_USE after dwInUseWaitMs).
+    RQTransferFailure WhileHeld(const std::function<rqbl::FileError()>& fnTry, const std::atomic<bool>& stop);
     RQTransferFailure Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
     RQTransferFailure PutInPlace(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
     bool IsSelf() const;
