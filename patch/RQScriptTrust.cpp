@@ -55,15 +55,13 @@ const wchar_t* RQScriptVerdictText(RQScriptVerdict verdict) {
         case RQScriptVerdict::EXPIRED:
             return L"script refused (EXPIRED): the release has expired";
         case RQScriptVerdict::KEY_LIST_MISSING:
-            return L"script refused (KEY_LIST_MISSING): this install has accepted a key list, the server has "
-                   L"no "
-                   L"PATCHER_KEYS.txt";
+            return L"script refused (KEY_LIST_MISSING): this install has accepted a key list, the server "
+                   L"has no PATCHER_KEYS.txt";
         case RQScriptVerdict::MALFORMED_KEY_LIST:
             return L"script refused (MALFORMED_KEY_LIST): PATCHER_KEYS.txt is not a key list";
         case RQScriptVerdict::UNKNOWN_ROOT:
-            return L"script refused (UNKNOWN_ROOT): the key list is signed by a key that is not a root of "
-                   L"this "
-                   L"launcher";
+            return L"script refused (UNKNOWN_ROOT): the key list is signed by a key that is not a root "
+                   L"of this launcher";
         case RQScriptVerdict::BAD_KEY_LIST_SIGNATURE:
             return L"script refused (BAD_KEY_LIST_SIGNATURE): the key list's signature does not match it";
         case RQScriptVerdict::KEY_LIST_ROLLBACK:
@@ -73,9 +71,8 @@ const wchar_t* RQScriptVerdictText(RQScriptVerdict verdict) {
         case RQScriptVerdict::MALFORMED_TIMESTAMP:
             return L"script refused (MALFORMED_TIMESTAMP): PATCHER_TIMESTAMP.txt is not a timestamp";
         case RQScriptVerdict::UNKNOWN_TIMESTAMP_KEY:
-            return L"script refused (UNKNOWN_TIMESTAMP_KEY): the timestamp is signed by a key the key list "
-                   L"does "
-                   L"not allow for it";
+            return L"script refused (UNKNOWN_TIMESTAMP_KEY): the timestamp is signed by a key the key "
+                   L"list does not allow for it";
         case RQScriptVerdict::BAD_TIMESTAMP_SIGNATURE:
             return L"script refused (BAD_TIMESTAMP_SIGNATURE): the timestamp's signature does not match it";
         case RQScriptVerdict::STALE_TIMESTAMP:
