@@ -92,9 +92,10 @@ void CRQTransferQueue::CState::BusyAnswer(CBusyWait& busy, const RQBL_FETCH_RESU
 
 RQRangeFetchFn CRQTransferQueue::CState::ObjectFetch(CSlot& slot, uint64_t ullBarBytes, CBusyWait& busy,
                                                      unsigned& nTries, bool& bIgnoresRanges) {
-    return [this, &slot, ullBarBytes, &busy, &nTries, &bIgnoresRanges](
-               const RQ_RANGE_REQUEST& range, CRQBLFetchSink& sink, RQBL_FETCH_RESULT& result) {
-        size_t nTurn = slot.bHasPermit ? slot.permit.nServer : 0;
+    // nTurn: the server the file's last request went to; a range after a
+    // failed one goes to the next, the others stay where the file gets served.
+    return [this, &slot, ullBarBytes, &busy, &nTries, &bIgnoresRanges, nTurn = size_t{0}](
+               const RQ_RANGE_REQUEST& range, CRQBLFetchSink& sink, RQBL_FETCH_RESULT& result) mutable {
         if (range.nTry > 0) {
             // The last try failed: the next server in turn, after a wait.
             ++nRetries;
@@ -134,6 +135,7 @@ RQRangeFetchFn CRQTransferQueue::CState::ObjectFetch(CSlot& slot, uint64_t ullBa
             }
             busy.bWaiting = false;
             ++nTries;
+            nTurn = nServer;
             ReleaseServer(slot, result.nStatus != 0);
             return !bStop && !bIgnoresRanges;
         }

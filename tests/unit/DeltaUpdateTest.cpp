@@ -151,3 +151,36 @@ TEST_F(DeltaUpdate, AFileMadeFromItsPartsIsRecordedAsVerified) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeltaUpdate, AfterAFailedRangeTheFileStaysWithTheServerThatServesIt) {
+    const std::wstring kMirror = L"http://mirror.test/";
+    m_settings.vecMirrors = {kMirror};
+    const std::string strOld = Text(600 * 1024, 11);
+    std::string strNew = strOld;
+    for (size_t nAt : {50000u, 250000u, 450000u}) {
+        strNew.replace(nAt, 300, Text(300, static_cast<uint32_t>(nAt)));
+    }
+    PutLocal("data/big.pak", strOld);
+    CRelease release = ServeDeltaRelease(strNew);
+    size_t nObjects = 0;
+    for (const auto& object : release.objects) {
+        m_pServer->Put(kMirror + object.first, object.second);
+        if (object.first.find(RQ_DELTA_INDEX_SUFFIX) == std::wstring::npos) {
+            m_pServer->mapFiles[kCdn + object.first].vecStatuses = {500};
+            ++nObjects;
+        }
+    }
+    Run();
+    EXPECT_TRUE(Local("data/big.pak") == strNew);
+    EXPECT_FALSE(Requested(L"data/big.pak"));
+    size_t nFailed = 0;
+    for (const rqtest::CFetchCall& call : m_pServer->Calls()) {
+        nFailed += call.nAnswer == 500 ? 1 : 0;
+    }
+    // One range learns that the content server fails; the others go to the mirror.
+    EXPECT_EQ(nFailed, 1u) << nObjects << " objects";
+}
+
+}  // namespace
