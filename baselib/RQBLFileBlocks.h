@@ -25,12 +25,29 @@ using BlockFn = void (*)(void* pContext, const uint8_t* pData, size_t nBytes);
 // null.
 BlockRead ReadFileBlocks(const std::wstring& strPath, uint8_t* pBuffer, size_t nBufferBytes,
                          const std::atomic<int64_t>* pStop, BlockFn pfnBlock, void* pContext);
+// The same for the bytes [ullOffset, ullOffset + ullBytes) of the file, or
+// from ullOffset to its end when it ends first (several threads may read
+// parts of one file at once).
+BlockRead ReadFileRange(const std::wstring& strPath, uint64_t ullOffset, uint64_t ullBytes, uint8_t* pBuffer,
+                        size_t nBufferBytes, const std::atomic<int64_t>* pStop, BlockFn pfnBlock,
+                        void* pContext);
 
 template <typename F>
 BlockRead ReadFileBlocks(const std::wstring& strPath, uint8_t* pBuffer, size_t nBufferBytes,
                          const std::atomic<int64_t>* pStop, F& fnBlock) {
     return ReadFileBlocks(
         strPath, pBuffer, nBufferBytes, pStop,
+        [](void* pContext, const uint8_t* pData, size_t nBytes) {
+            (*static_cast<F*>(pContext))(pData, nBytes);
+        },
+        &fnBlock);
+}
+
+template <typename F>
+BlockRead ReadFileRange(const std::wstring& strPath, uint64_t ullOffset, uint64_t ullBytes, uint8_t* pBuffer,
+                        size_t nBufferBytes, const std::atomic<int64_t>* pStop, F& fnBlock) {
+    return ReadFileRange(
+        strPath, ullOffset, ullBytes, pBuffer, nBufferBytes, pStop,
         [](void* pContext, const uint8_t* pData, size_t nBytes) {
             (*static_cast<F*>(pContext))(pData, nBytes);
         },

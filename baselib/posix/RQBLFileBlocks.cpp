@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "baselib/RQBLPlatform.h"
 
@@ -32,6 +34,12 @@ private:
 
 BlockRead ReadFileBlocks(const std::wstring& strPath, uint8_t* pBuffer, size_t nBufferBytes,
                          const std::atomic<int64_t>* pStop, BlockFn pfnBlock, void* pContext) {
+    return ReadFileRange(strPath, 0, UINT64_MAX, pBuffer, nBufferBytes, pStop, pfnBlock, pContext);
+}
+
+BlockRead ReadFileRange(const std::wstring& strPath, uint64_t ullOffset, uint64_t ullBytes, uint8_t* pBuffer,
+                        size_t nBufferBytes, const std::atomic<int64_t>* pStop, BlockFn pfnBlock,
+                        void* pContext) {
     std::string strNative;
     if (!WideToFileName(strPath, strNative)) {
         return BlockRead::CANNOT_OPEN;
@@ -43,11 +51,15 @@ BlockRead ReadFileBlocks(const std::wstring& strPath, uint8_t* pBuffer, size_t n
         return BlockRead::CANNOT_OPEN;
     }
     ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    for (;;) {
+    if (ullOffset > 0 && ::lseek(file.Get(), static_cast<off_t>(ullOffset), SEEK_SET) < 0) {
+        return BlockRead::FAILED;
+    }
+    for (uint64_t ullLeft = ullBytes; ullLeft > 0;) {
         if (pStop != nullptr && pStop->load(std::memory_order_relaxed) != 0) {
             return BlockRead::STOPPED;
         }
-        ssize_t n = ::read(file.Get(), pBuffer, nBufferBytes);
+        const size_t nAsk = static_cast<size_t>(std::min<uint64_t>(nBufferBytes, ullLeft));
+        ssize_t n = ::read(file.Get(), pBuffer, nAsk);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -57,8 +69,10 @@ BlockRead ReadFileBlocks(const std::wstring& strPath, uint8_t* pBuffer, size_t n
         if (n == 0) {
             return BlockRead::COMPLETE;
         }
+        ullLeft -= static_cast<uint64_t>(n);
         pfnBlock(pContext, pBuffer, static_cast<size_t>(n));
     }
+    return BlockRead::COMPLETE;
 }
 
 }  // namespace rqbl

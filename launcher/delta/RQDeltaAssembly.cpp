@@ -1,12 +1,13 @@
 #include "launcher/delta/RQDeltaAssembly.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <vector>
-
-#include "baselib/RQBLFileBlocks.h"
 
 namespace {
 
@@ -67,17 +68,42 @@ CRQDeltaAssembly::CRQDeltaAssembly(const RQ_DELTA_INDEX& index, const RQ_DELTA_L
 RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned nTries,
                                        const std::atomic<bool>& stop, std::atomic<uint64_t>* pReceived) {
     RQDeltaAssembled result = KeepPrefix();
-    for (size_t i = 0; result == RQDeltaAssembled::DONE && i < m_plan.vecRuns.size(); ++i) {
-        if (stop.load()) {
-            result = RQDeltaAssembled::STOPPED;
-            break;
+    std::thread writer;
+    if (result == RQDeltaAssembled::DONE) {
+        // The writer copies and writes in file order; this thread fetches
+        // the ranges meanwhile, as far ahead as AHEAD_BYTES lets it.
+        try {
+            writer = std::thread([this, &result, &stop] {
+                const RQDeltaAssembled written = WriteRuns(stop);
+                std::lock_guard<std::mutex> lock(m_mutex);
+                result = written;
+                m_bWriterEnded = true;
+                m_cv.notify_all();
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does both, one run after the other.
+            m_bInline = true;
+            result = WriteRuns(stop, &fnFetch, nTries, pReceived);
         }
-        const RQ_DELTA_RUN& run = m_plan.vecRuns[i];
-        result = run.source == RQDeltaSource::COPY ? Copy(run) : Fetch(run, fnFetch, nTries, stop, pReceived);
     }
-    if (!Flush() && result == RQDeltaAssembled::DONE) {
-        result = m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
-                                                            : RQDeltaAssembled::WRITE_FAILED;
+    if (writer.joinable()) {
+        RQDeltaAssembled fetched = RQDeltaAssembled::DONE;
+        for (const RQ_DELTA_RUN& run : m_plan.vecRuns) {
+            if (run.source == RQDeltaSource::COPY) {
+                continue;
+            }
+            fetched = Fetch(run, fnFetch, nTries, stop, pReceived);
+            if (fetched != RQDeltaAssembled::DONE) {
+                break;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bFetchEnded = true;
+            m_fetchResult = fetched;
+        }
+        m_cv.notify_all();
+        writer.join();
     }
     const rqbl::FileError closed = m_file.Close();
     if (result != RQDeltaAssembled::DONE) {
@@ -88,9 +114,7 @@ RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned n
         }
         return result;
     }
-    RQ_SHA256 digest{};
-    if (closed != rqbl::FileError::NONE || m_nNextChunk != m_index.vecChunks.size() || !m_sha.Final(digest) ||
-        digest != m_target.sha256 || m_crc.Value() != m_target.dwCrc ||
+    if (closed != rqbl::FileError::NONE || m_nNextChunk != m_index.vecChunks.size() ||
         m_layout.vecFileOffsets.back() != m_target.ullBytes) {
         rqbl::RemoveFile(m_target.strPart);
         return closed != rqbl::FileError::NONE ? RQDeltaAssembled::WRITE_FAILED
@@ -99,20 +123,99 @@ RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned n
     return RQDeltaAssembled::DONE;
 }
 
+RQDeltaAssembled CRQDeltaAssembly::WriteRuns(const std::atomic<bool>& stop, const RQRangeFetchFn* pFetch,
+                                             unsigned nTries, std::atomic<uint64_t>* pReceived) {
+    RQDeltaAssembled result = RQDeltaAssembled::DONE;
+    for (const RQ_DELTA_RUN& run : m_plan.vecRuns) {
+        if (stop.load()) {
+            result = RQDeltaAssembled::STOPPED;
+            break;
+        }
+        if (run.source == RQDeltaSource::COPY) {
+            result = Copy(run, stop);
+        } else {
+            result =
+                pFetch != nullptr ? Fetch(run, *pFetch, nTries, stop, pReceived) : TakeFetched(run, stop);
+        }
+        if (result != RQDeltaAssembled::DONE) {
+            break;
+        }
+    }
+    if (!Flush() && result == RQDeltaAssembled::DONE) {
+        result = WriteFailure();
+    }
+    return result;
+}
+
+RQDeltaAssembled CRQDeltaAssembly::WriteFailure() const {
+    return m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
+                                                      : RQDeltaAssembled::WRITE_FAILED;
+}
+
+RQDeltaAssembled CRQDeltaAssembly::TakeFetched(const RQ_DELTA_RUN& run, const std::atomic<bool>& stop) {
+    const uint32_t nEnd = run.nFirstChunk + run.nChunks;
+    while (m_nNextChunk < nEnd) {
+        RQ_FETCHED_CHUNK chunk;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            while (m_queue.empty()) {
+                if (m_bFetchEnded) {
+                    // The ranges ended without this run's chunks.
+                    return m_fetchResult == RQDeltaAssembled::DONE ? RQDeltaAssembled::FETCH_FAILED
+                                                                   : m_fetchResult;
+                }
+                if (stop.load()) {
+                    return RQDeltaAssembled::STOPPED;
+                }
+                // The stop flag is set without a word to this condition.
+                m_cv.wait_for(lock, std::chrono::milliseconds(50));
+            }
+            chunk = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_nQueuedBytes -= chunk.vecBytes.size();
+        }
+        m_cv.notify_all();  // room ahead again
+        if (!WriteChunk(chunk.nChunk, chunk.vecBytes.data(), chunk.vecBytes.size())) {
+            return m_writeError != rqbl::FileError::NONE ? WriteFailure() : RQDeltaAssembled::CHECK_FAILED;
+        }
+    }
+    return RQDeltaAssembled::DONE;
+}
+
+bool CRQDeltaAssembly::HandOver(uint32_t nChunk, const uint8_t* pData, size_t nBytes,
+                                const std::atomic<bool>& stop) {
+    if (nChunk < m_nNextHanded) {
+        return true;  // handed over by a try before
+    }
+    if (nChunk != m_nNextHanded) {
+        return false;
+    }
+    if (m_bInline) {
+        ++m_nNextHanded;
+        return WriteChunk(nChunk, pData, nBytes);
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_nQueuedBytes >= AHEAD_BYTES && !m_bWriterEnded && !stop.load()) {
+        m_cv.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    if (m_bWriterEnded || stop.load()) {
+        return false;
+    }
+    m_queue.push_back(RQ_FETCHED_CHUNK{nChunk, std::vector<uint8_t>(pData, pData + nBytes)});
+    m_nQueuedBytes += nBytes;
+    ++m_nNextHanded;
+    lock.unlock();
+    m_cv.notify_all();
+    return true;
+}
+
 RQDeltaAssembled CRQDeltaAssembly::KeepPrefix() {
     // The kept chunks were checked when the plan was made; the part is cut
-    // back to them (anything after them is not to be trusted) and their
-    // bytes go into the whole file's sums.
+    // back to them (anything after them is not to be trusted).
     std::error_code ec;
     if (m_plan.ullKeptBytes > 0) {
         std::filesystem::resize_file(std::filesystem::path(m_target.strPart), m_plan.ullKeptBytes, ec);
-        auto fnBlock = [this](const uint8_t* pData, size_t nBytes) {
-            m_crc.Update(pData, nBytes);
-            m_sha.Update(pData, nBytes);
-        };
-        std::vector<uint8_t> buffer(kReadBlockBytes);
-        if (ec || rqbl::ReadFileBlocks(m_target.strPart, buffer.data(), buffer.size(), nullptr, fnBlock) !=
-                      rqbl::BlockRead::COMPLETE) {
+        if (ec) {
             return RQDeltaAssembled::WRITE_FAILED;
         }
     }
@@ -133,8 +236,6 @@ bool CRQDeltaAssembly::WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t 
         return false;
     }
     m_vecPending.insert(m_vecPending.end(), pData, pData + nBytes);
-    m_crc.Update(pData, nBytes);
-    m_sha.Update(pData, nBytes);
     ++m_nNextChunk;
     return m_vecPending.size() < kReadBlockBytes || Flush();
 }
@@ -149,11 +250,14 @@ bool CRQDeltaAssembly::Flush() {
     return m_writeError == rqbl::FileError::NONE;
 }
 
-RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run) {
+RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run, const std::atomic<bool>& stop) {
     std::map<uint32_t, std::unique_ptr<std::ifstream>> mapOpen;
     std::vector<uint8_t> vecRead;
     const uint32_t nEnd = run.nFirstChunk + run.nChunks;
     for (uint32_t i = run.nFirstChunk; i < nEnd;) {
+        if (stop.load()) {
+            return RQDeltaAssembled::STOPPED;
+        }
         const RQ_SEED_CHUNK* pFirst = m_seeds.Find(m_index.vecChunks[i].hash);
         if (pFirst == nullptr) {
             return RQDeltaAssembled::CHECK_FAILED;
@@ -182,18 +286,13 @@ RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run) {
         if (!pIn->read(reinterpret_cast<char*>(vecRead.data()), static_cast<std::streamsize>(ullBytes))) {
             return RQDeltaAssembled::CHECK_FAILED;
         }
-        // The old file may have changed since it was cut: every chunk is
-        // checked again.
+        // Not hashed again: the held part's check finds an old file that
+        // changed since it was cut.
         size_t nAt = 0;
         for (; i < j; ++i) {
             const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[i];
-            RQ_CHUNK_HASH hash{};
-            if (!RQChunkHashOf(m_chunkSha, vecRead.data() + nAt, chunk.nBytes, hash) || hash != chunk.hash) {
-                return RQDeltaAssembled::CHECK_FAILED;
-            }
             if (!WriteChunk(i, vecRead.data() + nAt, chunk.nBytes)) {
-                return m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
-                                                                  : RQDeltaAssembled::WRITE_FAILED;
+                return WriteFailure();
             }
             nAt += chunk.nBytes;
         }
@@ -208,6 +307,7 @@ RQDeltaAssembled CRQDeltaAssembly::Fetch(const RQ_DELTA_RUN& run, const RQRangeF
                                        ? RQDeltaObjectPath(m_index.packHash, RQ_DELTA_PACK_SUFFIX)
                                        : RQDeltaObjectPath(m_index.zstHash, RQ_DELTA_ZST_SUFFIX);
     std::vector<RQ_DELTA_FRAME> vecLeft = run.vecFrames;
+    m_nNextHanded = run.nFirstChunk;
     unsigned nRequest = 0;
     // Tries in a row that brought no frame further.
     for (unsigned nFruitless = 0; !vecLeft.empty(); ++nRequest) {
@@ -218,8 +318,8 @@ RQDeltaAssembled CRQDeltaAssembly::Fetch(const RQ_DELTA_RUN& run, const RQRangeF
             return RQDeltaAssembled::FETCH_FAILED;
         }
         CRQDeltaFrameReader reader(m_index, vecLeft,
-                                   [this](uint32_t nChunk, const uint8_t* pData, size_t nBytes) {
-                                       return WriteChunk(nChunk, pData, nBytes);
+                                   [this, &stop](uint32_t nChunk, const uint8_t* pData, size_t nBytes) {
+                                       return HandOver(nChunk, pData, nBytes, stop);
                                    });
         const uint64_t ullStart = vecLeft.front().ullOffset;
         const uint64_t ullEnd = vecLeft.back().ullOffset + vecLeft.back().nStoredBytes;
@@ -229,17 +329,19 @@ RQDeltaAssembled CRQDeltaAssembly::Fetch(const RQ_DELTA_RUN& run, const RQRangeF
             return RQDeltaAssembled::STOPPED;
         }
         if (reader.Result() == RQDeltaFrameResult::REFUSED) {
-            return m_writeError == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
-                                                              : RQDeltaAssembled::WRITE_FAILED;
+            // The writer gave up (its own result is the run's; its error is
+            // this thread's to read only when it writes here), or a stop.
+            return m_bInline && m_writeError != rqbl::FileError::NONE ? WriteFailure()
+                                                                      : RQDeltaAssembled::STOPPED;
         }
         if (reader.Result() == RQDeltaFrameResult::DONE) {
             return RQDeltaAssembled::DONE;
         }
-        // The frames that came whole and checked are written; the next try
+        // The frames that came whole and checked are handed over; the next try
         // asks for the rest. A damaged or forged frame is asked for again.
         size_t nDone = 0;
         while (nDone < vecLeft.size() &&
-               vecLeft[nDone].nFirstChunk + vecLeft[nDone].nChunks <= m_nNextChunk) {
+               vecLeft[nDone].nFirstChunk + vecLeft[nDone].nChunks <= m_nNextHanded) {
             ++nDone;
         }
         vecLeft.erase(vecLeft.begin(), vecLeft.begin() + static_cast<std::ptrdiff_t>(nDone));

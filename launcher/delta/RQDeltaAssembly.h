@@ -1,21 +1,24 @@
 // Delta updates: writing one file's part by its plan (see RQDeltaSeeds.h for
 // the whole). The part is written strictly in file order, so that whatever
 // stops it (a cut, a kill, a full disk) leaves a prefix of the new version
-// that the next run checks and keeps. Copied chunks are read again from the
-// old file and checked (it may have changed since it was cut); fetched ones
-// are checked by the frame reader before they are written. The whole part is
-// checked against the listed size, CRC-32 and SHA-256 at the end; putting it
-// in place is the caller's.
+// that the next run checks and keeps. Fetched chunks are checked by the frame
+// reader before they are written. Copied ones are not hashed again: they were
+// hashed when the old file was cut, and whatever changed in it since is found
+// by the caller, who holds the finished part and checks its size, CRC-32 and
+// SHA-256 as it lies on the disk before it replaces the old file (hashing the
+// bytes here as well would only read a large file twice more).
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "baselib/RQBLFileOps.h"
-#include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLTransport.h"
 #include "launcher/delta/RQDeltaPlan.h"
 
@@ -49,7 +52,7 @@ enum class RQDeltaAssembled {
     FETCH_FAILED,  // a range could not be had (the caller gave up on it)
     DISK_FULL,
     WRITE_FAILED,
-    CHECK_FAILED,  // the whole part is not the listed file (nothing of it is kept)
+    CHECK_FAILED,  // a chunk to copy is gone, or the chunks do not make the listed size
     STOPPED,
 };
 
@@ -60,29 +63,62 @@ public:
 
     // nTries: tries of a range in a row that bring no frame further before
     // it is given up. pReceived (may be null) counts the bytes that arrived.
+    // fnFetch is called on this thread only; the part is written on a thread
+    // of the assembly's own, so that the old file is copied while the ranges
+    // after it travel.
     RQDeltaAssembled Run(const RQRangeFetchFn& fnFetch, unsigned nTries, const std::atomic<bool>& stop,
                          std::atomic<uint64_t>* pReceived);
 
+    // Checked chunks that the ranges brought ahead of the writer wait for it
+    // in memory up to about this many bytes (then the ranges wait).
+    static constexpr size_t AHEAD_BYTES = 8 * 1024 * 1024;
+
 private:
+    struct RQ_FETCHED_CHUNK {
+        uint32_t nChunk = 0;
+        std::vector<uint8_t> vecBytes;
+    };
+
     RQDeltaAssembled KeepPrefix();
-    RQDeltaAssembled Copy(const RQ_DELTA_RUN& run);
+    // The writer's thread: every run in file order. With pFetch (no thread
+    // could be started), this thread fetches each run's ranges itself.
+    RQDeltaAssembled WriteRuns(const std::atomic<bool>& stop, const RQRangeFetchFn* pFetch = nullptr,
+                               unsigned nTries = 0, std::atomic<uint64_t>* pReceived = nullptr);
+    RQDeltaAssembled Copy(const RQ_DELTA_RUN& run, const std::atomic<bool>& stop);
+    // Writes the run's chunks as the fetching side hands them over.
+    RQDeltaAssembled TakeFetched(const RQ_DELTA_RUN& run, const std::atomic<bool>& stop);
+    // This thread: one run's ranges.
     RQDeltaAssembled Fetch(const RQ_DELTA_RUN& run, const RQRangeFetchFn& fnFetch, unsigned nTries,
                            const std::atomic<bool>& stop, std::atomic<uint64_t>* pReceived);
+    // A checked chunk to the writer, when it is the next one the run needs;
+    // false when the writer has given up.
+    bool HandOver(uint32_t nChunk, const uint8_t* pData, size_t nBytes, const std::atomic<bool>& stop);
     // Writes chunk nChunk when it is the next one the part needs.
     bool WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t nBytes);
     // Writes the chunks taken so far; false (m_writeError) when that fails.
     bool Flush();
+    RQDeltaAssembled WriteFailure() const;
 
     const RQ_DELTA_INDEX& m_index;
     const RQ_DELTA_LAYOUT& m_layout;
     const RQ_DELTA_PLAN& m_plan;
     const CRQDeltaSeeds& m_seeds;
     const RQ_DELTA_TARGET m_target;
+    // The writer's own.
     rqbl::CRQBLOutFile m_file;
     rqbl::FileError m_writeError = rqbl::FileError::NONE;
     std::vector<uint8_t> m_vecPending;  // taken, not yet written
     uint32_t m_nNextChunk = 0;
-    CRQBLStreamCrc m_crc;
-    CRQBLSha256 m_sha;
-    CRQBLSha256 m_chunkSha;
+    // The fetching side's own: the next chunk the current range run hands over.
+    uint32_t m_nNextHanded = 0;
+    // No writer thread: chunks are written as they are handed over.
+    bool m_bInline = false;
+    // Between the two.
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<RQ_FETCHED_CHUNK> m_queue;
+    size_t m_nQueuedBytes = 0;
+    bool m_bWriterEnded = false;
+    bool m_bFetchEnded = false;
+    RQDeltaAssembled m_fetchResult = RQDeltaAssembled::DONE;
 };

@@ -1,10 +1,108 @@
 #include "launcher/delta/RQDeltaSeeds.h"
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
 #include "baselib/RQBLFileBlocks.h"
+#include "baselib/RQBLFileOps.h"
 
 namespace {
 
 constexpr size_t kReadBlockBytes = 1024 * 1024;
+// How far a thread reads into the next part for its cuts to meet that part's
+// (they meet within a few chunks of the largest size).
+constexpr uint64_t kOverlapBytes = 2 * 1024 * 1024;
+constexpr unsigned kMostThreads = 8;
+
+using FoundChunks = std::vector<std::pair<RQ_CHUNK_HASH, RQ_SEED_CHUNK>>;
+
+// The chunks of [ullFrom, ullFrom + ullBytes) of the file (to its end when
+// bToEnd), cut as if a chunk began at ullFrom. A range that stops before the
+// end keeps only the cuts that more bytes could not move.
+bool CutRange(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params, uint64_t ullFrom, uint64_t ullBytes,
+              bool bToEnd, const std::atomic<int64_t>* pStop, FoundChunks& found) {
+    CRQBLSha256 sha;
+    uint64_t ullOffset = ullFrom;
+    bool bHashed = true;
+    auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
+        RQ_CHUNK_HASH hash{};
+        bHashed = RQChunkHashOf(sha, pData, nBytes, hash) && bHashed;
+        found.emplace_back(hash, RQ_SEED_CHUNK{0, ullOffset, static_cast<uint32_t>(nBytes)});
+        ullOffset += nBytes;
+    };
+    CRQChunkStream<decltype(fnChunk)> chunks(params, fnChunk);
+    auto fnBlock = [&](const uint8_t* pData, size_t nBytes) { chunks.Feed(pData, nBytes); };
+    std::vector<uint8_t> buffer(kReadBlockBytes);
+    if (rqbl::ReadFileRange(strPath, ullFrom, bToEnd ? UINT64_MAX : ullBytes, buffer.data(), buffer.size(),
+                            pStop, fnBlock) != rqbl::BlockRead::COMPLETE ||
+        !bHashed) {
+        return false;
+    }
+    if (bToEnd) {
+        chunks.Finish();
+    }
+    return true;
+}
+
+// Joins the next part's chunks to the cut so far where a cut of the one is a
+// cut of the other; false when they never meet (the file changed meanwhile,
+// or the overlap was too short).
+bool Join(FoundChunks& cut, const FoundChunks& next) {
+    if (next.empty()) {
+        return false;
+    }
+    const uint64_t ullStart = next.front().second.ullOffset;
+    for (size_t i = 0; i < cut.size(); ++i) {
+        const uint64_t ullEnd = cut[i].second.ullOffset + cut[i].second.nBytes;
+        if (ullEnd < ullStart) {
+            continue;
+        }
+        auto it = std::lower_bound(next.begin(), next.end(), ullEnd, [](const auto& chunk, uint64_t ull) {
+            return chunk.second.ullOffset < ull;
+        });
+        if (it != next.end() && it->second.ullOffset == ullEnd) {
+            cut.resize(i + 1);
+            cut.insert(cut.end(), it, next.end());
+            return true;
+        }
+    }
+    return false;
+}
+
+// The whole file cut on nParts threads; false when that did not work out.
+bool CutInParts(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params, uint64_t ullSize, unsigned nParts,
+                const std::atomic<int64_t>* pStop, FoundChunks& found) {
+    std::vector<FoundChunks> vecParts(nParts);
+    std::vector<char> vecOk(nParts, 0);
+    auto fnCut = [&](unsigned k) {
+        const uint64_t ullFrom = ullSize / nParts * k;
+        const uint64_t ullTo = ullSize / nParts * (k + 1) + kOverlapBytes;
+        vecOk[k] = CutRange(strPath, params, ullFrom, ullTo - ullFrom, k + 1 == nParts, pStop, vecParts[k]);
+    };
+    std::vector<std::thread> vecThreads;
+    std::vector<unsigned> vecHere = {0};
+    for (unsigned k = 1; k < nParts; ++k) {
+        try {
+            vecThreads.emplace_back(fnCut, k);
+        } catch (const std::system_error&) {
+            vecHere.push_back(k);  // no thread to be had: cut here
+        }
+    }
+    for (unsigned k : vecHere) {
+        fnCut(k);
+    }
+    for (std::thread& thread : vecThreads) {
+        thread.join();
+    }
+    found = std::move(vecParts[0]);
+    for (unsigned k = 0; k < nParts; ++k) {
+        if (!vecOk[k] || (k > 0 && !Join(found, vecParts[k]))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -13,31 +111,30 @@ bool CRQDeltaSeeds::AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& 
     if (!params.Valid()) {
         return false;
     }
-    std::vector<std::pair<RQ_CHUNK_HASH, RQ_SEED_CHUNK>> vecFound;
-    CRQBLSha256 sha;
-    uint64_t ullOffset = 0;
-    bool bHashed = true;
-    auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
-        RQ_CHUNK_HASH hash{};
-        bHashed = RQChunkHashOf(sha, pData, nBytes, hash) && bHashed;
-        vecFound.emplace_back(hash, RQ_SEED_CHUNK{0, ullOffset, static_cast<uint32_t>(nBytes)});
-        ullOffset += nBytes;
-    };
-    CRQChunkStream<decltype(fnChunk)> chunks(params, fnChunk);
-    auto fnBlock = [&](const uint8_t* pData, size_t nBytes) { chunks.Feed(pData, nBytes); };
-    std::vector<uint8_t> buffer(kReadBlockBytes);
-    if (rqbl::ReadFileBlocks(strPath, buffer.data(), buffer.size(), pStop, fnBlock) !=
-            rqbl::BlockRead::COMPLETE ||
-        !bHashed) {
+    // The size only splits the work: the last part reads to the end, and
+    // parts whose cuts do not meet are cut again from the start.
+    uint64_t ullSize = 0;
+    rqbl::GetRegularFileSize(strPath, ullSize);
+    const unsigned nThreads = m_cutting.nThreads != 0
+                                  ? m_cutting.nThreads
+                                  : std::min(kMostThreads, std::max(1u, std::thread::hardware_concurrency()));
+    const auto nParts = static_cast<unsigned>(
+        std::min<uint64_t>(nThreads, ullSize / std::max<uint64_t>(1, m_cutting.ullBytesPerThread)));
+    FoundChunks vecFound;
+    bool bCut = nParts > 1 && CutInParts(strPath, params, ullSize, nParts, pStop, vecFound);
+    if (!bCut && (pStop == nullptr || pStop->load() == 0)) {
+        vecFound.clear();
+        bCut = CutRange(strPath, params, 0, 0, true, pStop, vecFound);
+    }
+    if (!bCut) {
         return false;
     }
-    chunks.Finish();
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto nFile = static_cast<uint32_t>(m_vecFiles.size());
     m_vecFiles.push_back(strPath);
-    m_ullBytesRead += ullOffset;
     for (auto& [hash, chunk] : vecFound) {
         chunk.nFile = nFile;
+        m_ullBytesRead += chunk.nBytes;
         m_mapChunks.emplace(hash, chunk);
     }
     return true;

@@ -7,8 +7,9 @@
 //   plan      the new file in order as runs: kept (a part left by an earlier
 //             run), copied, or fetched as one byte range of the pack or the
 //             zst, whichever costs fewer bytes
-//   assembly  the part written in that order, every chunk checked on its way
-//             in, the whole file checked before it replaces the old one
+//   assembly  the part written in that order, every fetched chunk checked on
+//             its way in, the whole file checked as it lies on the disk before
+//             it replaces the old one
 //
 // This file: the seeds.
 #pragma once
@@ -30,8 +31,19 @@ struct RQ_SEED_CHUNK {
     uint32_t nBytes = 0;
 };
 
+// How an old file is cut: a large one on several threads at once, each from
+// its own part of the file (a 2 GiB archive is read at the disk's speed, not
+// at one core's). Each thread reads on into the next part until its cuts meet
+// that part's, so the chunks are exactly those of one cut from the start.
+struct RQ_SEED_CUTTING {
+    uint64_t ullBytesPerThread = 32 * 1024 * 1024;  // no thread gets less
+    unsigned nThreads = 0;                          // 0: one per core, at most 8
+};
+
 class CRQDeltaSeeds {
 public:
+    explicit CRQDeltaSeeds(RQ_SEED_CUTTING cutting = RQ_SEED_CUTTING()) : m_cutting(cutting) {}
+
     // Cuts a whole old file into chunks and remembers them (the first place
     // of each). Called from several threads at once. False when the file
     // could not be read to its end (it then adds nothing) or pStop was set.
@@ -56,6 +68,7 @@ private:
             return n;
         }
     };
+    const RQ_SEED_CUTTING m_cutting;
     mutable std::mutex m_mutex;
     std::vector<std::wstring> m_vecFiles;
     std::unordered_map<RQ_CHUNK_HASH, RQ_SEED_CHUNK, CHashOfHash> m_mapChunks;

@@ -14,6 +14,7 @@
 #include "RQTestTempDir.h"
 #include "baselib/RQBLStreamCrc.h"
 #include "launcher/delta/RQDeltaAssembly.h"
+#include "launcher/delta/RQDeltaJob.h"
 
 namespace {
 
@@ -194,4 +195,74 @@ TEST_F(DeltaAssembly, AServerThatNeverDeliversEndsInAFailureThatKeepsTheCheckedP
     const Bytes part = ReadAll("new.dat.rqpart");
     ASSERT_GT(part.size(), 800000u);
     EXPECT_TRUE(std::equal(part.begin(), part.end(), fresh.begin())) << "a prefix of the new version";
+}
+
+// A large old file is cut on several threads, each from its own part: the
+// chunks must be exactly those of one cut from the start, or every chunk at a
+// seam would be fetched instead of copied.
+TEST(DeltaSeeds, ALargeFileCutOnSeveralThreadsGivesTheChunksOfOneCut) {
+    RQTestTempDir dir;
+    Bytes data = Random(3 * 1024 * 1024 + 12345, 31);
+    // A long run of one byte: chunks of the largest size, where a cut is
+    // made by the size alone.
+    std::fill(data.begin() + 700000, data.begin() + 1000000, uint8_t{7});
+    WriteAll("old.dat", data);
+    const RQ_CHUNK_PARAMS params;
+    std::vector<std::pair<RQ_CHUNK_HASH, RQ_SEED_CHUNK>> vecExpected;
+    RQForEachChunk(CRQChunker(params), data.data(), data.size(),
+                   [&](size_t nOffset, const uint8_t* p, size_t n) {
+                       CRQBLSha256 sha;
+                       RQ_CHUNK_HASH hash{};
+                       RQChunkHashOf(sha, p, n, hash);
+                       vecExpected.emplace_back(hash, RQ_SEED_CHUNK{0, nOffset, static_cast<uint32_t>(n)});
+                   });
+    for (unsigned nThreads : {2u, 5u}) {
+        SCOPED_TRACE(nThreads);
+        CRQDeltaSeeds seeds(RQ_SEED_CUTTING{256 * 1024, nThreads});
+        ASSERT_TRUE(seeds.AddFile(L"old.dat", params, nullptr));
+        EXPECT_EQ(seeds.BytesRead(), data.size());
+        for (const auto& [hash, chunk] : vecExpected) {
+            const RQ_SEED_CHUNK* pFound = seeds.Find(hash);
+            ASSERT_NE(pFound, nullptr) << chunk.ullOffset;
+            // The run of one byte repeats its chunks: the first place counts.
+            if (pFound->ullOffset == chunk.ullOffset || data[chunk.ullOffset] != 7) {
+                EXPECT_EQ(pFound->ullOffset, chunk.ullOffset);
+                EXPECT_EQ(pFound->nBytes, chunk.nBytes);
+            }
+        }
+        EXPECT_LE(seeds.ChunkCount(), vecExpected.size());
+    }
+}
+
+// An index is held in memory: its cap holds against the announced length and
+// while the bytes arrive, whatever the server announced.
+TEST(DeltaIndexSink, HoldsNoMoreThanItsCapAnnouncedOrNot) {
+    const std::string strBody(1000, 'x');
+    struct Case {
+        const char* pszName;
+        bool bHasLength;
+        uint64_t ullAnnounced;
+        uint64_t ullCap;
+        bool bTaken;
+    } cases[] = {
+        {"within the cap", true, 1000, 1000, true},
+        {"announced over the cap", true, 1000, 999, false},
+        {"no length, over the cap as it arrives", false, 0, 999, false},
+        {"announced under the cap, more arrives", true, 10, 999, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CRQMemorySink sink(c.ullCap);
+        RQBL_RESPONSE_HEAD head;
+        head.nStatus = 200;
+        head.bHasLength = c.bHasLength;
+        head.ullLength = c.ullAnnounced;
+        bool bTaken = sink.OnHead(head);
+        for (size_t n = 0; bTaken && n < strBody.size(); n += 100) {
+            bTaken = sink.OnData(reinterpret_cast<const uint8_t*>(strBody.data()) + n, 100);
+        }
+        EXPECT_EQ(bTaken, c.bTaken);
+        EXPECT_EQ(sink.OverCap(), !c.bTaken);
+        EXPECT_LE(sink.Bytes().size(), c.ullCap);
+    }
 }

@@ -141,6 +141,40 @@ TEST_F(DownloadSink, APartChangedAfterItWasWrittenIsNeverPutInPlace) {
     EXPECT_FALSE(fs::exists("game.exe.rqpart"));
 }
 
+// A part that another writer made (from the player's old files) is checked
+// whole as it lies on the disk: that writer does not hash what it copies.
+TEST_F(DownloadSink, APartMadeElsewhereReplacesTheFileOnlyWhenItIsTheEntry) {
+    const std::string strReal = Body(70000, 3);
+    struct Case {
+        const char* pszName;
+        std::string strPart;
+        bool bSigned;
+        RQTransferFailure expected;
+    } cases[] = {
+        {"the entry", strReal, true, RQTransferFailure::NONE},
+        {"same CRC-32, other bytes", rqtest::ForgeSameCrc(strReal), true, RQTransferFailure::CHECK_FAILED},
+        {"cut short", strReal.substr(0, 69999), true, RQTransferFailure::CHECK_FAILED},
+        {"no SHA-256 listed, other bytes", Body(70000, 4), false, RQTransferFailure::CHECK_FAILED},
+        {"no SHA-256 listed, the entry", strReal, false, RQTransferFailure::NONE},
+    };
+    RQ_TRANSFER_OPTIONS options;
+    options.dwInUseWaitMs = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        RQ_TRANSFER_JOB job = SignedJob(L"data.pak", strReal);
+        if (!c.bSigned) {
+            job.strSha256.clear();
+        }
+        RQTestTempDir::WriteAll("data.pak", "the old one");
+        RQTestTempDir::WriteAll("data.pak.rqpart", c.strPart);
+        CRQDownloadSink sink(job, options, RQ_SINK_LINKS{}, m_log);
+        std::atomic<bool> stop{false};
+        EXPECT_EQ(sink.CommitPart(stop), c.expected);
+        EXPECT_EQ(Local("data.pak"), c.expected == RQTransferFailure::NONE ? strReal : "the old one");
+        EXPECT_FALSE(fs::exists("data.pak.rqpart"));
+    }
+}
+
 // The script and the signed files beside it have no listed size: their caps
 // hold against the announced length and while the bytes arrive.
 TEST_F(DownloadSink, CapsHoldWhileTheBytesArrive) {
