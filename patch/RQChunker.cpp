@@ -48,15 +48,16 @@ uint64_t TopBits(int nBits) {
 
 bool RQ_CHUNK_PARAMS::Valid() const {
     return nMinBytes >= 64 && IsPowerOfTwo(nAvgBytes) && nMinBytes < nAvgBytes && nAvgBytes < nMaxBytes &&
-           nMaxBytes <= 16 * 1024 * 1024;
+           nMaxBytes <= 16 * 1024 * 1024 && nNormalization <= 3;
 }
 
 CRQChunker::CRQChunker(const RQ_CHUNK_PARAMS& params) : m_params(params) {
-    // Normalized chunking, level 2: two bits harder before the average, two
-    // easier after it.
+    // Normalized chunking: nNormalization bits harder before the average, as
+    // many easier after it.
     const int nBits = Log2(params.nAvgBytes);
-    m_ullMaskHard = TopBits(nBits + 2);
-    m_ullMaskEasy = TopBits(nBits - 2);
+    const auto nLevel = static_cast<int>(params.nNormalization);
+    m_ullMaskHard = TopBits(nBits + nLevel);
+    m_ullMaskEasy = TopBits(nBits - nLevel);
 }
 
 size_t CRQChunker::NextCut(const uint8_t* pData, size_t nBytes) const {

@@ -5,15 +5,25 @@
 namespace {
 
 constexpr char kMagic[4] = {'R', 'Q', 'D', 'X'};
-// 2: chunks named by 128 bits of their SHA-256 (1, never published by a
-// release, named them by all 256).
-constexpr uint32_t kFormat = 2;
+// 3: sizes as variable-length numbers, the pack frame as its difference from
+// the chunk (an incompressible chunk's frame is a few bytes larger): about a
+// fifth less index per chunk, and a launcher fetches every changed file's
+// index; and chunks cut with normalization level 1 (a change costs fewer
+// bytes around it). 2 (fixed 32-bit sizes, level 2) is still read: releases
+// published with it keep their delta updates. 1, never published, named
+// chunks by all 256 bits.
+constexpr uint32_t kOldestFormat = 2;
 // The smallest chunk any index may declare: bounds the chunk count, and so
 // the memory a hostile index can ask for.
 constexpr uint32_t kSmallestMinChunk = 256;
 constexpr size_t kHeadBytes = 4 + 4 + 8 + 32 + 12 + 32 + 8 + 32 + 8 + 4;
+// The most an entry takes in any format (a size is below 2^25 bytes, so a
+// variable-length one takes at most 4 bytes; a count at most 5), and the
+// least one takes in format 3.
 constexpr size_t kChunkBytes = 4 + 4 + 16;
-constexpr size_t kBlockBytes = 4 + 4;
+constexpr size_t kBlockBytes = 5 + 5;
+constexpr size_t kLeastChunkBytes = 1 + 1 + 16;
+constexpr size_t kLeastBlockBytes = 1 + 1;
 
 void PutU32(std::string& s, uint32_t n) {
     for (int i = 0; i < 4; ++i) {
@@ -25,6 +35,23 @@ void PutU64(std::string& s, uint64_t n) {
     for (int i = 0; i < 8; ++i) {
         s.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
     }
+}
+
+// LEB128: seven bits a byte, low first, the top bit set on all but the last.
+void PutVar(std::string& s, uint64_t n) {
+    while (n >= 0x80) {
+        s.push_back(static_cast<char>((n & 0x7F) | 0x80));
+        n >>= 7;
+    }
+    s.push_back(static_cast<char>(n));
+}
+
+uint64_t ZigZag(int64_t n) {
+    return (static_cast<uint64_t>(n) << 1) ^ static_cast<uint64_t>(n >> 63);
+}
+
+int64_t UnZigZag(uint64_t n) {
+    return static_cast<int64_t>(n >> 1) ^ -static_cast<int64_t>(n & 1);
 }
 
 template <size_t N>
@@ -58,6 +85,27 @@ public:
         m_nPos += 8;
         return true;
     }
+    // At most nMaxBytes bytes and no longer form than the number needs (one
+    // number, one encoding: the index's hash names one set of sizes).
+    bool Var(uint64_t& n, size_t nMaxBytes) {
+        n = 0;
+        for (size_t i = 0; i < nMaxBytes && Left() > 0; ++i) {
+            const auto b = static_cast<uint8_t>(m_s[m_nPos++]);
+            n |= uint64_t{b & 0x7Fu} << (7 * i);
+            if ((b & 0x80) == 0) {
+                return b != 0 || i == 0;
+            }
+        }
+        return false;
+    }
+    bool Var32(uint32_t& n) {
+        uint64_t ull = 0;
+        if (!Var(ull, 5) || ull > UINT32_MAX) {
+            return false;
+        }
+        n = static_cast<uint32_t>(ull);
+        return true;
+    }
     template <size_t N>
     bool Hash(std::array<uint8_t, N>& hash) {
         if (Left() < hash.size()) {
@@ -81,6 +129,20 @@ private:
     size_t m_nPos = 0;
 };
 
+bool ReadChunk(CReader& in, bool bFixed, RQ_DELTA_CHUNK& chunk) {
+    if (bFixed) {
+        return in.U32(chunk.nBytes) && in.U32(chunk.nPackBytes) && in.Hash(chunk.hash);
+    }
+    uint64_t ullDifference = 0;
+    if (!in.Var32(chunk.nBytes) || !in.Var(ullDifference, 10)) {
+        return false;
+    }
+    // Out of range here is out of range below: the sizes are checked there.
+    const int64_t nPack = int64_t{chunk.nBytes} + UnZigZag(ullDifference);
+    chunk.nPackBytes = nPack < 0 || nPack > INT64_C(0xFFFFFFFF) ? 0 : static_cast<uint32_t>(nPack);
+    return in.Hash(chunk.hash);
+}
+
 bool Fail(std::string& strWhy, const char* pszWhy) {
     strWhy = pszWhy;
     return false;
@@ -88,9 +150,9 @@ bool Fail(std::string& strWhy, const char* pszWhy) {
 
 }  // namespace
 
-std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index) {
+std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index, uint32_t nFormat) {
     std::string s(kMagic, sizeof(kMagic));
-    PutU32(s, kFormat);
+    PutU32(s, nFormat);
     PutU64(s, index.ullFileBytes);
     PutHash(s, index.fileHash);
     PutU32(s, index.params.nMinBytes);
@@ -102,14 +164,24 @@ std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index) {
     PutU64(s, index.ullZstBytes);
     PutU32(s, static_cast<uint32_t>(index.vecChunks.size()));
     for (const RQ_DELTA_CHUNK& chunk : index.vecChunks) {
-        PutU32(s, chunk.nBytes);
-        PutU32(s, chunk.nPackBytes);
+        if (nFormat == 2) {
+            PutU32(s, chunk.nBytes);
+            PutU32(s, chunk.nPackBytes);
+        } else {
+            PutVar(s, chunk.nBytes);
+            PutVar(s, ZigZag(int64_t{chunk.nPackBytes} - int64_t{chunk.nBytes}));
+        }
         PutHash(s, chunk.hash);
     }
     PutU32(s, static_cast<uint32_t>(index.vecBlocks.size()));
     for (const RQ_DELTA_BLOCK& block : index.vecBlocks) {
-        PutU32(s, block.nChunks);
-        PutU32(s, block.nZstBytes);
+        if (nFormat == 2) {
+            PutU32(s, block.nChunks);
+            PutU32(s, block.nZstBytes);
+        } else {
+            PutVar(s, block.nChunks);
+            PutVar(s, block.nZstBytes);
+        }
     }
     return s;
 }
@@ -127,7 +199,8 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
     CReader in(strBytes);
     RQ_DELTA_INDEX out;
     uint32_t nFormat = 0;
-    if (!in.Bytes(kMagic, sizeof(kMagic)) || !in.U32(nFormat) || nFormat != kFormat) {
+    if (!in.Bytes(kMagic, sizeof(kMagic)) || !in.U32(nFormat) || nFormat < kOldestFormat ||
+        nFormat > RQ_DELTA_INDEX_FORMAT) {
         return Fail(strWhy, "not a chunk index of a known format");
     }
     uint32_t nChunks = 0;
@@ -136,6 +209,7 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
         !in.U64(out.ullPackBytes) || !in.Hash(out.zstHash) || !in.U64(out.ullZstBytes) || !in.U32(nChunks)) {
         return Fail(strWhy, "cut short");
     }
+    out.params.nNormalization = nFormat == 2 ? 2 : 1;
     if (out.ullFileBytes != ullFileBytes) {
         return Fail(strWhy, "for a file of another size");
     }
@@ -143,7 +217,9 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
         return Fail(strWhy, "chunk sizes out of range");
     }
     // Each chunk but the last has at least the smallest size.
-    if (nChunks > ullFileBytes / out.params.nMinBytes + 1 || in.Left() < uint64_t{nChunks} * kChunkBytes) {
+    const bool bFixed = nFormat == 2;
+    if (nChunks > ullFileBytes / out.params.nMinBytes + 1 ||
+        in.Left() < uint64_t{nChunks} * (bFixed ? kChunkBytes : kLeastChunkBytes)) {
         return Fail(strWhy, "more chunks than the file can hold");
     }
     out.vecChunks.resize(nChunks);
@@ -151,9 +227,9 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
     uint64_t ullPackSum = 0;
     for (uint32_t i = 0; i < nChunks; ++i) {
         RQ_DELTA_CHUNK& chunk = out.vecChunks[i];
-        in.U32(chunk.nBytes);
-        in.U32(chunk.nPackBytes);
-        in.Hash(chunk.hash);
+        if (!ReadChunk(in, bFixed, chunk)) {
+            return Fail(strWhy, "cut short");
+        }
         const bool bLast = i + 1 == nChunks;
         if (chunk.nBytes == 0 || chunk.nBytes > out.params.nMaxBytes ||
             (!bLast && chunk.nBytes < out.params.nMinBytes) || chunk.nPackBytes == 0 ||
@@ -167,16 +243,18 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
         return Fail(strWhy, "chunks that do not add up to the file and the pack");
     }
     uint32_t nBlocks = 0;
-    if (!in.U32(nBlocks) || nBlocks > nChunks || in.Left() != uint64_t{nBlocks} * kBlockBytes) {
+    if (!in.U32(nBlocks) || nBlocks > nChunks ||
+        (bFixed ? in.Left() != uint64_t{nBlocks} * 8 : in.Left() < uint64_t{nBlocks} * kLeastBlockBytes)) {
         return Fail(strWhy, "a block list that does not fit");
     }
     out.vecBlocks.resize(nBlocks);
     uint64_t ullBlockChunks = 0;
     uint64_t ullZstSum = 0;
     for (RQ_DELTA_BLOCK& block : out.vecBlocks) {
-        in.U32(block.nChunks);
-        in.U32(block.nZstBytes);
-        if (block.nChunks == 0 || block.nZstBytes == 0 || block.nChunks > nChunks - ullBlockChunks) {
+        const bool bRead = bFixed ? in.U32(block.nChunks) && in.U32(block.nZstBytes)
+                                  : in.Var32(block.nChunks) && in.Var32(block.nZstBytes);
+        if (!bRead || block.nChunks == 0 || block.nZstBytes == 0 ||
+            block.nChunks > nChunks - ullBlockChunks) {
             return Fail(strWhy, "an empty block, or one past the chunks");
         }
         // Blocks are decompressed whole: their sizes bound the memory it takes.
@@ -191,7 +269,7 @@ bool RQParseDeltaIndex(const std::string& strBytes, uint64_t ullFileBytes, RQ_DE
         ullBlockChunks += block.nChunks;
         ullZstSum += block.nZstBytes;
     }
-    if (ullBlockChunks != nChunks || ullZstSum != out.ullZstBytes) {
+    if (ullBlockChunks != nChunks || ullZstSum != out.ullZstBytes || in.Left() != 0) {
         return Fail(strWhy, "blocks that do not add up to the chunks and the zst");
     }
     index = std::move(out);

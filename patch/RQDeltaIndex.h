@@ -13,12 +13,16 @@
 // Both data objects are plain multi-frame zstd streams (`zstd -d` gives the
 // file). The index, little-endian:
 //
-//   "RQDX", u32 format 2, u64 file size, [32] file SHA-256,
+//   "RQDX", u32 format 3, u64 file size, [32] file SHA-256,
 //   u32 min, avg, max chunk bytes,
 //   [32] pack SHA-256, u64 pack bytes, [32] zst SHA-256, u64 zst bytes,
-//   u32 chunks, then per chunk: u32 bytes, u32 bytes in the pack, [16] the first
-//   128 bits of its SHA-256,
-//   u32 blocks, then per block: u32 chunks, u32 bytes in the zst.
+//   u32 chunks, then per chunk: v bytes, z (bytes in the pack - bytes),
+//   [16] the first 128 bits of its SHA-256,
+//   u32 blocks, then per block: v chunks, v bytes in the zst.
+//
+// v is an unsigned LEB128 number (seven bits a byte, low first), z a signed
+// one in zigzag form (0, -1, 1, -2, ... as 0, 1, 2, 3, ...). Format 2, still
+// read, has u32 in place of every v and z.
 //
 // Offsets are the sums of the sizes before: in the file, in the pack, in the
 // zst. Every chunk is checked against its SHA-256 before it is used, and the
@@ -84,7 +88,10 @@ struct RQ_DELTA_INDEX {
 // launcher holds a block whole while it checks it, on every transfer slot.
 inline constexpr uint32_t RQ_DELTA_BLOCK_BYTES = 1024 * 1024;
 
-std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index);
+// The format mkpatch writes; launchers read it and every older published one.
+inline constexpr uint32_t RQ_DELTA_INDEX_FORMAT = 3;
+
+std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index, uint32_t nFormat = RQ_DELTA_INDEX_FORMAT);
 
 // Strict: the layout above and nothing else, sizes that add up (the chunks to
 // the file, the frames to the objects, the blocks to the chunks), chunk sizes

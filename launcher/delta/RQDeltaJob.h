@@ -13,9 +13,20 @@
 #include "launcher/delta/RQDeltaPlan.h"
 #include "patch/RQDeltaIndex.h"
 
-// A file smaller than this is fetched whole: its index would cost a request
-// of its own for a saving of a few KiB.
+// A file of this size or more is made from what the player has where that
+// costs less. A smaller one only when its old copy is there (mkpatch cuts
+// small files finely: a few changed bytes in a 16 KiB icon cost a KiB or
+// two, and its index a few hundred bytes); without one, its index would cost
+// a request for nothing. Below RQ_DELTA_SMALLEST_FILE_BYTES, never.
 inline constexpr uint64_t RQ_DELTA_MIN_FILE_BYTES = 64 * 1024;
+inline constexpr uint64_t RQ_DELTA_SMALLEST_FILE_BYTES = 4 * 1024;
+
+// Whether a changed file of ullListedBytes, whose old copy has ullOldBytes
+// (0: none), is worth fetching its index for.
+inline bool RQDeltaWorthIndex(uint64_t ullListedBytes, uint64_t ullOldBytes) {
+    return ullListedBytes >= RQ_DELTA_MIN_FILE_BYTES ||
+           (ullListedBytes >= RQ_DELTA_SMALLEST_FILE_BYTES && ullOldBytes >= RQ_DELTA_SMALLEST_FILE_BYTES);
+}
 
 // The listed file that a delta is for.
 struct RQ_DELTA_FILE {

@@ -44,6 +44,65 @@ size_t NewBytes(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, co
     return n;
 }
 
+// An index of two chunks (4000 and 6000 bytes) in one block; the first
+// chunk's frame in the pack is nFirstPackBytes.
+RQ_DELTA_INDEX TwoChunkIndex(uint32_t nFirstPackBytes) {
+    RQ_DELTA_INDEX index;
+    index.ullFileBytes = 10000;
+    index.vecChunks = {{4000, nFirstPackBytes, {1}}, {6000, 1200, {2}}};
+    index.ullPackBytes = nFirstPackBytes + 1200;
+    index.vecBlocks = {{2, 1800}};
+    index.ullZstBytes = 1800;
+    return index;
+}
+
+// The round trip and the refusals of one format.
+void CheckIndexFormat(uint32_t nFormat) {
+    RQ_DELTA_INDEX index = TwoChunkIndex(900);
+    index.fileHash[0] = 7;
+    const std::string strBytes = RQFormatDeltaIndex(index, nFormat);
+    RQ_DELTA_INDEX back;
+    std::string strWhy;
+    ASSERT_TRUE(RQParseDeltaIndex(strBytes, 10000, back, strWhy)) << strWhy;
+    EXPECT_EQ(RQFormatDeltaIndex(back, nFormat), strBytes);
+    // The cut the launcher makes of its old files must be mkpatch's.
+    EXPECT_EQ(back.params.nNormalization, nFormat == 2 ? 2u : 1u);
+
+    struct Tamper {
+        const char* pszName;
+        std::function<void(RQ_DELTA_INDEX&)> fn;
+        uint64_t ullListed;
+    };
+    const Tamper tampers[] = {
+        {"another file size", [](RQ_DELTA_INDEX&) {}, 9999},
+        {"chunks short of the file", [](RQ_DELTA_INDEX& i) { i.vecChunks[1].nBytes = 5999; }, 10000},
+        {"a chunk over the largest size",
+         [](RQ_DELTA_INDEX& i) {
+             i.params.nAvgBytes = 4096;
+             i.params.nMaxBytes = 5000;
+         },
+         10000},
+        {"pack bytes that do not add up", [](RQ_DELTA_INDEX& i) { i.ullPackBytes = 2101; }, 10000},
+        {"blocks that miss a chunk", [](RQ_DELTA_INDEX& i) { i.vecBlocks[0].nChunks = 1; }, 10000},
+        {"zst bytes that do not add up", [](RQ_DELTA_INDEX& i) { i.ullZstBytes = 1; }, 10000},
+        {"a chunk below the smallest size",
+         [](RQ_DELTA_INDEX& i) {
+             i.vecChunks = {{1000, 1, {}}, {9000, 2099, {}}};
+         },
+         10000},
+    };
+    for (const Tamper& t : tampers) {
+        RQ_DELTA_INDEX bad = index;
+        t.fn(bad);
+        EXPECT_FALSE(RQParseDeltaIndex(RQFormatDeltaIndex(bad, nFormat), t.ullListed, back, strWhy))
+            << t.pszName;
+    }
+    for (size_t nCut : {size_t{0}, size_t{3}, strBytes.size() - 1}) {
+        EXPECT_FALSE(RQParseDeltaIndex(strBytes.substr(0, nCut), 10000, back, strWhy)) << "cut at " << nCut;
+    }
+    EXPECT_FALSE(RQParseDeltaIndex(strBytes + "x", 10000, back, strWhy)) << "trailing bytes";
+}
+
 }  // namespace
 
 TEST(Chunker, CutsAreWithinTheSizesAndTheSameWhateverThePiecesTheStreamComesIn) {
@@ -108,52 +167,34 @@ TEST(Chunker, AnEditCostsOnlyTheChunksAroundIt) {
     EXPECT_EQ(Chunks(std::vector<uint8_t>(10, 1), params).size(), 1u) << "a tiny file is one chunk";
 }
 
-TEST(DeltaIndex, RoundTripsAndRefusesWhatDoesNotAddUp) {
-    RQ_DELTA_INDEX index;
-    index.ullFileBytes = 10000;
-    index.vecChunks = {{4000, 900, {1}}, {6000, 1200, {2}}};
-    index.ullPackBytes = 2100;
-    index.vecBlocks = {{2, 1800}};
-    index.ullZstBytes = 1800;
-    index.fileHash[0] = 7;
-    const std::string strBytes = RQFormatDeltaIndex(index);
+// Format 3 is what mkpatch writes; format 2, published by earlier releases,
+// is still read.
+TEST(DeltaIndex, RoundTripsAndRefusesWhatDoesNotAddUpInEveryFormat) {
+    for (uint32_t nFormat : {2u, RQ_DELTA_INDEX_FORMAT}) {
+        SCOPED_TRACE(nFormat);
+        CheckIndexFormat(nFormat);
+    }
+}
+
+TEST(DeltaIndex, Format3IsSmallerAndHasOneEncodingPerIndex) {
+    const RQ_DELTA_INDEX index = TwoChunkIndex(4012);
+    const std::string strNew = RQFormatDeltaIndex(index);
+    EXPECT_LT(strNew.size() + 2 * 4, RQFormatDeltaIndex(index, 2).size());
     RQ_DELTA_INDEX back;
     std::string strWhy;
-    ASSERT_TRUE(RQParseDeltaIndex(strBytes, 10000, back, strWhy)) << strWhy;
-    EXPECT_EQ(RQFormatDeltaIndex(back), strBytes);
-
-    struct Tamper {
-        const char* pszName;
-        std::function<void(RQ_DELTA_INDEX&)> fn;
-        uint64_t ullListed;
-    };
-    const Tamper tampers[] = {
-        {"another file size", [](RQ_DELTA_INDEX&) {}, 9999},
-        {"chunks short of the file", [](RQ_DELTA_INDEX& i) { i.vecChunks[1].nBytes = 5999; }, 10000},
-        {"a chunk over the largest size",
-         [](RQ_DELTA_INDEX& i) {
-             i.params.nAvgBytes = 4096;
-             i.params.nMaxBytes = 5000;
-         },
-         10000},
-        {"pack bytes that do not add up", [](RQ_DELTA_INDEX& i) { i.ullPackBytes = 2101; }, 10000},
-        {"blocks that miss a chunk", [](RQ_DELTA_INDEX& i) { i.vecBlocks[0].nChunks = 1; }, 10000},
-        {"zst bytes that do not add up", [](RQ_DELTA_INDEX& i) { i.ullZstBytes = 1; }, 10000},
-        {"a chunk below the smallest size",
-         [](RQ_DELTA_INDEX& i) {
-             i.vecChunks = {{1000, 1, {}}, {9000, 2099, {}}};
-         },
-         10000},
-    };
-    for (const Tamper& t : tampers) {
-        RQ_DELTA_INDEX bad = index;
-        t.fn(bad);
-        EXPECT_FALSE(RQParseDeltaIndex(RQFormatDeltaIndex(bad), t.ullListed, back, strWhy)) << t.pszName;
-    }
-    for (size_t nCut : {size_t{0}, size_t{3}, strBytes.size() - 1}) {
-        EXPECT_FALSE(RQParseDeltaIndex(strBytes.substr(0, nCut), 10000, back, strWhy)) << "cut at " << nCut;
-    }
-    EXPECT_FALSE(RQParseDeltaIndex(strBytes + "x", 10000, back, strWhy)) << "trailing bytes";
+    ASSERT_TRUE(RQParseDeltaIndex(strNew, 10000, back, strWhy)) << strWhy;
+    EXPECT_EQ(back.vecChunks[0].nPackBytes, 4012u);
+    EXPECT_EQ(back.vecChunks[1].nPackBytes, 1200u);
+    // The first chunk's size (4000) in a longer form than it needs.
+    std::string strOverlong = strNew;
+    const size_t nAt = 144;  // after the fixed head
+    ASSERT_EQ(static_cast<uint8_t>(strOverlong[nAt]), 0xA0);
+    strOverlong[nAt + 1] = static_cast<char>(static_cast<uint8_t>(strOverlong[nAt + 1]) | 0x80);
+    strOverlong.insert(nAt + 2, 1, '\0');
+    EXPECT_FALSE(RQParseDeltaIndex(strOverlong, 10000, back, strWhy));
+    std::string strFuture = strNew;
+    strFuture[4] = static_cast<char>(RQ_DELTA_INDEX_FORMAT + 1);
+    EXPECT_FALSE(RQParseDeltaIndex(strFuture, 10000, back, strWhy)) << "a format from the future";
 }
 
 TEST(ZstdFrames, ComeBackExactlyOrNotAtAll) {
@@ -173,6 +214,11 @@ TEST(ZstdFrames, ComeBackExactlyOrNotAtAll) {
         std::vector<uint8_t> small(pData->size() - 1);
         EXPECT_FALSE(decompressor.DecompressFrame(pFrame, strFrame.size(), small.data(), small.size()));
         EXPECT_FALSE(decompressor.DecompressFrame(pFrame, strFrame.size() - 1, out.data(), out.size()));
+        // A whole frame (the compressed script) within a cap, and past it.
+        std::string strWhole;
+        EXPECT_TRUE(decompressor.DecompressWhole(strFrame, pData->size(), strWhole));
+        EXPECT_EQ(std::vector<uint8_t>(strWhole.begin(), strWhole.end()), *pData);
+        EXPECT_FALSE(decompressor.DecompressWhole(strFrame, pData->size() - 1, strWhole));
         std::string strDamaged = strFrame;
         strDamaged[strDamaged.size() / 2] ^= 0x40;
         // A damaged frame either fails or gives other bytes, which the chunk's

@@ -150,6 +150,33 @@ TEST_F(DeltaUpdate, AFileMadeFromItsPartsIsRecordedAsVerified) {
     EXPECT_EQ(Requests(), std::vector<std::wstring>{L"PATCHER_CODE.LUA"});
 }
 
+// An icon of 16 KiB with a KiB changed: with its old copy there, the index
+// and the changed KiB or two travel; without one, its index is not worth a
+// request and the file comes whole.
+TEST_F(DeltaUpdate, ASmallChangedFileCostsItsChangeOnlyWhereItsOldCopyIs) {
+    const std::string strOld = Noise(16 * 1024, 21);
+    std::string strNew = strOld;
+    strNew.replace(4096, 1024, Noise(1024, 22));
+    for (const bool bOldCopy : {true, false}) {
+        SCOPED_TRACE(bOldCopy ? "old copy" : "no old copy");
+        Restart();
+        fs::remove_all("data");
+        fs::remove("LAUNCHER_VERIFIED.DAT");
+        if (bOldCopy) {
+            PutLocal("data/big.pak", strOld);
+        }
+        ServeDeltaRelease(strNew);
+        const uint64_t ullScript = m_pServer->mapFiles[kCdn + L"PATCHER_CODE.LUA"].strBody.size();
+        Run();
+        EXPECT_TRUE(Local("data/big.pak") == strNew);
+        EXPECT_EQ(Requested(L"data/big.pak"), !bOldCopy);
+        EXPECT_EQ(Requested(RQ_DELTA_INDEX_SUFFIX), bOldCopy);
+        if (bOldCopy) {
+            EXPECT_LT(m_pServer->ullBytesSent - ullScript, 5u * 1024);
+        }
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -26,6 +26,7 @@ inline CRelease Publish(const std::vector<uint8_t>& data) {
     CRelease r;
     RQ_DELTA_INDEX& index = r.index;
     index.ullFileBytes = data.size();
+    index.params = RQChunkParamsForFile(data.size(), RQ_CHUNK_PARAMS());
     CRQBLSha256::Of(data.data(), data.size(), index.fileHash);
     std::string strPack;
     std::string strZst;

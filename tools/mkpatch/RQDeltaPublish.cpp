@@ -19,6 +19,9 @@ namespace {
 
 constexpr const char* kCacheFile = "delta/mkpatch-cache.txt";
 constexpr int kPackLevelMax = 3;
+// zstd's fast levels (below 1) search little: for chunks of a block that does
+// not compress, whose frames come out stored all the same.
+constexpr int kStoredLevel = -100;
 
 // The chunks of one block, compressed both ways.
 struct CBlockOut {
@@ -30,9 +33,19 @@ struct CBlockOut {
 
 CBlockOut CompressBlock(std::vector<uint8_t> vecData, std::vector<uint32_t> vecChunkBytes, int nLevel) {
     CBlockOut out;
-    CRQZstdCompressor zst(nLevel);
-    CRQZstdCompressor pack(std::min(nLevel, kPackLevelMax));
-    out.bOk = zst.AppendFrame(vecData.data(), vecData.size(), out.strZstFrame);
+    // Most of a game's bytes are compressed already (textures, sound,
+    // video). A block that the fastest level cannot shrink by 2 % is kept as
+    // that level made it: a search for matches at a higher level costs ten
+    // times the time and gains nothing, for the block or for its chunks.
+    CRQZstdCompressor quick(1);
+    out.bOk = quick.AppendFrame(vecData.data(), vecData.size(), out.strZstFrame);
+    const bool bStored = out.strZstFrame.size() * 50 >= vecData.size() * 49;
+    if (!bStored) {
+        out.strZstFrame.clear();
+        CRQZstdCompressor zst(nLevel);
+        out.bOk = zst.AppendFrame(vecData.data(), vecData.size(), out.strZstFrame);
+    }
+    CRQZstdCompressor pack(bStored ? kStoredLevel : std::min(nLevel, kPackLevelMax));
     size_t nOffset = 0;
     for (uint32_t nBytes : vecChunkBytes) {
         const size_t nBefore = out.strPackFrames.size();
@@ -135,7 +148,8 @@ void CRQDeltaCache::Load(const fs::path& contentFolder) {
 
 bool CRQDeltaCache::Save(const fs::path& contentFolder) const {
     std::string strText =
-        "# mkpatch's list of published chunk indexes: file SHA-256/min/avg/max/level, index SHA-256.\n"
+        "# mkpatch's list of published chunk indexes: file SHA-256/min/avg/max/normalization/level/format, "
+        "index SHA-256.\n"
         "# Only mkpatch reads it; deleting it costs the next run the compression again.\n";
     for (const auto& [strKey, strIndex] : m_mapIndex) {
         strText += strKey + " " + strIndex + "\n";
@@ -155,28 +169,31 @@ bool CRQDeltaCache::Save(const fs::path& contentFolder) const {
     return !ec;
 }
 
-std::string CRQDeltaCache::Key(const std::string& strFileSha256, const RQ_DELTA_PUBLISH_OPTIONS& options) {
-    return strFileSha256 + "/" + std::to_string(options.params.nMinBytes) + "/" +
-           std::to_string(options.params.nAvgBytes) + "/" + std::to_string(options.params.nMaxBytes) + "/" +
-           std::to_string(options.nLevel);
+std::string CRQDeltaCache::Key(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options) {
+    // The index format too: an index of an older one is published again in
+    // the current one (it is smaller).
+    return file.strSha256 + "/" + std::to_string(file.chunkParams.nMinBytes) + "/" +
+           std::to_string(file.chunkParams.nAvgBytes) + "/" + std::to_string(file.chunkParams.nMaxBytes) +
+           "/" + std::to_string(file.chunkParams.nNormalization) + "/" + std::to_string(options.nLevel) +
+           "/" + std::to_string(RQ_DELTA_INDEX_FORMAT);
 }
 
-const std::string* CRQDeltaCache::Find(const std::string& strFileSha256,
+const std::string* CRQDeltaCache::Find(const RQPatchFile& file,
                                        const RQ_DELTA_PUBLISH_OPTIONS& options) const {
-    auto it = m_mapIndex.find(Key(strFileSha256, options));
+    auto it = m_mapIndex.find(Key(file, options));
     return it == m_mapIndex.end() ? nullptr : &it->second;
 }
 
-void CRQDeltaCache::Put(const std::string& strFileSha256, const RQ_DELTA_PUBLISH_OPTIONS& options,
+void CRQDeltaCache::Put(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options,
                         const std::string& strIndexSha256) {
-    m_mapIndex[Key(strFileSha256, options)] = strIndexSha256;
+    m_mapIndex[Key(file, options)] = strIndexSha256;
 }
 
 bool RQPublishDeltaFile(const fs::path& source, RQPatchFile& file, const fs::path& contentFolder,
                         const RQ_DELTA_PUBLISH_OPTIONS& options, CRQDeltaCache& cache,
                         RQ_DELTA_PUBLISH_STATS& stats, std::wstring& strError) {
     ++stats.ullFiles;
-    if (const std::string* pIndex = cache.Find(file.strSha256, options)) {
+    if (const std::string* pIndex = cache.Find(file, options)) {
         if (StillPublished(contentFolder, file, *pIndex)) {
             file.strDeltaIndex = *pIndex;
             ++stats.ullReused;
@@ -191,7 +208,7 @@ bool RQPublishDeltaFile(const fs::path& source, RQPatchFile& file, const fs::pat
         strError = L"no SHA-256 for " + strName;
         return false;
     }
-    index.params = options.params;
+    index.params = file.chunkParams;
     index.vecChunks = file.vecChunks;
     CObjectWriter pack(tempFolder, "pack.part");
     CObjectWriter zst(tempFolder, "zst.part");
@@ -254,7 +271,7 @@ bool RQPublishDeltaFile(const fs::path& source, RQPatchFile& file, const fs::pat
         return false;
     }
     file.strDeltaIndex = RQBLSha256Hex(indexHash);
-    cache.Put(file.strSha256, options, file.strDeltaIndex);
+    cache.Put(file, options, file.strDeltaIndex);
     stats.ullBytesIn += file.ullFileSize;
     stats.ullPackBytes += index.ullPackBytes;
     stats.ullZstBytes += index.ullZstBytes;

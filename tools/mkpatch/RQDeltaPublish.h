@@ -28,12 +28,12 @@ public:
     void Load(const std::filesystem::path& contentFolder);
     bool Save(const std::filesystem::path& contentFolder) const;
     // The index hash published for this file and these options, if any.
-    const std::string* Find(const std::string& strFileSha256, const RQ_DELTA_PUBLISH_OPTIONS& options) const;
-    void Put(const std::string& strFileSha256, const RQ_DELTA_PUBLISH_OPTIONS& options,
+    const std::string* Find(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options) const;
+    void Put(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options,
              const std::string& strIndexSha256);
 
 private:
-    static std::string Key(const std::string& strFileSha256, const RQ_DELTA_PUBLISH_OPTIONS& options);
+    static std::string Key(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options);
     std::map<std::string, std::string> m_mapIndex;
 };
 

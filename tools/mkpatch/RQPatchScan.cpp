@@ -45,7 +45,10 @@ bool ReadFileSums(const std::wstring& strPath, const RQPatchScanOptions& options
     };
     const bool bChunks = options.pChunkParams != nullptr;
     const bool bSha256 = options.bSha256 || bChunks;
-    CRQChunkStream<decltype(fnChunk)> chunks(bChunks ? *options.pChunkParams : RQ_CHUNK_PARAMS(), fnChunk);
+    if (bChunks) {
+        file.chunkParams = RQChunkParamsForFile(file.ullFileSize, *options.pChunkParams);
+    }
+    CRQChunkStream<decltype(fnChunk)> chunks(file.chunkParams, fnChunk);
     auto fnBlock = [&](const uint8_t* pData, size_t nBytes) {
         crc.Update(pData, nBytes);
         if (bSha256) {

@@ -17,6 +17,7 @@ struct RQPatchFile {
     // The file's chunks (sizes and hashes) when it was cut for a delta
     // release, and the SHA-256 of its published index for slot 14.
     std::vector<RQ_DELTA_CHUNK> vecChunks;
+    RQ_CHUNK_PARAMS chunkParams;  // what it was cut with
     std::string strDeltaIndex;
 };
 
