@@ -25,6 +25,13 @@ inline constexpr wchar_t RQ_UNVERIFIED_SCRIPT_FILE[] = L"PATCHER_CODE.LUA.unveri
 inline constexpr wchar_t RQ_UNVERIFIED_SIGNATURE_FILE[] = L"PATCHER_CODE.LUA.sig.unverified";
 inline constexpr wchar_t RQ_UNVERIFIED_KEY_LIST_FILE[] = L"PATCHER_KEYS.txt.unverified";
 inline constexpr wchar_t RQ_UNVERIFIED_TIMESTAMP_FILE[] = L"PATCHER_TIMESTAMP.txt.unverified";
+// mkpatch publishes the script compressed beside it (a script is mostly
+// hashes in hexadecimal: about half the bytes). A launcher with keys asks for
+// it first, and for the plain one when it is missing or is not the signed
+// script (a server that still has an older one): the signature decides,
+// never the name.
+inline constexpr wchar_t RQ_COMPRESSED_SCRIPT_FILE[] = L"PATCHER_CODE.LUA.zst";
+inline constexpr wchar_t RQ_UNVERIFIED_COMPRESSED_SCRIPT_FILE[] = L"PATCHER_CODE.LUA.zst.unverified";
 // The game's program, which a launcher with keys starts only once its SHA-256
 // is the signed one.
 inline constexpr wchar_t RQ_GAME_FILE[] = L"TOLVANE.EXE";

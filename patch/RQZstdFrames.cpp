@@ -38,6 +38,19 @@ CRQZstdDecompressor::~CRQZstdDecompressor() {
     ZSTD_freeDCtx(m_pContext);
 }
 
+bool CRQZstdDecompressor::DecompressWhole(const std::string& strFrame, size_t nMaxBytes,
+                                          std::string& strOut) {
+    // The size is the frame's word, checked against the cap before anything
+    // is reserved, and held to exactly by DecompressFrame.
+    const unsigned long long ullSize = ZSTD_getFrameContentSize(strFrame.data(), strFrame.size());
+    if (ullSize == ZSTD_CONTENTSIZE_UNKNOWN || ullSize == ZSTD_CONTENTSIZE_ERROR || ullSize > nMaxBytes) {
+        return false;
+    }
+    strOut.assign(static_cast<size_t>(ullSize), '\0');
+    return DecompressFrame(reinterpret_cast<const uint8_t*>(strFrame.data()), strFrame.size(),
+                           reinterpret_cast<uint8_t*>(strOut.data()), strOut.size());
+}
+
 bool CRQZstdDecompressor::DecompressFrame(const uint8_t* pFrame, size_t nFrameBytes, uint8_t* pOut,
                                           size_t nOutBytes) {
     if (m_pContext == nullptr || ZSTD_findFrameCompressedSize(pFrame, nFrameBytes) != nFrameBytes ||

@@ -40,6 +40,9 @@ public:
     // frame, one that would grow larger, trailing bytes) is false, and pOut
     // is not to be used.
     bool DecompressFrame(const uint8_t* pFrame, size_t nFrameBytes, uint8_t* pOut, size_t nOutBytes);
+    // One whole frame that records its content size, at most nMaxBytes, into
+    // strOut; false for anything else.
+    bool DecompressWhole(const std::string& strFrame, size_t nMaxBytes, std::string& strOut);
 
 private:
     ZSTD_DCtx_s* m_pContext;

@@ -89,10 +89,10 @@ fi
 end=$(date +%s.%N)
 
 snapshot > "$demo/after.txt"
-# The game's files, without the release's own (the script, its signature,
-# the key list, the timestamp) and the delta objects under delta/.
-(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.sig ! -name PATCHER_KEYS.txt \
-  ! -name PATCHER_TIMESTAMP.txt ! -path './delta/*' -print0 | sort -z |
+# The game's files, without the release's own (the script, compressed too,
+# its signature, the key list, the timestamp) and the delta objects.
+(cd "$demo/content" && find . -type f ! -name PATCHER_CODE.LUA ! -name PATCHER_CODE.LUA.zst ! -name PATCHER_CODE.LUA.sig \
+  ! -name PATCHER_KEYS.txt ! -name PATCHER_TIMESTAMP.txt ! -path './delta/*' -print0 | sort -z |
   xargs -0 md5sum) > "$demo/content.txt"
 echo "== what changed in the install"
 diff "$demo/before.txt" "$demo/after.txt" | sed -n 's/^> [0-9a-f]*  /  updated: /p' || true

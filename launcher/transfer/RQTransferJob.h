@@ -31,6 +31,10 @@ struct RQ_TRANSFER_JOB {
     // verified files says: the programs and libraries of a launcher with keys,
     // which run with administrator rights.
     bool bCheckEveryStart = false;
+    // A file the server may well not have (the compressed script, the signed
+    // files beside the script): a 404 (or the 403 of a bucket that may not be
+    // listed) ends the job at once, without the tries and their waits.
+    bool bMayBeMissing = false;
     // The SHA-256 (lower-case hex) of the file's chunk index, or empty. With
     // it, the file is made from what the player already has and the changed
     // parts fetched compressed; a file whose index cannot be had or does not

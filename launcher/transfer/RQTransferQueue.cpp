@@ -245,7 +245,7 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunJob(CSlot& slot, size_t nJob) {
         RQ_LOG(log, kTag, RQ_LOG_ERR)
             .Trace(kTraceNum, L"TRANSFER FAIL : %ls, try %u of %u, %ls", job.strShown.c_str(), out.nTries,
                    options.nTries, FailureName(failure));
-        if (IsFinal(failure)) {
+        if (IsFinal(failure) || (job.bMayBeMissing && (out.nStatus == 404 || out.nStatus == 403))) {
             break;
         }
         ++nRetries;
@@ -511,7 +511,13 @@ void CRQTransferQueue::Start(std::vector<RQ_TRANSFER_JOB> vecJobs) {
     state.vecDelta.resize(state.vecJobs.size());
     for (size_t n = 0; n < state.vecJobs.size(); ++n) {
         const RQ_TRANSFER_JOB& job = state.vecJobs[n];
-        if (!job.strDeltaIndex.empty() && !job.strSha256.empty() && job.bHasCheck) {
+        // Only a file that pays for its index (a small one needs its old copy).
+        uint64_t ullOld = 0;
+        if (!job.strDeltaIndex.empty() && job.ullSize < RQ_DELTA_MIN_FILE_BYTES) {
+            rqbl::GetRegularFileSize(job.strLocal, ullOld);
+        }
+        if (!job.strDeltaIndex.empty() && !job.strSha256.empty() && job.bHasCheck &&
+            RQDeltaWorthIndex(job.ullSize, ullOld)) {
             state.vecDelta[n] = std::make_unique<RQ_DELTA_WORK>();
             state.vecDeltaJobs.push_back(n);
         }

@@ -8,7 +8,6 @@
 #include "baselib/RQBLSha256.h"
 #include "baselib/RQBLUtf8.h"
 #include "baselib/log/RQBLLogTraceNum.h"
-#include "launcher/delta/RQDeltaJob.h"
 #include "launcher/transfer/RQUrlText.h"
 #include "launcher/update/RQDownloadResult.h"
 #include "patch/RQCodeInfo.h"
@@ -19,6 +18,7 @@
 #include "patch/RQScriptSignature.h"
 #include "patch/RQScriptTrust.h"
 #include "patch/RQUpdateTrust.h"
+#include "patch/RQZstdFrames.h"
 #include "script/RQLuaTable.h"
 
 namespace {
@@ -127,7 +127,9 @@ bool CRQLauncherThread::WaitStep() {
 void CRQLauncherThread::BeginScript() {
     std::vector<std::wstring> vecServers = {m_settings.strCdnAddress};
     vecServers.insert(vecServers.end(), m_settings.vecMirrors.begin(), m_settings.vecMirrors.end());
-    if (m_nScriptServer == 0) {
+    if (!m_bStartLogged) {
+        m_bStartLogged = true;
+        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
         RQ_LOG(m_log, kTag, RQ_LOG_NTS)
             .Trace(kTraceNum, L"LAUNCHER US_START_UP : %ls", RQUrlForLog(m_settings.strCdnAddress).c_str());
         // A launcher that replaced itself left its old self beside it.
@@ -170,6 +172,11 @@ void CRQLauncherThread::BeginScript() {
         failed = m_pQueue->Outcomes()[0];
         // A server that said "later" is not asked for the files at once either.
         m_mapPausedUntil[vecServers[m_nScriptServer]] = m_pQueue->PausedUntil()[0];
+        if (PlainScriptAfter(&failed, L"not served")) {
+            m_pQueue.reset();
+            return;
+        }
+        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
     }
     RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", LegacyResult(failed));
     FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));
@@ -182,17 +189,27 @@ std::vector<RQ_TRANSFER_JOB> CRQLauncherThread::ScriptJobs() const {
     script.strUrlPath = RQ_SCRIPT_FILE;
     script.strLocal = bSigned ? RQ_UNVERIFIED_SCRIPT_FILE : RQ_SCRIPT_FILE;
     script.ullMaxBytes = RQ_SCRIPT_MAX_BYTES;
+    if (m_bCompressedScript) {
+        script.strShown = RQ_COMPRESSED_SCRIPT_FILE;
+        script.strUrlPath = RQ_COMPRESSED_SCRIPT_FILE;
+        script.strLocal = RQ_UNVERIFIED_COMPRESSED_SCRIPT_FILE;
+        script.bMayBeMissing = true;
+    }
     if (!bSigned) {
         return {script};
     }
     // The signed files beside the script, each capped far below what it
     // could hold, so that a hostile server cannot feed them without end.
+    // A server that has none of them (a release its roots sign themselves,
+    // without a key list) says so with a 404: the trust check judges the
+    // absence, and tries with waits would only hold up every start.
     auto beside = [](const wchar_t* pszName, const wchar_t* pszLocal, uint64_t ullMaxBytes) {
         RQ_TRANSFER_JOB job;
         job.strShown = pszName;
         job.strUrlPath = pszName;
         job.strLocal = pszLocal;
         job.ullMaxBytes = ullMaxBytes;
+        job.bMayBeMissing = true;
         return job;
     };
     return {script,
@@ -201,8 +218,41 @@ std::vector<RQ_TRANSFER_JOB> CRQLauncherThread::ScriptJobs() const {
             beside(RQ_TIMESTAMP_FILE, RQ_UNVERIFIED_TIMESTAMP_FILE, RQ_TIMESTAMP_MAX_BYTES)};
 }
 
+bool CRQLauncherThread::PlainScriptAfter(const RQ_TRANSFER_OUTCOME* pOut, const wchar_t* pszWhy) {
+    // A server without the compressed script answers 404 (a bucket that
+    // may not be listed, 403). One that cannot be reached, breaks off or
+    // stays busy is no better for the plain script: the usual rules.
+    const bool bNotThere =
+        pOut == nullptr || (pOut->failure == RQTransferFailure::SERVER_REFUSED && pOut->nStatus >= 400 &&
+                            pOut->nStatus < 500 && pOut->nStatus != 429);
+    if (!m_bCompressedScript || !bNotThere) {
+        return false;
+    }
+    if (pszWhy != nullptr) {
+        RQ_LOG(m_log, kTag, RQ_LOG_NTS)
+            .Trace(kTraceNum, L"LAUNCHER SCRIPT COMPRESSED UNUSED : %ls, the plain one next", pszWhy);
+    }
+    m_bCompressedScript = false;
+    RemoveUnverifiedFiles();
+    m_nUpdateState = US_START_UP;
+    return true;
+}
+
+bool CRQLauncherThread::DecompressScript() {
+    std::string strFrame;
+    std::string strScript;
+    CRQZstdDecompressor zstd;
+    const bool bOk =
+        rqbl::ReadSmallFile(RQ_UNVERIFIED_COMPRESSED_SCRIPT_FILE, RQ_SCRIPT_MAX_BYTES, strFrame) &&
+        zstd.DecompressWhole(strFrame, RQ_SCRIPT_MAX_BYTES, strScript) &&
+        rqbl::WriteFileAtomically(RQ_UNVERIFIED_SCRIPT_FILE, strScript);
+    rqbl::RemoveFile(RQ_UNVERIFIED_COMPRESSED_SCRIPT_FILE);
+    return bOk;
+}
+
 bool CRQLauncherThread::NextScriptServer() {
     if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
+        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
         ++m_nScriptServer;  // the next server, from the start
         m_nUpdateState = US_START_UP;
         return true;
@@ -235,6 +285,13 @@ void CRQLauncherThread::ReceiveScript() {
             pFailed = &out;
         }
     }
+    if (!vecOutcomes[0].bDone && PlainScriptAfter(&vecOutcomes[0], L"not served")) {
+        return;
+    }
+    if (pFailed == nullptr && m_bCompressedScript && !DecompressScript()) {
+        PlainScriptAfter(nullptr, L"not a script compressed whole");
+        return;
+    }
     if (pFailed != nullptr) {
         int32_t r = LegacyResult(*pFailed);
         RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_PATCHER_CRC_DOWNLOAD FAIL : %d", r);
@@ -252,7 +309,12 @@ void CRQLauncherThread::ReceiveScript() {
             case RQAcceptance::ACCEPTED:
                 break;
             case RQAcceptance::REFUSED:
-                // Another server may have the current, rightly signed update.
+                // An older compressed script left on the server: the plain
+                // one may be the signed one. Else another server may have the
+                // current, rightly signed update.
+                if (PlainScriptAfter(nullptr, nullptr)) {
+                    return;
+                }
                 if (!NextScriptServer()) {
                     FailAndClose(RQNotVerifiedText());
                 }
@@ -343,11 +405,11 @@ int32_t CRQLauncherThread::BuildDownloadList(const std::string& strScript) {
         }
         // In lower case, as the content reader writes the hashes it computes.
         item.job.strSha256 = info.strSHA256.empty() ? std::string() : RQBLSha256Hex(digest);
-        // A file large enough to pay for its index is made from what the
-        // player has where that costs less (a bad index: fetched whole).
+        // A file with an index may be made from what the player has where
+        // that costs less (a bad index: fetched whole); the transfer queue
+        // decides, for the files that are fetched at all.
         RQ_SHA256 indexHash{};
-        if (!item.job.strSha256.empty() && info.ullFileSize >= RQ_DELTA_MIN_FILE_BYTES &&
-            RQBLParseSha256Hex(info.strDeltaIndex, indexHash)) {
+        if (!item.job.strSha256.empty() && RQBLParseSha256Hex(info.strDeltaIndex, indexHash)) {
             item.job.strDeltaIndex = RQBLSha256Hex(indexHash);
         }
         // What runs with administrator rights is read at every start.

@@ -82,6 +82,12 @@ private:
     void ReceiveScript();
     // The next server for the script, if there is one (then true).
     bool NextScriptServer();
+    // With keys, the script is asked for compressed first. True when it was
+    // and did not serve (pOut: the fetch of it, if that failed): the plain one
+    // is asked for next, from the same server. pszWhy, if given, is logged.
+    bool PlainScriptAfter(const RQ_TRANSFER_OUTCOME* pOut, const wchar_t* pszWhy);
+    // The compressed script that arrived, as the script to be judged.
+    bool DecompressScript();
     // With built-in keys: judges the script and the signed files beside it;
     // only a script that passes takes its name, and its bytes, read once and
     // checked, are what runs (strScript). abMissing: which of the files beside
@@ -136,6 +142,10 @@ private:
     std::unique_ptr<CRQTransferQueue> m_pQueue;
     // The server the script comes from (0: the content server, then mirrors).
     size_t m_nScriptServer = 0;
+    // Whether the script is asked for compressed (with keys only: without,
+    // nothing could tell an older compressed script left on a server).
+    bool m_bCompressedScript = false;
+    bool m_bStartLogged = false;
     uint64_t m_ullLastSentKiB = UINT64_MAX;
     int64_t m_nLastStatusMs = 0;
     bool m_bShowingBusy = false;

@@ -30,8 +30,9 @@ const std::string* ReadBeside(bool bMissing, const wchar_t* pszPath, size_t nMax
 }  // namespace
 
 void CRQLauncherThread::RemoveUnverifiedFiles() {
-    for (const wchar_t* pszName : {RQ_UNVERIFIED_SCRIPT_FILE, RQ_UNVERIFIED_SIGNATURE_FILE,
-                                   RQ_UNVERIFIED_KEY_LIST_FILE, RQ_UNVERIFIED_TIMESTAMP_FILE}) {
+    for (const wchar_t* pszName :
+         {RQ_UNVERIFIED_SCRIPT_FILE, RQ_UNVERIFIED_SIGNATURE_FILE, RQ_UNVERIFIED_KEY_LIST_FILE,
+          RQ_UNVERIFIED_TIMESTAMP_FILE, RQ_UNVERIFIED_COMPRESSED_SCRIPT_FILE}) {
         rqbl::RemoveFile(pszName);
     }
 }
@@ -57,8 +58,15 @@ CRQLauncherThread::RQAcceptance CRQLauncherThread::AcceptSignedScript(const bool
         judgement.verdict = RQScriptVerdict::MALFORMED_SIGNATURE;
     }
     if (!RQScriptMayRun(judgement.verdict)) {
-        RQ_LOG(m_log, kTag, RQ_LOG_ERR)
-            .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(judgement.verdict));
+        if (m_bCompressedScript) {
+            // Not the update's refusal yet: the plain script may be the signed one.
+            RQ_LOG(m_log, kTag, RQ_LOG_NTS)
+                .Trace(kTraceNum, L"LAUNCHER SCRIPT COMPRESSED UNUSED : %ls, the plain one next",
+                       RQScriptVerdictText(judgement.verdict));
+        } else {
+            RQ_LOG(m_log, kTag, RQ_LOG_ERR)
+                .Trace(kTraceNum, L"LAUNCHER SCRIPT REFUSED : %ls", RQScriptVerdictText(judgement.verdict));
+        }
         RemoveUnverifiedFiles();
         strScript.clear();
         return RQAcceptance::REFUSED;

@@ -4,6 +4,7 @@
 #include "RQTestSignedUpdate.h"
 #include "RQTestWorkerFixture.h"
 #include "patch/RQReleaseState.h"
+#include "patch/RQZstdFrames.h"
 
 using namespace rqtest;
 
@@ -33,6 +34,11 @@ protected:
         const std::string strSig = SignatureFile(strLua, kRelease, ullRelease);
         const std::string strKeys = KeyListFile(kRoot, 1, 100, {Listed(kRelease, RQKeyRole::RELEASE)});
         m_pServer->Put(strServer + L"PATCHER_CODE.LUA", strLua);
+        // As mkpatch publishes it: the script compressed beside it.
+        std::string strFrame;
+        CRQZstdCompressor(19).AppendFrame(reinterpret_cast<const uint8_t*>(strLua.data()), strLua.size(),
+                                          strFrame);
+        m_pServer->Put(strServer + L"PATCHER_CODE.LUA.zst", strFrame);
         m_pServer->Put(strServer + L"PATCHER_CODE.LUA.sig", strSig);
         m_pServer->Put(strServer + L"PATCHER_KEYS.txt", strKeys);
         m_pServer->Put(strServer + L"PATCHER_TIMESTAMP.txt",
@@ -87,23 +93,30 @@ TEST_F(SignedUpdate, AnUpdateUnderTheRootsKeyListRunsAndIsRecorded) {
     EXPECT_EQ(m_pRecord->Boxes(), std::vector<std::wstring>{kNotVerified});
     ASSERT_EQ(Refusals().size(), 1u);
     EXPECT_NE(Refusals()[0].find(L"KEY_LIST_MISSING"), std::wstring::npos);
+    // A file the server does not have is asked for once with the script, not
+    // tried again with waits.
+    const std::vector<std::wstring> vecUrls = m_pServer->Urls();
+    EXPECT_EQ(std::count(vecUrls.begin(), vecUrls.end(), kCdn + L"PATCHER_KEYS.txt"),
+              std::count(vecUrls.begin(), vecUrls.end(), kCdn + L"PATCHER_CODE.LUA.sig"));
 }
 
 TEST_F(SignedUpdate, AnUpdateRefusedOnOneServerIsTakenFromTheNext) {
     m_settings.vecMirrors = {kMirror};
     Publish(m_game, kCdn);
     Publish(m_game, kMirror);
-    // The main server's signature is another script's.
+    // The main server's signature is another script's: its compressed
+    // script, then its plain one are refused, and the mirror's serves.
     Serve(L"PATCHER_CODE.LUA.sig", SignatureFile("CODE_TABLE = {}", kRelease, 5));
     EXPECT_EQ(Run(),
               (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_START_UP,
+                                    Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_START_UP,
                                     Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_PATCHER_FILE_DOWNLOAD,
                                     Worker::US_UPDATE_END, Worker::US_CLOSE}));
     EXPECT_TRUE(m_pRecord->Boxes().empty());
     ASSERT_EQ(Refusals().size(), 1u);
     EXPECT_NE(Refusals()[0].find(L"TIMESTAMP_MISMATCH"), std::wstring::npos);
     const std::vector<std::wstring> vecUrls = m_pServer->Urls();
-    EXPECT_NE(std::find(vecUrls.begin(), vecUrls.end(), kMirror + L"PATCHER_CODE.LUA"), vecUrls.end());
+    EXPECT_NE(std::find(vecUrls.begin(), vecUrls.end(), kMirror + L"PATCHER_CODE.LUA.zst"), vecUrls.end());
     EXPECT_EQ(RQLoadHighestRelease(RQ_RELEASE_STATE_FILE), 5u);
 }
 
@@ -114,8 +127,11 @@ TEST_F(SignedUpdate, AnUpdateRefusedOnEveryServerEndsInOneBoxWithNothingWritten)
     Serve(L"PATCHER_TIMESTAMP.txt", "junk");
     m_pServer->Put(kMirror + L"PATCHER_KEYS.txt",
                    KeyListFile(SeedKey(99), 1, 100, {Listed(kRelease, RQKeyRole::RELEASE)}));
+    // Each server: the compressed script, then the plain one.
     EXPECT_EQ(Run(),
               (std::vector<int32_t>{Worker::US_START_UP, Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_START_UP,
+                                    Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_START_UP,
+                                    Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_START_UP,
                                     Worker::US_PATCHER_CRC_DOWNLOAD, Worker::US_CLOSE}));
     EXPECT_EQ(m_pRecord->Boxes(), std::vector<std::wstring>{kNotVerified});
     EXPECT_EQ(Refusals().size(), 2u);
@@ -169,4 +185,48 @@ TEST_F(SignedUpdate, AReleaseRecordThatCannotBeWrittenStopsTheUpdate) {
     EXPECT_TRUE(Has(m_log.Texts(kTag), L"130011 LAUNCHER RELEASE RECORD NOT SAVED : LAUNCHER_RELEASE.DAT"));
     EXPECT_FALSE(fs::exists("TOLVANE.EXE"));
     EXPECT_EQ(Messages().back(), 2028u);
+}
+
+// The script travels compressed where the server has it and it is the signed
+// one; a server without it, or with an older one or a damaged one left
+// behind, costs one more request for the plain script, never the update.
+TEST_F(SignedUpdate, TheCompressedScriptServesOnlyWhenItIsTheSignedOne) {
+    const std::string strOlder = MakeHashedPatchScript({m_game[0]});
+    std::string strOlderFrame;
+    CRQZstdCompressor(3).AppendFrame(reinterpret_cast<const uint8_t*>(strOlder.data()), strOlder.size(),
+                                     strOlderFrame);
+    struct Case {
+        const char* pszName;
+        int nStatus;          // of the compressed script (0: as published)
+        std::string strBody;  // in its place, when not empty
+        bool bPlain;          // the plain script is fetched
+    } cases[] = {
+        {"published", 0, "", false},
+        {"missing", 404, "", true},
+        {"an older release's", 0, strOlderFrame, true},
+        {"not zstd", 0, "CODE_TABLE = {}", true},
+        {"cut short", 0, strOlderFrame.substr(0, strOlderFrame.size() / 2), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        Restart();
+        Publish(m_game);
+        if (c.nStatus != 0) {
+            Serve(L"PATCHER_CODE.LUA.zst", "").vecStatuses = {c.nStatus};
+        } else if (!c.strBody.empty()) {
+            Serve(L"PATCHER_CODE.LUA.zst", c.strBody);
+        }
+        EXPECT_EQ(Run().back(), Worker::US_CLOSE);
+        EXPECT_TRUE(m_pRecord->Boxes().empty());
+        EXPECT_TRUE(Refusals().empty());
+        EXPECT_TRUE(Has(m_log.Texts(kTag), L"130011 LAUNCHER SCRIPT VERIFIED : release 5"));
+        const std::vector<std::wstring> vecUrls = m_pServer->Urls();
+        EXPECT_EQ(std::count(vecUrls.begin(), vecUrls.end(), kCdn + L"PATCHER_CODE.LUA"), c.bPlain ? 1 : 0);
+        EXPECT_EQ(std::count(vecUrls.begin(), vecUrls.end(), kCdn + L"PATCHER_CODE.LUA.zst"), 1);
+        EXPECT_TRUE(fs::exists("TOLVANE.EXE"));
+        EXPECT_TRUE(RQTestTempDir::ReadAll("PATCHER_CODE.LUA").size() ==
+                    MakeHashedPatchScript(m_game).size());
+        EXPECT_FALSE(fs::exists("PATCHER_CODE.LUA.zst.unverified"));
+        EXPECT_FALSE(fs::exists("PATCHER_CODE.LUA.unverified"));
+    }
 }

@@ -21,6 +21,7 @@
 #include "patch/RQReservedNames.h"
 #include "patch/RQScriptSignature.h"
 #include "patch/RQTimestamp.h"
+#include "patch/RQZstdFrames.h"
 #include "script/RQLuaTable.h"
 
 namespace {
@@ -315,6 +316,21 @@ RQ_RELEASE_CHECK RQCheckPublishedRelease(
     if (result.error != RQBLFetchError::NONE) {
         checker.Problem(std::wstring(RQ_SCRIPT_FILE) + L": " + FetchProblem(result));
         return report;
+    }
+    // The compressed script is optional (launchers then fetch the plain one),
+    // but one that is there must be this script: an older one left behind
+    // costs every launcher with keys a second request at every start.
+    CMemorySink compressed(kMaxScriptBytes);
+    const RQBL_FETCH_RESULT zst = pTransport->Fetch(checker.Request(RQ_COMPRESSED_SCRIPT_FILE), compressed);
+    checker.Counted(compressed.m_strBytes.size());
+    std::string strUnpacked;
+    if (zst.error != RQBLFetchError::NONE && zst.nStatus != 404) {
+        checker.Problem(std::wstring(RQ_COMPRESSED_SCRIPT_FILE) + L": " + FetchProblem(zst));
+    } else if (zst.error == RQBLFetchError::NONE &&
+               (!CRQZstdDecompressor().DecompressWhole(compressed.m_strBytes, kMaxScriptBytes, strUnpacked) ||
+                strUnpacked != script.m_strBytes)) {
+        checker.Problem(std::wstring(RQ_COMPRESSED_SCRIPT_FILE) +
+                        L": not this script compressed (an older one?)");
     }
     std::string strSignature;
     report.strSignature = DescribeSignature(*pTransport, checker, script.m_strBytes, strSignature);

@@ -19,6 +19,7 @@
 #include "baselib/RQBLUtf8.h"
 #include "patch/RQKeyList.h"
 #include "patch/RQPatchManifest.h"
+#include "patch/RQReservedNames.h"
 #include "patch/RQScriptSignature.h"
 #include "patch/RQSecretKeyFile.h"
 #include "patch/RQTimestamp.h"
@@ -74,8 +75,9 @@ const char* const kUsage =
     "  -d, --delete FILE      deletion list: one relative path per line ('#' starts a comment)\n"
     "  -c, --content DIR      also lay out DIR for a web server: every file at its relative\n"
     "                         path, the script at DIR/PATCHER_CODE.LUA, and (unless --no-delta)\n"
-    "                         the compressed chunks of every file under DIR/delta/, with which\n"
-    "                         launchers fetch only the parts of a file they do not have\n"
+    "                         the script compressed (PATCHER_CODE.LUA.zst) and the compressed\n"
+    "                         chunks of every file under DIR/delta/, with which launchers fetch\n"
+    "                         only the parts of a file they do not have\n"
     "      --no-delta         whole files only, as launchers without delta updates fetch them\n"
     "  -l, --level N          zstd level of the compressed chunks (1 to 19, default 12)\n"
     "  -j, --threads N        files read and blocks compressed at once (default: every core)\n"
@@ -105,6 +107,10 @@ struct Options {
     bool bHaveRelease = false;
     RQ_SCRIPT_SIGNATURE signature;  // release and expiry from the command line
 };
+
+// The script is compressed once per release, and launchers fetch it at every
+// start: the best ratio is worth its second.
+constexpr int kScriptZstdLevel = 19;
 
 void PrintError(const std::wstring& strText) {
     std::fprintf(stderr, "mkpatch: %s\n", RQBLWideToUtf8(strText).c_str());
@@ -483,6 +489,24 @@ bool LayOutContent(const Options& options, const std::vector<RQPatchFile>& vecFi
     }
     if (!WriteScript(options.content / "PATCHER_CODE.LUA", strScript, strSignature)) {
         PrintError(L"cannot write the script into the content folder");
+        return false;
+    }
+    // The script compressed, for launchers with keys (its signature is the
+    // plain script's). Without delta objects none is published, and one left
+    // by an earlier run would only be an older script: it goes.
+    const fs::path compressed = options.content / RQ_COMPRESSED_SCRIPT_FILE;
+    if (!options.bDelta) {
+        fs::remove(compressed, ec);
+        if (ec) {
+            PrintError(L"cannot remove the old compressed script from the content folder");
+        }
+        return !ec;
+    }
+    std::string strFrame;
+    CRQZstdCompressor zstd(kScriptZstdLevel);
+    if (!zstd.AppendFrame(reinterpret_cast<const uint8_t*>(strScript.data()), strScript.size(), strFrame) ||
+        !WriteFile(compressed, strFrame)) {
+        PrintError(L"cannot write the compressed script into the content folder");
         return false;
     }
     return true;

@@ -47,6 +47,7 @@ cases=(
   "flip $zst 100|${zst#content/}|"
   "flip content/delta/${index:0:2}/$index.idx 200|$index.idx|its SHA-256 is not slot 14's"
   "flip content/data/world.pak 5|data/world.pak|not the listed file"
+  "cp $zst content/PATCHER_CODE.LUA.zst|PATCHER_CODE.LUA.zst|not this script compressed"
 )
 for c in "${cases[@]}"; do
   IFS='|' read -r breaking name why <<<"$c"
