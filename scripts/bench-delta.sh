@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Delta updates by the real Launcher.exe (under Wine, with its window) from
-# nginx on loopback, for several kinds of change between two releases, beside
+# Delta updates by the real launcher (under Wine, with its window; built with
+# keys, as players run it: LauncherKeyed.exe trusts the committed test key)
+# from nginx on loopback, each release signed, for several kinds of change
+# between two releases, beside
 # Debian's zsync (given the same old files) and xdelta3 (a diff made with both
 # versions at hand) in the same run. For each case it prints the bytes nginx
 # sent the launcher, the bytes that changed, the whole-file bytes (what a
 # launcher without delta updates fetches: the changed files' sizes), zsync's
-# bytes and xdelta3's diff; then the time to the game start through a line of
+# bytes (run on every file of the release: a file's control file is how zsync
+# learns that it is current) and xdelta3's diff; then the time to the game start through a line of
 # LINE_MBIT Mbit/s (a shaping proxy in front of nginx) against the goal
 # 1.3 x (bytes sent / line rate) + reading the old files at the disk's speed.
 #   scripts/bench-delta.sh [SCALE [LINE_MBIT]]   (1 100; SCALE multiplies the file sizes)
+#   RQ_BENCH_CASES="scattered small_files" picks cases (the timing needs scattered).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -16,7 +20,7 @@ scale=${1:-1}
 line_mbit=${2:-100}
 . scripts/needs.sh
 rq_need nginx wine zsync zsyncmake xdelta3 curl
-cmake --preset windows >/dev/null && cmake --build --preset windows --target Launcher TolvaneStandIn >/dev/null
+cmake --preset windows >/dev/null && cmake --build --preset windows --target LauncherKeyed TolvaneStandIn >/dev/null
 cmake --preset linux >/dev/null && cmake --build --preset linux --target mkpatch line_shaper >/dev/null
 
 state="$root/build/bench-delta"
@@ -72,7 +76,7 @@ make_case() {  # NAME
       changed[$1]=$((40 * 1024)) ;;
   esac
 }
-cases="scattered insertion append new_random new_text small_files"
+cases=${RQ_BENCH_CASES:-"scattered insertion append new_random new_text small_files"}
 echo "== releases (scale $scale)"
 for name in $cases; do make_case "$name"; done
 
@@ -97,14 +101,20 @@ now() { date +%s.%N; }
 
 # The new release's content (whole files and delta/), and an install of the
 # old release made current by the launcher from a content of its own.
+printf 'TOLVANE-KEY-LIST 1\nversion: 1\nrelease-step: 1000\nrelease-key: %s expires 2099-01-01\n' \
+  "$(cat tests/fixtures/keys/test-other.pub)" >"$state/keys.txt"
 for name in $cases; do
   c="$state/$name"
-  build/linux/bin/mkpatch --quiet --content "$c/content" --output "$c/new.lua" "$c/new"
+  cp build/windows/bin/TOLVANE.exe "$c/new/TOLVANE.EXE"
+  # As a release is published: the root's key list, the release signed by
+  # the release key it names, and a timestamp.
+  build/linux/bin/mkpatch --quiet --root tests/fixtures/keys/test-release.key --content "$c/content" "$state/keys.txt"
+  build/linux/bin/mkpatch --quiet --sign tests/fixtures/keys/test-other.key --release 1 \
+    --content "$c/content" --output "$c/new.lua" "$c/new"
   mkdir -p "$c/install"
   cp -a "$c/old/." "$c/install/"
-  cp build/windows/bin/Launcher.exe "$c/install/"
+  cp build/windows/bin/LauncherKeyed.exe "$c/install/Launcher.exe"
   cp build/windows/bin/TOLVANE.exe "$c/install/TOLVANE.EXE"
-  cp build/windows/bin/TOLVANE.exe "$c/new/TOLVANE.EXE"
 done
 
 printf '\n%-12s %10s %10s %10s %10s %10s %8s %8s\n' "case" "launcher" "changed" "whole" "zsync" "xdelta3" "l/chg" "l/zsync"
@@ -113,25 +123,29 @@ for name in $cases; do
   c="$state/$name"
   # The game itself is listed too: the stand-in game is in every release.
   cp build/windows/bin/TOLVANE.exe "$c/install/TOLVANE.EXE"
-  whole=0; zs=0; xd=0
+  whole=0; xd=0
+  zmark=$(log_lines)
   for f in $(cd "$c/new" && find . -type f ! -name TOLVANE.EXE | sed 's|^\./||'); do
-    if [ -f "$c/old/$f" ] && cmp -s "$c/old/$f" "$c/new/$f"; then continue; fi
-    whole=$((whole + $(stat -c %s "$c/new/$f")))
-    # zsync against the same old file, over the same nginx.
+    same=0
+    if [ -f "$c/old/$f" ] && cmp -s "$c/old/$f" "$c/new/$f"; then same=1; fi
+    [ "$same" = 1 ] || whole=$((whole + $(stat -c %s "$c/new/$f")))
+    # zsync against the same old file, over the same nginx. An unchanged file
+    # too: zsync learns that a file is current only from its control file
+    # (the launcher, from the script it fetches in any case).
     zsyncmake -u "${url}$name/content/$f" -o "$c/content/$f.zsync" "$c/new/$f" >/dev/null 2>&1
-    mark=$(log_lines)
     rm -f "$state/zsync.out"
     seed=()
     if [ -f "$c/old/$f" ]; then seed=(-i "$c/old/$f"); fi
     (cd "$state" && zsync -q "${seed[@]}" -o "$state/zsync.out" "${url}$name/content/$f.zsync" >/dev/null 2>&1)
     cmp -s "$state/zsync.out" "$c/new/$f" || { echo "bench-delta: zsync did not make $name/$f" >&2; exit 1; }
-    zs=$((zs + $(sent_since "$mark")))
+    if [ "$same" = 1 ]; then continue; fi
     if [ -f "$c/old/$f" ]; then
       xd=$((xd + $(xdelta3 -e -9 -f -s "$c/old/$f" "$c/new/$f" /dev/stdout | wc -c)))
     else
       xd=$((xd + $(xdelta3 -e -9 -f "$c/new/$f" /dev/stdout | wc -c)))
     fi
   done
+  zs=$(sent_since "$zmark")
   mark=$(log_lines)
   (cd "$c/install" && wine Launcher.exe _C "${url}$name/content/" >/dev/null 2>&1)
   [ -f "$c/install/TOLVANE_CMDLINE.txt" ] || { echo "bench-delta: $name did not end in the game" >&2; exit 1; }
@@ -149,13 +163,14 @@ awk '{ name = $1; l = $2; ch = $3; rel = $4
   goal = name == "new_text" ? 0.4 * ch : 1.2 * ch + 0.01 * rel
   printf "  %-12s %9.1fM of %9.1fM allowed: %s\n", name, l / 1048576, goal / 1048576, l <= goal ? "met" : "NOT MET" }' "$state/goals.txt"
 
+case " $cases " in *" scattered "*) ;; *) exit 0 ;; esac
 echo
 echo "== time to the game start through a ${line_mbit} Mbit/s line (the scattered case again)"
 c="$state/scattered"
 rm -rf "$c/install"
 mkdir -p "$c/install"
 cp -a "$c/old/." "$c/install/"
-cp build/windows/bin/Launcher.exe "$c/install/"
+cp build/windows/bin/LauncherKeyed.exe "$c/install/Launcher.exe"
 cp build/windows/bin/TOLVANE.exe "$c/install/TOLVANE.EXE"
 rate=$((line_mbit * 1000000 / 8))
 rm -f "$state/shaper.port"
