@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // What a file is written under before it is put in place of another (the
@@ -38,13 +39,21 @@ public:
     CRQBLOutFile& operator=(const CRQBLOutFile&) = delete;
 
     // Creates the file or opens it to append; bTruncate empties it first.
-    FileError Open(const std::wstring& strPath, bool bTruncate);
+    // bToSeal: the handle may also read the file back (KeepFirst) and, once
+    // written, become a CRQBLSealedFile (TakeOver) without ever letting go of
+    // the file, so that what was written is what gets renamed.
+    FileError Open(const std::wstring& strPath, bool bTruncate, bool bToSeal = false);
     FileError Write(const void* pData, size_t nBytes);
+    // Opened bToSeal: cuts the file back to its first ullBytes and reads them
+    // to fnBlock (in blocks) through this handle; writing goes on after them.
+    // OTHER when the file is shorter.
+    FileError KeepFirst(uint64_t ullBytes, const std::function<void(const uint8_t*, size_t)>& fnBlock);
     // Closes the file; its data are on their way to the disk.
     FileError Close();
     bool IsOpen() const { return m_nHandle != kNone; }
 
 private:
+    friend class CRQBLSealedFile;
     static constexpr intptr_t kNone = -1;
     intptr_t m_nHandle = kNone;
 };

@@ -28,6 +28,10 @@ public:
     // LINK for a link or junction, IS_DIRECTORY for a folder, IN_USE while
     // another program has the file open to write or delete it.
     FileError Open(const std::wstring& strPath);
+    // Holds the file that file (opened bToSeal) has written at strPath, from
+    // then on through its handle (file is closed): no moment passes in which
+    // another program could open it to write.
+    FileError TakeOver(CRQBLOutFile& file, const std::wstring& strPath);
     // The whole file from its first byte, in blocks, to fnBlock. False when a
     // read fails or *pStop is set.
     bool ReadAll(const std::function<void(const uint8_t*, size_t)>& fnBlock, const std::atomic<bool>* pStop);

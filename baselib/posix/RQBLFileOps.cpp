@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "baselib/RQBLPlatform.h"
 
@@ -50,14 +51,16 @@ CRQBLOutFile::~CRQBLOutFile() {
     Close();
 }
 
-FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
+FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate, bool bToSeal) {
     Close();
     std::string strNative;
     if (!NativePath(strPath, strNative)) {
         return FileError::OTHER;
     }
-    int fd = ::open(strNative.c_str(),
-                    O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (bTruncate ? O_TRUNC : O_APPEND), 0644);
+    int fd = ::open(
+        strNative.c_str(),
+        (bToSeal ? O_RDWR : O_WRONLY) | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (bTruncate ? O_TRUNC : O_APPEND),
+        0644);
     if (fd < 0) {
         return FromErrno(errno);
     }
@@ -78,6 +81,38 @@ FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
         p += n;
         nBytes -= static_cast<size_t>(n);
     }
+    return FileError::NONE;
+}
+
+FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
+                                  const std::function<void(const uint8_t*, size_t)>& fnBlock) {
+    constexpr size_t kBlockBytes = 1024 * 1024;
+    const int fd = static_cast<int>(m_nHandle);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return FromErrno(errno);
+    }
+    if (static_cast<uint64_t>(st.st_size) < ullBytes) {
+        return FileError::OTHER;
+    }
+    if (::ftruncate(fd, static_cast<off_t>(ullBytes)) != 0) {
+        return FromErrno(errno);
+    }
+    auto pBuffer = std::make_unique<uint8_t[]>(kBlockBytes);
+    for (uint64_t ullAt = 0; ullAt < ullBytes;) {
+        const size_t nWant =
+            ullBytes - ullAt < kBlockBytes ? static_cast<size_t>(ullBytes - ullAt) : kBlockBytes;
+        const ssize_t n = ::pread(fd, pBuffer.get(), nWant, static_cast<off_t>(ullAt));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n == 0 ? FileError::OTHER : FromErrno(errno);
+        }
+        fnBlock(pBuffer.get(), static_cast<size_t>(n));
+        ullAt += static_cast<uint64_t>(n);
+    }
+    // Opened to append: writing goes on at the (new) end.
     return FileError::NONE;
 }
 

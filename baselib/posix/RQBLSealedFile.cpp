@@ -49,6 +49,24 @@ FileError CRQBLSealedFile::Open(const std::wstring& strPath) {
     return FileError::NONE;
 }
 
+FileError CRQBLSealedFile::TakeOver(CRQBLOutFile& file, const std::wstring& strPath) {
+    Close();
+    // The writer's own writes moved the change time; from here on, another
+    // one's would (the trap: without sharing modes nothing stopped one while
+    // the file was written, which the Windows handle does).
+    struct stat st {};
+    if (file.m_nHandle == CRQBLOutFile::kNone || ::fstat(static_cast<int>(file.m_nHandle), &st) != 0) {
+        return FileError::OTHER;
+    }
+    m_nHandle = file.m_nHandle;
+    file.m_nHandle = CRQBLOutFile::kNone;
+    m_strPath = strPath;
+    m_ullDevice = static_cast<uint64_t>(st.st_dev);
+    m_ullInode = static_cast<uint64_t>(st.st_ino);
+    m_llChangeNs = ChangeNs(st);
+    return FileError::NONE;
+}
+
 bool CRQBLSealedFile::ReadAll(const std::function<void(const uint8_t*, size_t)>& fnBlock,
                               const std::atomic<bool>* pStop) {
     auto pBuffer = std::make_unique<uint8_t[]>(kBlockBytes);

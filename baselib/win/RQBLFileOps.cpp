@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "baselib/win/RQBLFileErrorWin.h"
 
 namespace rqbl {
@@ -48,7 +50,7 @@ CRQBLOutFile::~CRQBLOutFile() {
     Close();
 }
 
-FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
+FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate, bool bToSeal) {
     Close();
     // A link there is refused before anything is opened; one put there in
     // between is opened itself (FILE_FLAG_OPEN_REPARSE_POINT), never what it
@@ -56,7 +58,10 @@ FileError CRQBLOutFile::Open(const std::wstring& strPath, bool bTruncate) {
     if (IsLink(GetFileAttributesW(strPath.c_str()))) {
         return FileError::LINK;
     }
-    HANDLE h = CreateFileW(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+    // To be sealed: reading back, and DELETE, the right to rename it through
+    // this handle later.
+    const DWORD dwAccess = bToSeal ? GENERIC_READ | GENERIC_WRITE | DELETE : GENERIC_WRITE;
+    HANDLE h = CreateFileW(strPath.c_str(), dwAccess, FILE_SHARE_READ, nullptr,
                            bTruncate ? CREATE_ALWAYS : OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -91,6 +96,40 @@ FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
         nBytes -= dwWritten;
     }
     return FileError::NONE;
+}
+
+FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
+                                  const std::function<void(const uint8_t*, size_t)>& fnBlock) {
+    constexpr DWORD kBlockBytes = 1024 * 1024;
+    HANDLE h = AsHandle(m_nHandle);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size)) {
+        return FileErrorFromSystem(GetLastError());
+    }
+    if (static_cast<uint64_t>(size.QuadPart) < ullBytes) {
+        return FileError::OTHER;
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(ullBytes);
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h) ||
+        !SetFilePointerEx(h, zero, nullptr, FILE_BEGIN)) {
+        return FileErrorFromSystem(GetLastError());
+    }
+    auto pBuffer = std::make_unique<uint8_t[]>(kBlockBytes);
+    for (uint64_t ullLeft = ullBytes; ullLeft > 0;) {
+        const DWORD dwWant = ullLeft < kBlockBytes ? static_cast<DWORD>(ullLeft) : kBlockBytes;
+        DWORD dwRead = 0;
+        if (!ReadFile(h, pBuffer.get(), dwWant, &dwRead, nullptr)) {
+            return FileErrorFromSystem(GetLastError());
+        }
+        if (dwRead == 0) {
+            return FileError::OTHER;
+        }
+        fnBlock(pBuffer.get(), dwRead);
+        ullLeft -= dwRead;
+    }
+    return FileError::NONE;  // the position is the end: writing goes on there
 }
 
 FileError CRQBLOutFile::Close() {

@@ -65,6 +65,16 @@ FileError CRQBLSealedFile::Open(const std::wstring& strPath) {
     return FileError::NONE;
 }
 
+FileError CRQBLSealedFile::TakeOver(CRQBLOutFile& file, const std::wstring& strPath) {
+    Close();
+    // Opened without write or delete sharing, with DELETE: from here on it is
+    // held exactly as Open holds a file.
+    m_nHandle = file.m_nHandle;
+    file.m_nHandle = CRQBLOutFile::kNone;
+    m_strPath = strPath;
+    return m_nHandle != kNone ? FileError::NONE : FileError::OTHER;
+}
+
 bool CRQBLSealedFile::ReadAll(const std::function<void(const uint8_t*, size_t)>& fnBlock,
                               const std::atomic<bool>* pStop) {
     LARGE_INTEGER zero{};

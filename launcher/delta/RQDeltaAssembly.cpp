@@ -105,6 +105,10 @@ RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned n
         m_cv.notify_all();
         writer.join();
     }
+    if (result == RQDeltaAssembled::DONE && m_nNextChunk == m_index.vecChunks.size() && WrittenIsListed() &&
+        m_finished.TakeOver(m_file, m_target.strPart) == rqbl::FileError::NONE) {
+        return RQDeltaAssembled::DONE;
+    }
     const rqbl::FileError closed = m_file.Close();
     if (result != RQDeltaAssembled::DONE) {
         // What was written so far is a prefix of the new version: kept for
@@ -114,13 +118,16 @@ RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned n
         }
         return result;
     }
-    if (closed != rqbl::FileError::NONE || m_nNextChunk != m_index.vecChunks.size() ||
-        m_layout.vecFileOffsets.back() != m_target.ullBytes) {
-        rqbl::RemoveFile(m_target.strPart);
-        return closed != rqbl::FileError::NONE ? RQDeltaAssembled::WRITE_FAILED
-                                               : RQDeltaAssembled::CHECK_FAILED;
-    }
-    return RQDeltaAssembled::DONE;
+    // Whole but not the listed file: an old file changed since it was cut, or
+    // chunks that do not make the listed size.
+    rqbl::RemoveFile(m_target.strPart);
+    return closed != rqbl::FileError::NONE ? RQDeltaAssembled::WRITE_FAILED : RQDeltaAssembled::CHECK_FAILED;
+}
+
+bool CRQDeltaAssembly::WrittenIsListed() {
+    RQ_SHA256 digest{};
+    return m_ullWritten == m_target.ullBytes && m_crc.Value() == m_target.dwCrc && m_sha.Final(digest) &&
+           digest == m_target.sha256;
 }
 
 RQDeltaAssembled CRQDeltaAssembly::WriteRuns(const std::atomic<bool>& stop, const RQRangeFetchFn* pFetch,
@@ -211,17 +218,19 @@ bool CRQDeltaAssembly::HandOver(uint32_t nChunk, const uint8_t* pData, size_t nB
 
 RQDeltaAssembled CRQDeltaAssembly::KeepPrefix() {
     // The kept chunks were checked when the plan was made; the part is cut
-    // back to them (anything after them is not to be trusted).
-    std::error_code ec;
-    if (m_plan.ullKeptBytes > 0) {
-        std::filesystem::resize_file(std::filesystem::path(m_target.strPart), m_plan.ullKeptBytes, ec);
-        if (ec) {
-            return RQDeltaAssembled::WRITE_FAILED;
-        }
-    }
+    // back to them (anything after them is not to be trusted), and they are
+    // hashed again as they lie on the disk now that the part is held.
     m_nNextChunk = m_plan.nKeptChunks;
-    const rqbl::FileError error = m_file.Open(m_target.strPart, m_plan.ullKeptBytes == 0);
+    rqbl::FileError error = m_file.Open(m_target.strPart, m_plan.ullKeptBytes == 0, true);
+    if (error == rqbl::FileError::NONE && m_plan.ullKeptBytes > 0) {
+        error = m_file.KeepFirst(m_plan.ullKeptBytes, [this](const uint8_t* pData, size_t nBytes) {
+            m_sha.Update(pData, nBytes);
+            m_crc.Update(pData, nBytes);
+            m_ullWritten += nBytes;
+        });
+    }
     if (error != rqbl::FileError::NONE) {
+        m_file.Close();
         return error == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
                                                    : RQDeltaAssembled::WRITE_FAILED;
     }
@@ -244,6 +253,9 @@ bool CRQDeltaAssembly::Flush() {
     // Chunks go to the disk in batches of about 1 MiB, in order: whatever
     // stops the run leaves a prefix of the new version all the same.
     if (!m_vecPending.empty() && m_writeError == rqbl::FileError::NONE) {
+        m_sha.Update(m_vecPending.data(), m_vecPending.size());
+        m_crc.Update(m_vecPending.data(), m_vecPending.size());
+        m_ullWritten += m_vecPending.size();
         m_writeError = m_file.Write(m_vecPending.data(), m_vecPending.size());
     }
     m_vecPending.clear();
@@ -286,8 +298,8 @@ RQDeltaAssembled CRQDeltaAssembly::Copy(const RQ_DELTA_RUN& run, const std::atom
         if (!pIn->read(reinterpret_cast<char*>(vecRead.data()), static_cast<std::streamsize>(ullBytes))) {
             return RQDeltaAssembled::CHECK_FAILED;
         }
-        // Not hashed again: the held part's check finds an old file that
-        // changed since it was cut.
+        // Not hashed chunk by chunk: the whole file's hash, taken as it is
+        // written, finds an old file that changed since it was cut.
         size_t nAt = 0;
         for (; i < j; ++i) {
             const RQ_DELTA_CHUNK& chunk = m_index.vecChunks[i];

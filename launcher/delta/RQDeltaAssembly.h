@@ -2,11 +2,13 @@
 // the whole). The part is written strictly in file order, so that whatever
 // stops it (a cut, a kill, a full disk) leaves a prefix of the new version
 // that the next run checks and keeps. Fetched chunks are checked by the frame
-// reader before they are written. Copied ones are not hashed again: they were
-// hashed when the old file was cut, and whatever changed in it since is found
-// by the caller, who holds the finished part and checks its size, CRC-32 and
-// SHA-256 as it lies on the disk before it replaces the old file (hashing the
-// bytes here as well would only read a large file twice more).
+// reader before they are written. Copied ones are not hashed chunk by chunk:
+// whatever changed in the old file since it was cut is found by the whole
+// file's size, CRC-32 and SHA-256, taken of every byte as it is written. That
+// is as good as hashing the finished part as it lies on the disk, and costs
+// no second read of a file that may be gigabytes: the part is held against
+// other writers from the moment it is opened (its kept prefix is read back
+// through that handle) until the caller has renamed it over the old file.
 #pragma once
 
 #include <atomic>
@@ -19,6 +21,9 @@
 #include <vector>
 
 #include "baselib/RQBLFileOps.h"
+#include "baselib/RQBLSealedFile.h"
+#include "baselib/RQBLSha256.h"
+#include "baselib/RQBLStreamCrc.h"
 #include "baselib/RQBLTransport.h"
 #include "launcher/delta/RQDeltaPlan.h"
 
@@ -48,7 +53,7 @@ using RQRangeFetchFn =
     std::function<bool(const RQ_RANGE_REQUEST& request, CRQBLFetchSink& sink, RQBL_FETCH_RESULT& result)>;
 
 enum class RQDeltaAssembled {
-    DONE,          // the part is the listed file
+    DONE,          // the part is the listed file, held (Finished)
     FETCH_FAILED,  // a range could not be had (the caller gave up on it)
     DISK_FULL,
     WRITE_FAILED,
@@ -68,6 +73,9 @@ public:
     // after it travel.
     RQDeltaAssembled Run(const RQRangeFetchFn& fnFetch, unsigned nTries, const std::atomic<bool>& stop,
                          std::atomic<uint64_t>* pReceived);
+    // After DONE: the part, still held, to be renamed over the old file (or
+    // closed, and the part removed).
+    rqbl::CRQBLSealedFile& Finished() { return m_finished; }
 
     // Checked chunks that the ranges brought ahead of the writer wait for it
     // in memory up to about this many bytes (then the ranges wait).
@@ -80,6 +88,8 @@ private:
     };
 
     RQDeltaAssembled KeepPrefix();
+    // Whether everything written makes the listed file.
+    bool WrittenIsListed();
     // The writer's thread: every run in file order. With pFetch (no thread
     // could be started), this thread fetches each run's ranges itself.
     RQDeltaAssembled WriteRuns(const std::atomic<bool>& stop, const RQRangeFetchFn* pFetch = nullptr,
@@ -107,6 +117,10 @@ private:
     // The writer's own.
     rqbl::CRQBLOutFile m_file;
     rqbl::FileError m_writeError = rqbl::FileError::NONE;
+    // Of every byte in the part, in order: the kept prefix, then each write.
+    CRQBLSha256 m_sha;
+    CRQBLStreamCrc m_crc;
+    uint64_t m_ullWritten = 0;
     std::vector<uint8_t> m_vecPending;  // taken, not yet written
     uint32_t m_nNextChunk = 0;
     // The fetching side's own: the next chunk the current range run hands over.
@@ -121,4 +135,5 @@ private:
     bool m_bWriterEnded = false;
     bool m_bFetchEnded = false;
     RQDeltaAssembled m_fetchResult = RQDeltaAssembled::DONE;
+    rqbl::CRQBLSealedFile m_finished;
 };

@@ -308,16 +308,10 @@ RQTransferFailure CRQDownloadSink::Commit(const std::atomic<bool>& stop) {
     return failure;
 }
 
-RQTransferFailure CRQDownloadSink::CommitPart(const std::atomic<bool>& stop) {
-    rqbl::CRQBLSealedFile sealed;
-    RQTransferFailure failure = Seal(sealed, stop);
-    if (failure == RQTransferFailure::NONE && !StrongHashMatches(sealed, stop, true)) {
-        failure = stop.load() ? RQTransferFailure::STOPPED : RQTransferFailure::CHECK_FAILED;
-    }
-    if (failure == RQTransferFailure::NONE) {
-        failure = PutInPlace(sealed, stop);
-    }
-    sealed.Close();
+RQTransferFailure CRQDownloadSink::CommitPart(rqbl::CRQBLSealedFile& held, const std::atomic<bool>& stop) {
+    const RQTransferFailure failure =
+        held.IsOpen() ? PutInPlace(held, stop) : RQTransferFailure::WRITE_FAILED;
+    held.Close();
     if (failure != RQTransferFailure::NONE) {
         RemovePart();
     }
@@ -360,9 +354,8 @@ RQTransferFailure CRQDownloadSink::Seal(rqbl::CRQBLSealedFile& sealed, const std
         stop);
 }
 
-bool CRQDownloadSink::StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop,
-                                        bool bWhole) {
-    if (m_job.strSha256.empty() && !bWhole) {
+bool CRQDownloadSink::StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop) {
+    if (m_job.strSha256.empty()) {
         return true;
     }
     // Size and CRC-32 find accidents; only the hash a signed script names
@@ -370,28 +363,11 @@ bool CRQDownloadSink::StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std
     // as it lies on the disk, held: the bytes that arrived are not enough,
     // since the file could be changed after they were written.
     CRQBLSha256 sha;
-    CRQBLStreamCrc crc;
-    uint64_t ullBytes = 0;
     RQ_SHA256 expected{};
     RQ_SHA256 digest{};
-    const bool bHashed = m_job.strSha256.empty() || RQBLParseSha256Hex(m_job.strSha256, expected);
-    if (!bHashed || !sealed.ReadAll(
-                        [&](const uint8_t* pData, size_t nBytes) {
-                            ullBytes += nBytes;
-                            if (bWhole) {
-                                crc.Update(pData, nBytes);
-                            }
-                            if (!m_job.strSha256.empty()) {
-                                sha.Update(pData, nBytes);
-                            }
-                        },
-                        &stop)) {
-        return false;
-    }
-    if (bWhole && (ullBytes != m_job.ullSize || (m_job.bHasCheck && crc.Value() != m_job.dwCrc))) {
-        return false;
-    }
-    return m_job.strSha256.empty() || (sha.Final(digest) && digest == expected);
+    return RQBLParseSha256Hex(m_job.strSha256, expected) &&
+           sealed.ReadAll([&](const uint8_t* pData, size_t nBytes) { sha.Update(pData, nBytes); }, &stop) &&
+           sha.Final(digest) && digest == expected;
 }
 
 bool CRQDownloadSink::IsSelf() const {

@@ -67,10 +67,10 @@ public:
     // After a fetch that ended well: checks the file and puts it in place.
     // NONE when done; otherwise why not (CHECK_FAILED may be tried again).
     RQTransferFailure Commit(const std::atomic<bool>& stop);
-    // A part that another writer made (a file made from the parts the player
-    // already had): held, its size, CRC-32 and SHA-256 taken as it lies on the
-    // disk, and put in place; removed when anything fails.
-    RQTransferFailure CommitPart(const std::atomic<bool>& stop);
+    // A part that another writer made and checked (a file made from the parts
+    // the player already had), held by it since its first byte: put in place,
+    // closed, and removed when that fails.
+    RQTransferFailure CommitPart(rqbl::CRQBLSealedFile& held, const std::atomic<bool>& stop);
     // After a failed fetch: keeps a part that a later try can resume.
     void Abandon();
 
@@ -111,9 +111,7 @@ private:
     RQTransferFailure Seal(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
     RQTransferFailure PutInPlace(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
     bool IsSelf() const;
-    // bWhole: the size and CRC-32 are checked in the same read (for a part
-    // whose bytes this sink did not see arrive).
-    bool StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop, bool bWhole = false);
+    bool StrongHashMatches(rqbl::CRQBLSealedFile& sealed, const std::atomic<bool>& stop);
 
     CRQBLLogSink& m_log;
     const RQ_TRANSFER_JOB m_job;

@@ -274,7 +274,7 @@ RQ_TRANSFER_OUTCOME CRQTransferQueue::CState::RunDeltaJob(CSlot& slot, size_t nJ
     switch (assembled) {
         case RQDeltaAssembled::DONE: {
             CRQDownloadSink sink(job, options, RQ_SINK_LINKS{}, log);
-            failure = sink.CommitPart(bStop);
+            failure = sink.CommitPart(assembly.Finished(), bStop);
             bWhole = failure == RQTransferFailure::CHECK_FAILED;
             break;
         }

@@ -4,12 +4,15 @@
 // and a part left by a killed run that the next run keeps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "RQTestCrcForge.h"
 #include "RQTestDeltaRelease.h"
 #include "RQTestTempDir.h"
 #include "baselib/RQBLStreamCrc.h"
@@ -81,7 +84,9 @@ class DeltaAssembly : public ::testing::Test {
 protected:
     // Plans from the old file (if any) and the part (if any), assembles with
     // fetch, and returns the outcome.
-    RQDeltaAssembled Update(const CRelease& release, CFakeRanges& fetch, RQ_DELTA_PLAN* pPlan = nullptr) {
+    // fnAfterPlan, if given, runs between the plan and the assembly.
+    RQDeltaAssembled Update(const CRelease& release, CFakeRanges& fetch, RQ_DELTA_PLAN* pPlan = nullptr,
+                            const std::function<void()>& fnAfterPlan = nullptr) {
         const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
         CRQDeltaSeeds seeds;
         if (std::filesystem::exists("old.dat")) {
@@ -91,6 +96,9 @@ protected:
         const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, seeds, nKept);
         if (pPlan != nullptr) {
             *pPlan = plan;
+        }
+        if (fnAfterPlan) {
+            fnAfterPlan();
         }
         CRQDeltaAssembly assembly(release.index, layout, plan, seeds, release.target);
         std::atomic<bool> stop{false};
@@ -178,6 +186,64 @@ TEST_F(DeltaAssembly, APartLeftByAStoppedRunIsKeptAndOnlyTheRestTravels) {
     EXPECT_GT(plan.ullKeptBytes, 600000u);
     EXPECT_LE(plan.ullKeptBytes, 700000u);
     EXPECT_LT(fetch.ullSent, fresh.size() - 600000 + 2 * RQ_DELTA_BLOCK_BYTES / 10);
+}
+
+// Copies are not hashed one by one, and a kept prefix was checked before the
+// part was held: the whole file's size, CRC-32 and SHA-256, taken as it is
+// written, refuse a part that is not the listed file, and none is left.
+TEST_F(DeltaAssembly, APartThatIsNotTheListedFileIsRefusedAndRemoved) {
+    const Bytes old = Random(1024 * 1024, 8);
+    Bytes fresh = old;
+    for (size_t i = 600000; i < 610000; ++i) {
+        fresh[i] ^= 0x3C;
+    }
+    const CRelease release = Publish(fresh);
+    auto rewriteOld = [&](const std::function<void(Bytes&)>& fnChange) {
+        Bytes v = old;
+        fnChange(v);
+        WriteAll("old.dat", v);
+    };
+    struct Case {
+        const char* pszName;
+        std::function<void()> fnAfterPlan;
+        RQDeltaAssembled expected;
+    } cases[] = {
+        {"nothing changed", [] {}, RQDeltaAssembled::DONE},
+        {"a copied byte changed since the cut", [&] { rewriteOld([](Bytes& v) { v[400000] ^= 1; }); },
+         RQDeltaAssembled::CHECK_FAILED},
+        {"copied bytes changed, the CRC-32 kept",
+         [&] {
+             // Bytes changed past the kept prefix only, so that the made
+             // file keeps the listed CRC-32 too.
+             rewriteOld([](Bytes& v) {
+                 const std::string strForged = rqtest::ForgeSameCrc(std::string(v.begin() + 400000, v.end()));
+                 std::copy(strForged.begin(), strForged.end(), v.begin() + 400000);
+             });
+         },
+         RQDeltaAssembled::CHECK_FAILED},
+        {"the kept prefix changed since the plan",
+         [&] {
+             Bytes part = ReadAll("new.dat.rqpart");
+             part[1000] ^= 1;
+             WriteAll("new.dat.rqpart", part);
+         },
+         RQDeltaAssembled::CHECK_FAILED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        RQTestTempDir dir;
+        WriteAll("old.dat", old);
+        WriteAll("new.dat.rqpart", Bytes(fresh.begin(), fresh.begin() + 300000));
+        CFakeRanges fetch(release);
+        RQ_DELTA_PLAN plan;
+        EXPECT_EQ(Update(release, fetch, &plan, c.fnAfterPlan), c.expected);
+        EXPECT_GT(plan.ullKeptBytes, 200000u);
+        if (c.expected == RQDeltaAssembled::DONE) {
+            EXPECT_EQ(ReadAll("new.dat.rqpart"), fresh);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists("new.dat.rqpart"));
+        }
+    }
 }
 
 TEST_F(DeltaAssembly, AServerThatNeverDeliversEndsInAFailureThatKeepsTheCheckedPrefix) {
