@@ -104,7 +104,130 @@ bool CutInParts(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params, uint
     return true;
 }
 
+// Hashes the old file at the places of chunks [nFirst, nEnd) of the new
+// version (vecOffsets: where each begins) and marks those that are there.
+// False when the read failed, or when the chunks not in place grew past an
+// edit's size (giveUp is then set for the other threads as well).
+bool ProbeRange(const std::wstring& strPath, const RQ_DELTA_INDEX& index,
+                const std::vector<uint64_t>& vecOffsets, size_t nFirst, size_t nEnd, uint64_t ullMaxEdit,
+                uint64_t ullMaxChanged, const std::atomic<int64_t>* pStop, std::atomic<int64_t>& giveUp,
+                std::vector<char>& vecInPlace) {
+    if (nFirst >= nEnd) {
+        return true;
+    }
+    CRQBLSha256 sha;
+    std::vector<uint8_t> vecChunk;  // a chunk that spans two blocks
+    size_t nChunk = nFirst;
+    uint64_t ullRun = 0;      // bytes not in place in a row
+    uint64_t ullChanged = 0;  // in all (this thread's share of the cap)
+    auto fnChunk = [&](const uint8_t* pData, size_t nBytes) {
+        RQ_CHUNK_HASH hash{};
+        const bool bThere = RQChunkHashOf(sha, pData, nBytes, hash) && hash == index.vecChunks[nChunk].hash;
+        vecInPlace[nChunk] = bThere ? 1 : 0;
+        ullRun = bThere ? 0 : ullRun + nBytes;
+        ullChanged += bThere ? 0 : nBytes;
+        if (ullRun > ullMaxEdit || ullChanged > ullMaxChanged) {
+            giveUp = 1;
+        }
+        ++nChunk;
+    };
+    auto fnBlock = [&](const uint8_t* pData, size_t nBytes) {
+        if (pStop != nullptr && pStop->load() != 0) {
+            giveUp = 1;
+        }
+        while (nBytes > 0 && nChunk < nEnd && giveUp.load() == 0) {
+            const size_t nWant = index.vecChunks[nChunk].nBytes - vecChunk.size();
+            if (vecChunk.empty() && nBytes >= nWant) {
+                fnChunk(pData, nWant);  // whole in this block: hashed where it lies
+            } else {
+                const size_t nTake = std::min(nBytes, nWant);
+                vecChunk.insert(vecChunk.end(), pData, pData + nTake);
+                if (vecChunk.size() < index.vecChunks[nChunk].nBytes) {
+                    return;
+                }
+                fnChunk(vecChunk.data(), vecChunk.size());
+                vecChunk.clear();
+                pData += nTake;
+                nBytes -= nTake;
+                continue;
+            }
+            pData += nWant;
+            nBytes -= nWant;
+        }
+    };
+    std::vector<uint8_t> buffer(kReadBlockBytes);
+    const uint64_t ullBytes = vecOffsets[nEnd] - vecOffsets[nFirst];
+    const rqbl::BlockRead read = rqbl::ReadFileRange(strPath, vecOffsets[nFirst], ullBytes, buffer.data(),
+                                                     buffer.size(), &giveUp, fnBlock);
+    return read == rqbl::BlockRead::COMPLETE && giveUp.load() == 0 && nChunk == nEnd;
+}
+
 }  // namespace
+
+bool CRQDeltaSeeds::AddInPlace(const std::wstring& strPath, const RQ_DELTA_INDEX& index,
+                               const std::atomic<int64_t>* pStop) {
+    uint64_t ullOld = 0;
+    if (!rqbl::GetRegularFileSize(strPath, ullOld) || ullOld == 0) {
+        return false;
+    }
+    // The chunks that lie within the old file; the rest is appended.
+    std::vector<uint64_t> vecOffsets{0};
+    for (const RQ_DELTA_CHUNK& chunk : index.vecChunks) {
+        if (vecOffsets.back() + chunk.nBytes > ullOld) {
+            break;
+        }
+        vecOffsets.push_back(vecOffsets.back() + chunk.nBytes);
+    }
+    const size_t nChunks = vecOffsets.size() - 1;
+    if (nChunks == 0) {
+        return false;
+    }
+    const unsigned nThreads = m_cutting.nThreads != 0
+                                  ? m_cutting.nThreads
+                                  : std::min(kMostThreads, std::max(1u, std::thread::hardware_concurrency()));
+    const auto nParts = static_cast<unsigned>(std::max<uint64_t>(
+        1, std::min<uint64_t>(nThreads,
+                              vecOffsets.back() / std::max<uint64_t>(1, m_cutting.ullBytesPerThread))));
+    const uint64_t ullMaxChanged = vecOffsets.back() / MAX_CHANGED_SHARE / nParts;
+    std::vector<char> vecInPlace(nChunks, 0);
+    std::vector<char> vecOk(nParts, 0);
+    std::atomic<int64_t> giveUp{0};
+    auto fnProbe = [&](unsigned k) {
+        const size_t nFirst = nChunks / nParts * k;
+        const size_t nEnd = k + 1 == nParts ? nChunks : nChunks / nParts * (k + 1);
+        vecOk[k] = ProbeRange(strPath, index, vecOffsets, nFirst, nEnd, m_cutting.ullMaxEditBytes,
+                              ullMaxChanged, pStop, giveUp, vecInPlace);
+    };
+    std::vector<std::thread> vecThreads;
+    std::vector<unsigned> vecHere = {0};
+    for (unsigned k = 1; k < nParts; ++k) {
+        try {
+            vecThreads.emplace_back(fnProbe, k);
+        } catch (const std::system_error&) {
+            vecHere.push_back(k);  // no thread to be had: probed here
+        }
+    }
+    for (unsigned k : vecHere) {
+        fnProbe(k);
+    }
+    for (std::thread& thread : vecThreads) {
+        thread.join();
+    }
+    if (std::find(vecOk.begin(), vecOk.end(), 0) != vecOk.end()) {
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto nFile = static_cast<uint32_t>(m_vecFiles.size());
+    m_vecFiles.push_back(strPath);
+    for (size_t i = 0; i < nChunks; ++i) {
+        if (vecInPlace[i] != 0) {
+            m_ullBytesRead += index.vecChunks[i].nBytes;
+            m_mapChunks.emplace(index.vecChunks[i].hash,
+                                RQ_SEED_CHUNK{nFile, vecOffsets[i], index.vecChunks[i].nBytes});
+        }
+    }
+    return true;
+}
 
 bool CRQDeltaSeeds::AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params,
                             const std::atomic<int64_t>* pStop) {

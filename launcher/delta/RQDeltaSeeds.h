@@ -24,6 +24,7 @@
 #include "baselib/RQBLSha256.h"
 #include "patch/RQChunker.h"
 #include "patch/RQDeltaFrames.h"
+#include "patch/RQDeltaIndex.h"
 
 struct RQ_SEED_CHUNK {
     uint32_t nFile = 0;  // which seed file
@@ -38,6 +39,9 @@ struct RQ_SEED_CHUNK {
 struct RQ_SEED_CUTTING {
     uint64_t ullBytesPerThread = 32 * 1024 * 1024;  // no thread gets less
     unsigned nThreads = 0;                          // 0: one per core, at most 8
+    // AddInPlace: a stretch of chunks not in place longer than this is more
+    // than an edit (bytes shifted, and a cut finds them moved).
+    uint64_t ullMaxEditBytes = 4 * 1024 * 1024;
 };
 
 class CRQDeltaSeeds {
@@ -50,6 +54,17 @@ public:
     bool AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params,
                  const std::atomic<int64_t>* pStop);
 
+    // The usual patch of a game archive rewrites parts of it in place and
+    // leaves every other byte where it was, or appends. Then the listed
+    // file's own old copy holds the new version's chunks at their new
+    // offsets, and hashing those places (one read, no cutting) finds them.
+    // True when it did: every chunk not in place lies in a short stretch
+    // (an edit) or past the old file's end (an append), and the places are
+    // added as seeds. False when the file is to be cut (AddFile): bytes
+    // shifted, or too much of it changed; nothing is added then.
+    bool AddInPlace(const std::wstring& strPath, const RQ_DELTA_INDEX& index,
+                    const std::atomic<int64_t>* pStop);
+
     const RQ_SEED_CHUNK* Find(const RQ_CHUNK_HASH& hash) const;
     const std::wstring& FilePath(uint32_t nFile) const { return m_vecFiles[nFile]; }
     uint64_t BytesRead() const { return m_ullBytesRead; }
@@ -57,6 +72,10 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_mapChunks.size();
     }
+
+    // AddInPlace: more chunks not in place than this share of the old file
+    // is more than a few edits (the file is cut).
+    static constexpr uint64_t MAX_CHANGED_SHARE = 8;  // 1/8
 
 private:
     struct CHashOfHash {

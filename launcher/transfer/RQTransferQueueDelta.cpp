@@ -191,10 +191,14 @@ void CRQTransferQueue::CState::PrepareDelta(CSlot& slot, size_t nJob) {
         return;
     }
     // The player's old copy: whatever of it the new version still holds is
-    // copied, by this file or any other of the update.
+    // copied, by this file or any other of the update. Where the new version
+    // only rewrote parts of it in place, the places are hashed and the cut
+    // (which costs as much again) is skipped; the rewritten parts of the old
+    // copy then seed no other file, a small loss beside the time.
     uint64_t ullOld = 0;
     if (seeds.ChunkCount() < kMaxSeedChunks && rqbl::GetRegularFileSize(job.strLocal, ullOld) && ullOld > 0 &&
-        rqbl::CheckNoLinkOnPath(job.strLocal) == rqbl::FileError::NONE) {
+        rqbl::CheckNoLinkOnPath(job.strLocal) == rqbl::FileError::NONE &&
+        !seeds.AddInPlace(job.strLocal, work.index, &nStopReads)) {
         seeds.AddFile(job.strLocal, work.index.params, &nStopReads);
     }
 }

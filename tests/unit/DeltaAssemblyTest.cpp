@@ -263,6 +263,77 @@ TEST_F(DeltaAssembly, AServerThatNeverDeliversEndsInAFailureThatKeepsTheCheckedP
     EXPECT_TRUE(std::equal(part.begin(), part.end(), fresh.begin())) << "a prefix of the new version";
 }
 
+// An old copy rewritten in place (or appended to) is hashed at the new
+// version's places instead of being cut, and the plan fetches no more than
+// the cut's (less: a chunk that begins in an edit is found where the cut of
+// the old file drew other lines); one whose bytes shifted, or that changed
+// too much, is left to the cut.
+TEST(DeltaSeeds, AnOldCopyEditedInPlaceNeedsNoCut) {
+    const Bytes old = Random(8 * 1024 * 1024, 41);
+    auto edited = [&](size_t nEvery, size_t nBytes) {
+        Bytes v = old;
+        for (size_t at = nEvery / 2; at + nBytes < v.size(); at += nEvery) {
+            for (size_t i = at; i < at + nBytes; ++i) {
+                v[i] ^= 0x77;
+            }
+        }
+        return v;
+    };
+    struct Case {
+        const char* pszName;
+        Bytes fresh;
+        bool bInPlace;
+    } cases[] = {
+        {"a few edits in place", edited(5 * 1024 * 1024 / 2, 20000), true},
+        {"appended to",
+         [&] {
+             Bytes v = old;
+             const Bytes more = Random(300000, 42);
+             v.insert(v.end(), more.begin(), more.end());
+             return v;
+         }(),
+         true},
+        {"bytes inserted near the end",
+         [&] {
+             Bytes v = old;
+             v.insert(v.end() - 400000, 100, uint8_t{1});
+             return v;
+         }(),
+         false},
+        {"bytes inserted near the start",
+         [&] {
+             Bytes v = old;
+             v.insert(v.begin() + 1000000, 100, uint8_t{1});
+             return v;
+         }(),
+         false},
+        {"a fifth rewritten in small edits", edited(100000, 20000), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        RQTestTempDir dir;
+        WriteAll("old.dat", old);
+        const CRelease release = Publish(c.fresh);
+        const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
+        CRQDeltaSeeds probed(RQ_SEED_CUTTING{1024 * 1024, 2, 256 * 1024});
+        ASSERT_EQ(probed.AddInPlace(L"old.dat", release.index, nullptr), c.bInPlace);
+        if (!c.bInPlace) {
+            EXPECT_EQ(probed.ChunkCount(), 0u) << "nothing added for the cut to repeat";
+            continue;
+        }
+        CRQDeltaSeeds cut;
+        ASSERT_TRUE(cut.AddFile(L"old.dat", release.index.params, nullptr));
+        const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, probed, 0);
+        EXPECT_LE(plan.ullFetchBytes, RQPlanDelta(release.index, layout, cut, 0).ullFetchBytes);
+        CRQDeltaAssembly assembly(release.index, layout, plan, probed, release.target);
+        CFakeRanges fetch(release);
+        std::atomic<bool> stop{false};
+        ASSERT_EQ(assembly.Run(std::ref(fetch), 3, stop, nullptr), RQDeltaAssembled::DONE);
+        assembly.Finished().Close();
+        EXPECT_EQ(ReadAll("new.dat.rqpart"), c.fresh);
+    }
+}
+
 // A large old file is cut on several threads, each from its own part: the
 // chunks must be exactly those of one cut from the start, or every chunk at a
 // seam would be fetched instead of copied.
