@@ -11,7 +11,12 @@
 
 namespace {
 
-constexpr size_t kReadBlockBytes = 1024 * 1024;
+// Old chunks are read, and the part written and hashed, in batches of this
+// size: small enough that a batch is still in the processor's cache when it
+// is written and hashed (batches of 1 MiB made the writer of a 256 MiB part
+// the slowest step of an update, twice as slow as the line), large enough
+// that system calls cost little.
+constexpr size_t kReadBlockBytes = 128 * 1024;
 
 // The answer to one range request: frames into the reader, skipping what a
 // server that ignores ranges sends before the range, stopping after it.
@@ -250,7 +255,7 @@ bool CRQDeltaAssembly::WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t 
 }
 
 bool CRQDeltaAssembly::Flush() {
-    // Chunks go to the disk in batches of about 1 MiB, in order: whatever
+    // Chunks go to the disk in batches of about 128 KiB, in order: whatever
     // stops the run leaves a prefix of the new version all the same.
     if (!m_vecPending.empty() && m_writeError == rqbl::FileError::NONE) {
         m_sha.Update(m_vecPending.data(), m_vecPending.size());
