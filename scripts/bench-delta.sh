@@ -12,7 +12,8 @@
 # LINE_MBIT Mbit/s (a shaping proxy in front of nginx) against the goal
 # 1.3 x (bytes sent / line rate) + reading the old files at the disk's speed.
 #   scripts/bench-delta.sh [SCALE [LINE_MBIT]]   (1 100; SCALE multiplies the file sizes)
-#   RQ_BENCH_CASES="scattered small_files" picks cases (the timing needs scattered).
+#   RQ_BENCH_CASES="scattered small_files" picks cases (the timing needs scattered);
+#   RQ_BENCH_TIMING_RUNS (5) how many timed updates the median is taken of.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
