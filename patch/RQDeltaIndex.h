@@ -13,20 +13,23 @@
 // Both data objects are plain multi-frame zstd streams (`zstd -d` gives the
 // file). The index, little-endian:
 //
-//   "RQDX", u32 format 3, u64 file size, [32] file SHA-256,
+//   "RQDX", u32 format 4, u64 file size, [32] file SHA-256,
 //   u32 min, avg, max chunk bytes,
 //   [32] pack SHA-256, u64 pack bytes, [32] zst SHA-256, u64 zst bytes,
 //   u32 chunks, then per chunk: v bytes, z (bytes in the pack - bytes),
-//   [16] the first 128 bits of its SHA-256,
+//   [16] the first 128 bits of its SHA-256, u32 its CRC-32,
 //   u32 blocks, then per block: v chunks, v bytes in the zst.
 //
 // v is an unsigned LEB128 number (seven bits a byte, low first), z a signed
-// one in zigzag form (0, -1, 1, -2, ... as 0, 1, 2, 3, ...). Format 2, still
-// read, has u32 in place of every v and z.
+// one in zigzag form (0, -1, 1, -2, ... as 0, 1, 2, 3, ...). Format 3, still
+// read, has no CRC-32 per chunk; format 2 neither, and u32 in place of every
+// v and z.
 //
 // Offsets are the sums of the sizes before: in the file, in the pack, in the
-// zst. Every chunk is checked against its SHA-256 before it is used, and the
-// whole file against slot 13 before it replaces the old one.
+// zst. Every fetched chunk is checked against its SHA-256 before it is used,
+// and the whole file against slot 13 before it replaces the old one. The
+// CRC-32 only finds a chunk where a launcher expects it in the old file (a
+// tenth of the SHA-256's cost): a false match fails the whole file's check.
 #pragma once
 
 #include <algorithm>
@@ -65,6 +68,7 @@ struct RQ_DELTA_CHUNK {
     uint32_t nBytes = 0;
     uint32_t nPackBytes = 0;  // its frame in the pack
     RQ_CHUNK_HASH hash{};
+    uint32_t dwCrc = 0;  // from format 4 on
 };
 
 struct RQ_DELTA_BLOCK {
@@ -82,6 +86,7 @@ struct RQ_DELTA_INDEX {
     uint64_t ullZstBytes = 0;
     std::vector<RQ_DELTA_CHUNK> vecChunks;
     std::vector<RQ_DELTA_BLOCK> vecBlocks;
+    bool bChunkCrcs = false;  // the chunks' dwCrc are known (format 4 on)
 };
 
 // A block of the zst holds whole chunks, this many bytes or just over: the
@@ -89,7 +94,7 @@ struct RQ_DELTA_INDEX {
 inline constexpr uint32_t RQ_DELTA_BLOCK_BYTES = 1024 * 1024;
 
 // The format mkpatch writes; launchers read it and every older published one.
-inline constexpr uint32_t RQ_DELTA_INDEX_FORMAT = 3;
+inline constexpr uint32_t RQ_DELTA_INDEX_FORMAT = 4;
 
 std::string RQFormatDeltaIndex(const RQ_DELTA_INDEX& index, uint32_t nFormat = RQ_DELTA_INDEX_FORMAT);
 

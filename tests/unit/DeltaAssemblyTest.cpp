@@ -309,29 +309,62 @@ TEST(DeltaSeeds, AnOldCopyEditedInPlaceNeedsNoCut) {
          false},
         {"a fifth rewritten in small edits", edited(100000, 20000), false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        RQTestTempDir dir;
-        WriteAll("old.dat", old);
-        const CRelease release = Publish(c.fresh);
-        const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
-        CRQDeltaSeeds probed(RQ_SEED_CUTTING{1024 * 1024, 2, 256 * 1024});
-        ASSERT_EQ(probed.AddInPlace(L"old.dat", release.index, nullptr), c.bInPlace);
-        if (!c.bInPlace) {
-            EXPECT_EQ(probed.ChunkCount(), 0u) << "nothing added for the cut to repeat";
-            continue;
+    // By the chunks' CRC-32 (format 4) and by their SHA-256 (older indexes).
+    for (const bool bChunkCrcs : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.pszName);
+            SCOPED_TRACE(bChunkCrcs ? "CRC-32" : "SHA-256");
+            RQTestTempDir dir;
+            WriteAll("old.dat", old);
+            CRelease release = Publish(c.fresh);
+            release.index.bChunkCrcs = bChunkCrcs;
+            const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
+            CRQDeltaSeeds probed(RQ_SEED_CUTTING{1024 * 1024, 2, 256 * 1024});
+            ASSERT_EQ(probed.AddInPlace(L"old.dat", release.index, nullptr), c.bInPlace);
+            if (!c.bInPlace) {
+                EXPECT_EQ(probed.ChunkCount(), 0u) << "nothing added for the cut to repeat";
+                continue;
+            }
+            CRQDeltaSeeds cut;
+            ASSERT_TRUE(cut.AddFile(L"old.dat", release.index.params, nullptr));
+            const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, probed, 0);
+            EXPECT_LE(plan.ullFetchBytes, RQPlanDelta(release.index, layout, cut, 0).ullFetchBytes);
+            CRQDeltaAssembly assembly(release.index, layout, plan, probed, release.target);
+            CFakeRanges fetch(release);
+            std::atomic<bool> stop{false};
+            ASSERT_EQ(assembly.Run(std::ref(fetch), 3, stop, nullptr), RQDeltaAssembled::DONE);
+            assembly.Finished().Close();
+            EXPECT_EQ(ReadAll("new.dat.rqpart"), c.fresh);
         }
-        CRQDeltaSeeds cut;
-        ASSERT_TRUE(cut.AddFile(L"old.dat", release.index.params, nullptr));
-        const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, probed, 0);
-        EXPECT_LE(plan.ullFetchBytes, RQPlanDelta(release.index, layout, cut, 0).ullFetchBytes);
-        CRQDeltaAssembly assembly(release.index, layout, plan, probed, release.target);
-        CFakeRanges fetch(release);
-        std::atomic<bool> stop{false};
-        ASSERT_EQ(assembly.Run(std::ref(fetch), 3, stop, nullptr), RQDeltaAssembled::DONE);
-        assembly.Finished().Close();
-        EXPECT_EQ(ReadAll("new.dat.rqpart"), c.fresh);
     }
+}
+
+// A chunk found in place by its CRC-32 that is not the chunk: the whole
+// file's SHA-256 refuses the part.
+TEST(DeltaSeeds, AChunkFoundInPlaceByAFalseCrcFailsTheWholeFile) {
+    RQTestTempDir dir;
+    const Bytes fresh = Random(1024 * 1024, 43);
+    const CRelease release = Publish(fresh);
+    ASSERT_TRUE(release.index.bChunkCrcs);
+    // The old copy: the new version, but its third chunk forged to the same
+    // size and CRC-32.
+    Bytes old = fresh;
+    const size_t nAt = release.index.vecChunks[0].nBytes + release.index.vecChunks[1].nBytes;
+    const size_t nBytes = release.index.vecChunks[2].nBytes;
+    const std::string strForged =
+        rqtest::ForgeSameCrc(std::string(old.begin() + nAt, old.begin() + nAt + nBytes));
+    std::copy(strForged.begin(), strForged.end(), old.begin() + nAt);
+    WriteAll("old.dat", old);
+    CRQDeltaSeeds seeds;
+    ASSERT_TRUE(seeds.AddInPlace(L"old.dat", release.index, nullptr));
+    const RQ_DELTA_LAYOUT layout = RQDeltaLayout(release.index);
+    const RQ_DELTA_PLAN plan = RQPlanDelta(release.index, layout, seeds, 0);
+    EXPECT_EQ(plan.ullFetchBytes, 0u) << "every chunk taken for found";
+    CRQDeltaAssembly assembly(release.index, layout, plan, seeds, release.target);
+    CFakeRanges fetch(release);
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(assembly.Run(std::ref(fetch), 3, stop, nullptr), RQDeltaAssembled::CHECK_FAILED);
+    EXPECT_FALSE(std::filesystem::exists("new.dat.rqpart"));
 }
 
 // A large old file is cut on several threads, each from its own part: the

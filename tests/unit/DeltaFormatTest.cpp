@@ -60,11 +60,15 @@ RQ_DELTA_INDEX TwoChunkIndex(uint32_t nFirstPackBytes) {
 void CheckIndexFormat(uint32_t nFormat) {
     RQ_DELTA_INDEX index = TwoChunkIndex(900);
     index.fileHash[0] = 7;
+    index.vecChunks[1].dwCrc = 0xC0FFEE11;
     const std::string strBytes = RQFormatDeltaIndex(index, nFormat);
     RQ_DELTA_INDEX back;
     std::string strWhy;
     ASSERT_TRUE(RQParseDeltaIndex(strBytes, 10000, back, strWhy)) << strWhy;
     EXPECT_EQ(RQFormatDeltaIndex(back, nFormat), strBytes);
+    // Only an index that has them may have its chunks found by CRC-32.
+    EXPECT_EQ(back.bChunkCrcs, nFormat >= 4);
+    EXPECT_EQ(back.vecChunks[1].dwCrc, nFormat >= 4 ? 0xC0FFEE11u : 0u);
     // The cut the launcher makes of its old files must be mkpatch's.
     EXPECT_EQ(back.params.nNormalization, nFormat == 2 ? 2u : 1u);
 
@@ -167,10 +171,10 @@ TEST(Chunker, AnEditCostsOnlyTheChunksAroundIt) {
     EXPECT_EQ(Chunks(std::vector<uint8_t>(10, 1), params).size(), 1u) << "a tiny file is one chunk";
 }
 
-// Format 3 is what mkpatch writes; format 2, published by earlier releases,
-// is still read.
+// Format 4 is what mkpatch writes; formats 2 and 3, published by earlier
+// releases, are still read.
 TEST(DeltaIndex, RoundTripsAndRefusesWhatDoesNotAddUpInEveryFormat) {
-    for (uint32_t nFormat : {2u, RQ_DELTA_INDEX_FORMAT}) {
+    for (uint32_t nFormat : {2u, 3u, RQ_DELTA_INDEX_FORMAT}) {
         SCOPED_TRACE(nFormat);
         CheckIndexFormat(nFormat);
     }
@@ -179,7 +183,7 @@ TEST(DeltaIndex, RoundTripsAndRefusesWhatDoesNotAddUpInEveryFormat) {
 TEST(DeltaIndex, Format3IsSmallerAndHasOneEncodingPerIndex) {
     const RQ_DELTA_INDEX index = TwoChunkIndex(4012);
     const std::string strNew = RQFormatDeltaIndex(index);
-    EXPECT_LT(strNew.size() + 2 * 4, RQFormatDeltaIndex(index, 2).size());
+    EXPECT_LT(RQFormatDeltaIndex(index, 3).size() + 2 * 4, RQFormatDeltaIndex(index, 2).size());
     RQ_DELTA_INDEX back;
     std::string strWhy;
     ASSERT_TRUE(RQParseDeltaIndex(strNew, 10000, back, strWhy)) << strWhy;

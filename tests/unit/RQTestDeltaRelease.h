@@ -27,6 +27,7 @@ inline CRelease Publish(const std::vector<uint8_t>& data) {
     RQ_DELTA_INDEX& index = r.index;
     index.ullFileBytes = data.size();
     index.params = RQChunkParamsForFile(data.size(), RQ_CHUNK_PARAMS());
+    index.bChunkCrcs = true;
     CRQBLSha256::Of(data.data(), data.size(), index.fileHash);
     std::string strPack;
     std::string strZst;
@@ -45,6 +46,7 @@ inline CRelease Publish(const std::vector<uint8_t>& data) {
                        chunk.nBytes = static_cast<uint32_t>(n);
                        CRQBLSha256 sha;
                        RQChunkHashOf(sha, p, n, chunk.hash);
+                       chunk.dwCrc = CRQBLStreamCrc::Of(p, n);
                        const size_t nBefore = strPack.size();
                        zst.AppendFrame(p, n, strPack);
                        chunk.nPackBytes = static_cast<uint32_t>(strPack.size() - nBefore);

@@ -171,7 +171,7 @@ bool CRQDeltaCache::Save(const fs::path& contentFolder) const {
 
 std::string CRQDeltaCache::Key(const RQPatchFile& file, const RQ_DELTA_PUBLISH_OPTIONS& options) {
     // The index format too: an index of an older one is published again in
-    // the current one (it is smaller).
+    // the current one (which launchers use faster).
     return file.strSha256 + "/" + std::to_string(file.chunkParams.nMinBytes) + "/" +
            std::to_string(file.chunkParams.nAvgBytes) + "/" + std::to_string(file.chunkParams.nMaxBytes) +
            "/" + std::to_string(file.chunkParams.nNormalization) + "/" + std::to_string(options.nLevel) +

@@ -41,6 +41,7 @@ bool ReadFileSums(const std::wstring& strPath, const RQPatchScanOptions& options
         RQ_DELTA_CHUNK chunk;
         chunk.nBytes = static_cast<uint32_t>(nBytes);
         bChunkHashOk = RQChunkHashOf(chunkSha, pData, nBytes, chunk.hash) && bChunkHashOk;
+        chunk.dwCrc = CRQBLStreamCrc::Of(pData, nBytes);
         file.vecChunks.push_back(chunk);
     };
     const bool bChunks = options.pChunkParams != nullptr;
