@@ -1,6 +1,7 @@
 #include "launcher/delta/RQDeltaSeeds.h"
 
 #include <algorithm>
+#include <functional>
 #include <system_error>
 #include <thread>
 
@@ -19,6 +20,27 @@ constexpr uint64_t kOverlapBytes = 2 * 1024 * 1024;
 constexpr unsigned kMostThreads = 8;
 
 using FoundChunks = std::vector<std::pair<RQ_CHUNK_HASH, RQ_SEED_CHUNK>>;
+
+// fnPart(k) for every part k of nParts, each on a thread of its own (the
+// first on this one, and any for which no thread is to be had); returns when
+// all have ended.
+void RunParts(unsigned nParts, const std::function<void(unsigned)>& fnPart) {
+    std::vector<std::thread> vecThreads;
+    std::vector<unsigned> vecHere = {0};
+    for (unsigned k = 1; k < nParts; ++k) {
+        try {
+            vecThreads.emplace_back(fnPart, k);
+        } catch (const std::system_error&) {
+            vecHere.push_back(k);
+        }
+    }
+    for (unsigned k : vecHere) {
+        fnPart(k);
+    }
+    for (std::thread& thread : vecThreads) {
+        thread.join();
+    }
+}
 
 // The chunks of [ullFrom, ullFrom + ullBytes) of the file (to its end when
 // bToEnd), cut as if a chunk began at ullFrom. A range that stops before the
@@ -83,21 +105,7 @@ bool CutInParts(const std::wstring& strPath, const RQ_CHUNK_PARAMS& params, uint
         const uint64_t ullTo = ullSize / nParts * (k + 1) + kOverlapBytes;
         vecOk[k] = CutRange(strPath, params, ullFrom, ullTo - ullFrom, k + 1 == nParts, pStop, vecParts[k]);
     };
-    std::vector<std::thread> vecThreads;
-    std::vector<unsigned> vecHere = {0};
-    for (unsigned k = 1; k < nParts; ++k) {
-        try {
-            vecThreads.emplace_back(fnCut, k);
-        } catch (const std::system_error&) {
-            vecHere.push_back(k);  // no thread to be had: cut here
-        }
-    }
-    for (unsigned k : vecHere) {
-        fnCut(k);
-    }
-    for (std::thread& thread : vecThreads) {
-        thread.join();
-    }
+    RunParts(nParts, fnCut);
     found = std::move(vecParts[0]);
     for (unsigned k = 0; k < nParts; ++k) {
         if (!vecOk[k] || (k > 0 && !Join(found, vecParts[k]))) {
@@ -173,6 +181,12 @@ bool ProbeRange(const std::wstring& strPath, const RQ_DELTA_INDEX& index,
 
 }  // namespace
 
+unsigned CRQDeltaSeeds::Threads() const {
+    return m_cutting.nThreads != 0
+               ? m_cutting.nThreads
+               : std::min(kMostThreads, std::max(1u, std::thread::hardware_concurrency()));
+}
+
 bool CRQDeltaSeeds::AddInPlace(const std::wstring& strPath, const RQ_DELTA_INDEX& index,
                                const std::atomic<int64_t>* pStop) {
     uint64_t ullOld = 0;
@@ -191,9 +205,7 @@ bool CRQDeltaSeeds::AddInPlace(const std::wstring& strPath, const RQ_DELTA_INDEX
     if (nChunks == 0) {
         return false;
     }
-    const unsigned nThreads = m_cutting.nThreads != 0
-                                  ? m_cutting.nThreads
-                                  : std::min(kMostThreads, std::max(1u, std::thread::hardware_concurrency()));
+    const unsigned nThreads = Threads();
     const auto nParts = static_cast<unsigned>(std::max<uint64_t>(
         1, std::min<uint64_t>(nThreads,
                               vecOffsets.back() / std::max<uint64_t>(1, m_cutting.ullBytesPerThread))));
@@ -207,21 +219,7 @@ bool CRQDeltaSeeds::AddInPlace(const std::wstring& strPath, const RQ_DELTA_INDEX
         vecOk[k] = ProbeRange(strPath, index, vecOffsets, nFirst, nEnd, m_cutting.ullMaxEditBytes,
                               ullMaxChanged, pStop, giveUp, vecInPlace);
     };
-    std::vector<std::thread> vecThreads;
-    std::vector<unsigned> vecHere = {0};
-    for (unsigned k = 1; k < nParts; ++k) {
-        try {
-            vecThreads.emplace_back(fnProbe, k);
-        } catch (const std::system_error&) {
-            vecHere.push_back(k);  // no thread to be had: probed here
-        }
-    }
-    for (unsigned k : vecHere) {
-        fnProbe(k);
-    }
-    for (std::thread& thread : vecThreads) {
-        thread.join();
-    }
+    RunParts(nParts, fnProbe);
     if (std::find(vecOk.begin(), vecOk.end(), 0) != vecOk.end()) {
         return false;
     }
@@ -247,9 +245,7 @@ bool CRQDeltaSeeds::AddFile(const std::wstring& strPath, const RQ_CHUNK_PARAMS& 
     // parts whose cuts do not meet are cut again from the start.
     uint64_t ullSize = 0;
     rqbl::GetRegularFileSize(strPath, ullSize);
-    const unsigned nThreads = m_cutting.nThreads != 0
-                                  ? m_cutting.nThreads
-                                  : std::min(kMostThreads, std::max(1u, std::thread::hardware_concurrency()));
+    const unsigned nThreads = Threads();
     const auto nParts = static_cast<unsigned>(
         std::min<uint64_t>(nThreads, ullSize / std::max<uint64_t>(1, m_cutting.ullBytesPerThread)));
     FoundChunks vecFound;

@@ -78,6 +78,9 @@ public:
     static constexpr uint64_t MAX_CHANGED_SHARE = 8;  // 1/8
 
 private:
+    // How many threads a large file is read on.
+    unsigned Threads() const;
+
     struct CHashOfHash {
         size_t operator()(const RQ_CHUNK_HASH& h) const {
             size_t n = 0;
