@@ -129,7 +129,7 @@ void CRQLauncherThread::BeginScript() {
     vecServers.insert(vecServers.end(), m_settings.vecMirrors.begin(), m_settings.vecMirrors.end());
     if (!m_bStartLogged) {
         m_bStartLogged = true;
-        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
+        AskCompressedScriptFirst();
         RQ_LOG(m_log, kTag, RQ_LOG_NTS)
             .Trace(kTraceNum, L"LAUNCHER US_START_UP : %ls", RQUrlForLog(m_settings.strCdnAddress).c_str());
         // A launcher that replaced itself left its old self beside it.
@@ -176,7 +176,7 @@ void CRQLauncherThread::BeginScript() {
             m_pQueue.reset();
             return;
         }
-        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
+        AskCompressedScriptFirst();
     }
     RQ_LOG(m_log, kTag, RQ_LOG_ERR).Trace(kTraceNum, L"LAUNCHER US_START_UP fail %d", LegacyResult(failed));
     FailAndClose(RQScriptFailureText(failed, rqbl::GetVolumeName(L".")));
@@ -238,6 +238,10 @@ bool CRQLauncherThread::PlainScriptAfter(const RQ_TRANSFER_OUTCOME* pOut, const 
     return true;
 }
 
+void CRQLauncherThread::AskCompressedScriptFirst() {
+    m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
+}
+
 bool CRQLauncherThread::DecompressScript() {
     std::string strFrame;
     std::string strScript;
@@ -252,7 +256,7 @@ bool CRQLauncherThread::DecompressScript() {
 
 bool CRQLauncherThread::NextScriptServer() {
     if (m_nScriptServer + 1 < 1 + m_settings.vecMirrors.size()) {
-        m_bCompressedScript = !m_settings.vecTrustedKeys.empty();
+        AskCompressedScriptFirst();
         ++m_nScriptServer;  // the next server, from the start
         m_nUpdateState = US_START_UP;
         return true;

@@ -86,6 +86,8 @@ private:
     // and did not serve (pOut: the fetch of it, if that failed): the plain one
     // is asked for next, from the same server. pszWhy, if given, is logged.
     bool PlainScriptAfter(const RQ_TRANSFER_OUTCOME* pOut, const wchar_t* pszWhy);
+    // Every server is first asked for the compressed script (with keys only).
+    void AskCompressedScriptFirst();
     // The compressed script that arrived, as the script to be judged.
     bool DecompressScript();
     // With built-in keys: judges the script and the signed files beside it;
