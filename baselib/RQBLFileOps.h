@@ -26,6 +26,8 @@ enum class FileError {
     // or folder of ours should be: the launcher runs as administrator, and
     // whoever placed it would have it write or delete wherever it points.
     LINK,
+    // Fewer bytes than were to be kept: the file changed since it was measured.
+    SHORT,
     OTHER,
 };
 
@@ -46,7 +48,7 @@ public:
     FileError Write(const void* pData, size_t nBytes);
     // Opened bToSeal: cuts the file back to its first ullBytes and reads them
     // to fnBlock (in blocks) through this handle; writing goes on after them.
-    // OTHER when the file is shorter.
+    // SHORT when the file is shorter.
     FileError KeepFirst(uint64_t ullBytes, const std::function<void(const uint8_t*, size_t)>& fnBlock);
     // Closes the file; its data are on their way to the disk.
     FileError Close();

@@ -93,7 +93,7 @@ FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
         return FromErrno(errno);
     }
     if (static_cast<uint64_t>(st.st_size) < ullBytes) {
-        return FileError::OTHER;
+        return FileError::SHORT;
     }
     if (::ftruncate(fd, static_cast<off_t>(ullBytes)) != 0) {
         return FromErrno(errno);

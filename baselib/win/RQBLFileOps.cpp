@@ -107,7 +107,7 @@ FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
         return FileErrorFromSystem(GetLastError());
     }
     if (static_cast<uint64_t>(size.QuadPart) < ullBytes) {
-        return FileError::OTHER;
+        return FileError::SHORT;
     }
     LARGE_INTEGER at{};
     at.QuadPart = static_cast<LONGLONG>(ullBytes);

@@ -236,10 +236,20 @@ RQDeltaAssembled CRQDeltaAssembly::KeepPrefix() {
     }
     if (error != rqbl::FileError::NONE) {
         m_file.Close();
-        return error == rqbl::FileError::DISK_FULL ? RQDeltaAssembled::DISK_FULL
-                                                   : RQDeltaAssembled::WRITE_FAILED;
     }
-    return RQDeltaAssembled::DONE;
+    switch (error) {
+        case rqbl::FileError::NONE:
+            return RQDeltaAssembled::DONE;
+        case rqbl::FileError::SHORT:
+            // Cut short since the plan: none of it is to be trusted, and the
+            // plan's sums no longer hold (the file is fetched whole).
+            rqbl::RemoveFile(m_target.strPart);
+            return RQDeltaAssembled::CHECK_FAILED;
+        case rqbl::FileError::DISK_FULL:
+            return RQDeltaAssembled::DISK_FULL;
+        default:
+            return RQDeltaAssembled::WRITE_FAILED;
+    }
 }
 
 bool CRQDeltaAssembly::WriteChunk(uint32_t nChunk, const uint8_t* pData, size_t nBytes) {

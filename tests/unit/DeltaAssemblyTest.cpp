@@ -228,6 +228,9 @@ TEST_F(DeltaAssembly, APartThatIsNotTheListedFileIsRefusedAndRemoved) {
              WriteAll("new.dat.rqpart", part);
          },
          RQDeltaAssembled::CHECK_FAILED},
+        {"the kept prefix cut short since the plan",
+         [&] { WriteAll("new.dat.rqpart", Bytes(fresh.begin(), fresh.begin() + 1000)); },
+         RQDeltaAssembled::CHECK_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
