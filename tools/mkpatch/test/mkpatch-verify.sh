@@ -38,7 +38,13 @@ index=$(sed -n 's/.*"world.pak",.*,"\([0-9a-f]\{64\}\)")$/\1/p' PATCHER_CODE.LUA
 [ -n "$index" ] || fail "no chunk index for world.pak"
 pack=$(ls content/delta/*/*.pack | head -n 1)
 zst=$(ls content/delta/*/*.zst | head -n 1)
-flip() { printf '\xff' | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+# Every bit of the byte inverted: a byte set to a fixed value would be
+# unchanged where it already held it (one random file in 256).
+flip() {
+  local byte
+  byte=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "\\x$(printf %02x $((255 - byte)))" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null
+}
 other_script() { printf -- '-- a newer script, uploaded before its timestamp\n' >>content/PATCHER_CODE.LUA; }
 cases=(
   "other_script|PATCHER_TIMESTAMP.txt|names another PATCHER_CODE.LUA"
