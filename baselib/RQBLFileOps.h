@@ -3,6 +3,7 @@
 // volume for room. Implemented in baselib/win and baselib/posix.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -48,8 +49,10 @@ public:
     FileError Write(const void* pData, size_t nBytes);
     // Opened bToSeal: cuts the file back to its first ullBytes and reads them
     // to fnBlock (in blocks) through this handle; writing goes on after them.
-    // SHORT when the file is shorter.
-    FileError KeepFirst(uint64_t ullBytes, const std::function<void(const uint8_t*, size_t)>& fnBlock);
+    // SHORT when the file is shorter; OTHER when *pStop is set meanwhile (a
+    // kept prefix may be gigabytes).
+    FileError KeepFirst(uint64_t ullBytes, const std::function<void(const uint8_t*, size_t)>& fnBlock,
+                        const std::atomic<bool>* pStop = nullptr);
     // Closes the file; its data are on their way to the disk.
     FileError Close();
     bool IsOpen() const { return m_nHandle != kNone; }

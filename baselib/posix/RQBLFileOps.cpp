@@ -85,7 +85,8 @@ FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
 }
 
 FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
-                                  const std::function<void(const uint8_t*, size_t)>& fnBlock) {
+                                  const std::function<void(const uint8_t*, size_t)>& fnBlock,
+                                  const std::atomic<bool>* pStop) {
     constexpr size_t kBlockBytes = 1024 * 1024;
     const int fd = static_cast<int>(m_nHandle);
     struct stat st {};
@@ -100,6 +101,9 @@ FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
     }
     auto pBuffer = std::make_unique<uint8_t[]>(kBlockBytes);
     for (uint64_t ullAt = 0; ullAt < ullBytes;) {
+        if (pStop != nullptr && pStop->load()) {
+            return FileError::OTHER;
+        }
         const size_t nWant =
             ullBytes - ullAt < kBlockBytes ? static_cast<size_t>(ullBytes - ullAt) : kBlockBytes;
         const ssize_t n = ::pread(fd, pBuffer.get(), nWant, static_cast<off_t>(ullAt));

@@ -99,7 +99,8 @@ FileError CRQBLOutFile::Write(const void* pData, size_t nBytes) {
 }
 
 FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
-                                  const std::function<void(const uint8_t*, size_t)>& fnBlock) {
+                                  const std::function<void(const uint8_t*, size_t)>& fnBlock,
+                                  const std::atomic<bool>* pStop) {
     constexpr DWORD kBlockBytes = 1024 * 1024;
     HANDLE h = AsHandle(m_nHandle);
     LARGE_INTEGER size{};
@@ -118,6 +119,9 @@ FileError CRQBLOutFile::KeepFirst(uint64_t ullBytes,
     }
     auto pBuffer = std::make_unique<uint8_t[]>(kBlockBytes);
     for (uint64_t ullLeft = ullBytes; ullLeft > 0;) {
+        if (pStop != nullptr && pStop->load()) {
+            return FileError::OTHER;
+        }
         const DWORD dwWant = ullLeft < kBlockBytes ? static_cast<DWORD>(ullLeft) : kBlockBytes;
         DWORD dwRead = 0;
         if (!ReadFile(h, pBuffer.get(), dwWant, &dwRead, nullptr)) {

@@ -72,7 +72,7 @@ CRQDeltaAssembly::CRQDeltaAssembly(const RQ_DELTA_INDEX& index, const RQ_DELTA_L
 
 RQDeltaAssembled CRQDeltaAssembly::Run(const RQRangeFetchFn& fnFetch, unsigned nTries,
                                        const std::atomic<bool>& stop, std::atomic<uint64_t>* pReceived) {
-    RQDeltaAssembled result = KeepPrefix();
+    RQDeltaAssembled result = KeepPrefix(stop);
     std::thread writer;
     if (result == RQDeltaAssembled::DONE) {
         // The writer copies and writes in file order; this thread fetches
@@ -221,21 +221,27 @@ bool CRQDeltaAssembly::HandOver(uint32_t nChunk, const uint8_t* pData, size_t nB
     return true;
 }
 
-RQDeltaAssembled CRQDeltaAssembly::KeepPrefix() {
+RQDeltaAssembled CRQDeltaAssembly::KeepPrefix(const std::atomic<bool>& stop) {
     // The kept chunks were checked when the plan was made; the part is cut
     // back to them (anything after them is not to be trusted), and they are
     // hashed again as they lie on the disk now that the part is held.
     m_nNextChunk = m_plan.nKeptChunks;
     rqbl::FileError error = m_file.Open(m_target.strPart, m_plan.ullKeptBytes == 0, true);
     if (error == rqbl::FileError::NONE && m_plan.ullKeptBytes > 0) {
-        error = m_file.KeepFirst(m_plan.ullKeptBytes, [this](const uint8_t* pData, size_t nBytes) {
-            m_sha.Update(pData, nBytes);
-            m_crc.Update(pData, nBytes);
-            m_ullWritten += nBytes;
-        });
+        error = m_file.KeepFirst(
+            m_plan.ullKeptBytes,
+            [this](const uint8_t* pData, size_t nBytes) {
+                m_sha.Update(pData, nBytes);
+                m_crc.Update(pData, nBytes);
+                m_ullWritten += nBytes;
+            },
+            &stop);
     }
     if (error != rqbl::FileError::NONE) {
         m_file.Close();
+    }
+    if (error != rqbl::FileError::NONE && stop.load()) {
+        return RQDeltaAssembled::STOPPED;  // the prefix stays for the next run
     }
     switch (error) {
         case rqbl::FileError::NONE:

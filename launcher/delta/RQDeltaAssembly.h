@@ -87,7 +87,7 @@ private:
         std::vector<uint8_t> vecBytes;
     };
 
-    RQDeltaAssembled KeepPrefix();
+    RQDeltaAssembled KeepPrefix(const std::atomic<bool>& stop);
     // Whether everything written makes the listed file.
     bool WrittenIsListed();
     // The writer's thread: every run in file order. With pFetch (no thread
